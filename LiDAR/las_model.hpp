@@ -1,0 +1,86 @@
+// The LAS type index and what hangs off it, stated once for the library and
+// the converter: which version and point format each of the eight types is,
+// its header and point layouts, its record size; the decoding of the packed
+// return byte and the scaling of integer coordinates.
+//
+// C++ only and header-only: nothing here is exported from the library.
+#pragma once
+
+#include "LiDAR.h"
+
+#include <cstdint>
+
+namespace lidar {
+
+// Version minor number, point format and record size of each LAS type index
+// (1 to 8). Index 0 is unused so that the table reads by type.
+struct LasTypeInfo {
+    uint8_t  version_minor;
+    uint8_t  point_format;
+    uint16_t record_length;
+};
+
+inline constexpr int kLasTypeCount = 8;
+inline constexpr LasTypeInfo kLasTypes[kLasTypeCount + 1] = {
+    {0, 0, 0},
+    {0, 0, 20}, {0, 1, 28},                           // LAS 1.0
+    {1, 0, 20}, {1, 1, 28},                           // LAS 1.1
+    {2, 0, 20}, {2, 1, 28}, {2, 2, 26}, {2, 3, 34},   // LAS 1.2
+};
+
+// The type index of a (minor version, point format) pair of LAS 1.x, or 0
+// where the pair has none (LAS 1.0 and 1.1 with formats 2 and 3).
+constexpr int16_t las_type_of(unsigned version_minor, unsigned point_format) {
+    for (int t = 1; t <= kLasTypeCount; ++t)
+        if (kLasTypes[t].version_minor == version_minor && kLasTypes[t].point_format == point_format)
+            return static_cast<int16_t>(t);
+    return 0;
+}
+
+// Layouts by type index.
+template <int T> struct LasType;
+template <> struct LasType<1> { using Header = LAS10Header; using Point = LAS10fm0; };
+template <> struct LasType<2> { using Header = LAS10Header; using Point = LAS10fm1; };
+template <> struct LasType<3> { using Header = LAS11Header; using Point = LAS11fm0; };
+template <> struct LasType<4> { using Header = LAS11Header; using Point = LAS11fm1; };
+template <> struct LasType<5> { using Header = LAS12Header; using Point = LAS12fm0; };
+template <> struct LasType<6> { using Header = LAS12Header; using Point = LAS12fm1; };
+template <> struct LasType<7> { using Header = LAS12Header; using Point = LAS12fm2; };
+template <> struct LasType<8> { using Header = LAS12Header; using Point = LAS12fm3; };
+
+template <int T>
+constexpr bool layout_matches_table() {
+    return sizeof(typename LasType<T>::Point) == kLasTypes[T].record_length &&
+           sizeof(typename LasType<T>::Header) == 227;
+}
+static_assert(layout_matches_table<1>() && layout_matches_table<2>() && layout_matches_table<3>() &&
+                  layout_matches_table<4>() && layout_matches_table<5>() && layout_matches_table<6>() &&
+                  layout_matches_table<7>() && layout_matches_table<8>(),
+              "point layouts must have the record sizes of the type table");
+
+inline constexpr uint32_t kHeaderBytes = 227;
+
+// Return information packed in a point's bitfield byte. The byte is held
+// signed; the masks work on its bit pattern.
+struct ReturnInfo {
+    int return_number;      // bits 0-2
+    int number_of_returns;  // bits 3-5
+    int scan_direction;     // bit 6
+    int edge_of_flight;     // bit 7
+};
+
+constexpr ReturnInfo decode_bitfield(int8_t bitfield) {
+    const unsigned b = static_cast<uint8_t>(bitfield);
+    return ReturnInfo{static_cast<int>(b & 7u), static_cast<int>((b & 0x38u) >> 3),
+                      static_cast<int>((b & 0x40u) >> 6), static_cast<int>((b & 0x80u) >> 7)};
+}
+
+// Real coordinate of an integer one: the product is rounded before the
+// offset is added (two operations, never a fused multiply-add; the build
+// passes -ffp-contract=off so that the compiler does not fuse them).
+inline double scale_coordinate(int32_t raw, double scale, double offset) {
+    const double product = static_cast<double>(raw) * scale;
+    return product + offset;
+}
+
+}  // namespace lidar
