@@ -176,7 +176,7 @@ std::vector<uint8_t> make_las(const LasSpec &spec, const std::vector<Point> &poi
 void write_las(const std::string &path, const LasSpec &spec, const std::vector<Point> &points) {
     const std::vector<uint8_t> bytes = make_las(spec, points);
     std::unique_ptr<FILE, FileCloser> f(std::fopen(path.c_str(), "wb"));
-    if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size())
+    if (!f || (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size()))
         throw std::runtime_error("cannot write " + path);
 }
 
@@ -203,7 +203,7 @@ void write_las(const std::string &path, const LasSpec &spec, uint64_t count,
         }
     }
     std::vector<uint8_t> tail(spec.trailing_bytes, 0xAB);
-    ok = ok && std::fwrite(tail.data(), 1, tail.size(), f.get()) == tail.size();
+    ok = ok && (tail.empty() || std::fwrite(tail.data(), 1, tail.size(), f.get()) == tail.size());
     head = encode_head(spec, count, b);
     ok = ok && std::fseek(f.get(), 0, SEEK_SET) == 0 &&
          std::fwrite(head.data(), 1, 227, f.get()) == 227;
