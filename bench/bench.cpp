@@ -1,0 +1,228 @@
+// Conversion speed against the I/O floor.
+//
+// For each LAS type measured, the benchmark writes a survey of N points with
+// the tests' LAS writer into a private temporary folder, then alternates, R
+// times each:
+//   (a) Tessaline converting the file, as a whole process, wall-clock;
+//   (b) the I/O floor for the same file: reading the input into memory and
+//       writing the byte counts of the three outputs that (a) produced from
+//       memory in 1 MiB blocks into the same folder, in one thread.
+// It prints the median and spread of both, points and output megabytes per
+// second, the ratio (a)/(b) and the peak resident memory of (a). Finally it
+// converts a survey five times as large once, for linear cost and bounded
+// memory. It prints figures; it does not pass or fail.
+//
+//   tessaline_bench [--points N] [--repeat R] [--large N] [--types 8,6,1] [--dir PARENT]
+#include "las_writer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+    uint64_t points = 10000000;
+    uint64_t large = 50000000;
+    int repeat = 5;
+    std::vector<int> types = {8, 6, 1};
+    std::string parent = "/tmp";
+    std::string exe = TESSALINE_EXE;
+};
+
+struct Run {
+    double seconds = 0;
+    long peak_kib = 0;
+};
+
+// Runs Tessaline on `las` in `dir` with its console output discarded.
+Run convert(const Options &o, const std::string &dir, const std::string &las) {
+    const auto start = Clock::now();
+    const pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        const int devnull = ::open("/dev/null", O_WRONLY);
+        ::dup2(devnull, 1);
+        if (::chdir(dir.c_str()) != 0) ::_exit(126);
+        ::execl(o.exe.c_str(), o.exe.c_str(), las.c_str(), static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    struct rusage ru;
+    if (::wait4(pid, &status, 0, &ru) != pid) throw std::runtime_error("wait4 failed");
+    Run r;
+    r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    r.peak_kib = ru.ru_maxrss;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error("Tessaline failed on " + las + " (status " + std::to_string(status) + ")");
+    return r;
+}
+
+uint64_t size_of(const std::string &path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) throw std::runtime_error("cannot stat " + path);
+    return static_cast<uint64_t>(st.st_size);
+}
+
+void write_bytes(const std::string &path, uint64_t bytes, const std::vector<char> &block) {
+    FILE *f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) throw std::runtime_error("cannot create " + path);
+    std::setvbuf(f, nullptr, _IONBF, 0);
+    for (uint64_t done = 0; done < bytes;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(block.size(), bytes - done));
+        if (std::fwrite(block.data(), 1, n, f) != n) throw std::runtime_error("cannot write " + path);
+        done += n;
+    }
+    if (std::fclose(f) != 0) throw std::runtime_error("cannot close " + path);
+}
+
+// Reads the input whole, then writes the outputs' sizes in 1 MiB blocks.
+double io_floor(const std::string &dir, const std::string &stem, const uint64_t sizes[3]) {
+    static const char *const ext[3] = {".shp", ".shx", ".dbf"};
+    std::vector<char> block(size_t{1} << 20, 'x');
+    const auto start = Clock::now();
+    {
+        const std::string in = dir + "/" + stem + ".las";
+        std::vector<char> data(static_cast<size_t>(size_of(in)));
+        FILE *f = std::fopen(in.c_str(), "rb");
+        if (f == nullptr || std::fread(data.data(), 1, data.size(), f) != data.size())
+            throw std::runtime_error("cannot read " + in);
+        std::fclose(f);
+        for (int k = 0; k < 3; ++k) write_bytes(dir + "/floor" + ext[k], sizes[k], block);
+    }
+    const double s = std::chrono::duration<double>(Clock::now() - start).count();
+    for (int k = 0; k < 3; ++k) std::remove((dir + "/floor" + ext[k]).c_str());
+    return s;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+std::string spread(const std::vector<double> &v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.3f-%.3f", *std::min_element(v.begin(), v.end()),
+                  *std::max_element(v.begin(), v.end()));
+    return buf;
+}
+
+const char *version_of(int type) {
+    static const char *const names[] = {"", "LAS 1.0 format 0", "LAS 1.0 format 1", "LAS 1.1 format 0",
+                                        "LAS 1.1 format 1", "LAS 1.2 format 0", "LAS 1.2 format 1",
+                                        "LAS 1.2 format 2", "LAS 1.2 format 3"};
+    return names[type];
+}
+
+std::string make_survey(const std::string &dir, int type, uint64_t points) {
+    const std::string stem = "type" + std::to_string(type) + "-" + std::to_string(points);
+    lastest::LasSpec spec = lastest::spec_for_type(type);
+    spec.offset[0] = 512000.0;
+    spec.offset[1] = 4180000.0;
+    spec.vlr_payloads = {120};  // points after a variable length record, as in real files
+    lastest::write_las(dir + "/" + stem + ".las", spec, points, lastest::survey_point);
+    return stem;
+}
+
+void remove_tree(const std::string &dir) {
+    ::nftw(
+        dir.c_str(), [](const char *p, const struct stat *, int, struct FTW *) { return ::remove(p); }, 16,
+        FTW_DEPTH | FTW_PHYS);
+}
+
+Options parse(int argc, char *argv[]) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const char *v = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (v == nullptr) throw std::runtime_error("missing value after " + a);
+        if (a == "--points") o.points = std::strtoull(v, nullptr, 10);
+        else if (a == "--large") o.large = std::strtoull(v, nullptr, 10);
+        else if (a == "--repeat") o.repeat = std::atoi(v);
+        else if (a == "--dir") o.parent = v;
+        else if (a == "--exe") o.exe = v;
+        else if (a == "--types") {
+            o.types.clear();
+            for (const char *p = v; *p; ++p)
+                if (*p >= '1' && *p <= '8') o.types.push_back(*p - '0');
+        } else throw std::runtime_error("unknown option " + a);
+        ++i;
+    }
+    return o;
+}
+
+}  // namespace
+
+int main(int argc, char *argv[]) {
+    std::string dir;
+    try {
+        const Options o = parse(argc, argv);
+        std::vector<char> pattern(o.parent.begin(), o.parent.end());
+        const char suffix[] = "/tessaline-bench-XXXXXX";
+        pattern.insert(pattern.end(), suffix, suffix + sizeof suffix);
+        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create a folder in " + o.parent);
+        dir = pattern.data();
+
+        std::printf("Tessaline benchmark: %llu points per file, %d alternating runs each, in %s\n",
+                    static_cast<unsigned long long>(o.points), o.repeat, dir.c_str());
+        std::printf("%-22s %10s %14s %10s %14s %9s %9s %7s %9s\n", "type", "convert s", "(spread)", "floor s",
+                    "(spread)", "Mpts/s", "out MB/s", "ratio", "peak MB");
+        Run reference{};
+        for (int type : o.types) {
+            const std::string stem = make_survey(dir, type, o.points);
+            std::vector<double> conv, floor;
+            long peak = 0;
+            uint64_t sizes[3] = {0, 0, 0};
+            for (int r = 0; r < o.repeat; ++r) {
+                const Run run = convert(o, dir, stem + ".las");
+                conv.push_back(run.seconds);
+                peak = std::max(peak, run.peak_kib);
+                sizes[0] = size_of(dir + "/" + stem + ".shp");
+                sizes[1] = size_of(dir + "/" + stem + ".shx");
+                sizes[2] = size_of(dir + "/" + stem + ".dbf");
+                floor.push_back(io_floor(dir, stem, sizes));
+            }
+            const double mc = median(conv), mf = median(floor);
+            const double out_mb = static_cast<double>(sizes[0] + sizes[1] + sizes[2]) / 1e6;
+            char label[40];
+            std::snprintf(label, sizeof label, "%d (%s)", type, version_of(type));
+            std::printf("%-22s %10.3f %14s %10.3f %14s %9.2f %9.1f %7.2f %9.1f\n", label, mc,
+                        spread(conv).c_str(), mf, spread(floor).c_str(), o.points / mc / 1e6, out_mb / mc,
+                        mc / mf, peak / 1024.0);
+            std::fflush(stdout);
+            if (type == 8) reference = Run{mc, peak};
+            for (const char *ext : {".las", ".shp", ".shx", ".dbf"}) std::remove((dir + "/" + stem + ext).c_str());
+        }
+        if (o.large > 0) {
+            const std::string stem = make_survey(dir, 8, o.large);
+            const Run big = convert(o, dir, stem + ".las");
+            std::printf("\n%llu points of type 8: %.3f s, peak %.1f MB", static_cast<unsigned long long>(o.large),
+                        big.seconds, big.peak_kib / 1024.0);
+            if (reference.seconds > 0)
+                std::printf("; %.2f times the %llu-point run (%.1f times the points)", big.seconds / reference.seconds,
+                            static_cast<unsigned long long>(o.points), static_cast<double>(o.large) / o.points);
+            std::printf("\n");
+        }
+    } catch (const std::exception &e) {
+        std::printf("benchmark stopped: %s\n", e.what());
+        if (!dir.empty()) remove_tree(dir);
+        return 1;
+    }
+    remove_tree(dir);
+    return 0;
+}
