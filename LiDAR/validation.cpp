@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <sys/stat.h>
+
 namespace {
 
 // Versions and formats are shown as the character 48 + the byte's value,
@@ -54,6 +56,13 @@ void error_msg(int32_t i, const char *text) {
 }
 
 int16_t check_las(const char *filename) {
+    // A folder or a device is refused before anything opens it: opening a
+    // named pipe for reading would wait for a writer that never comes.
+    struct stat st;
+    if (::stat(filename, &st) == 0 && !S_ISREG(st.st_mode)) {
+        std::printf("\n%s is not a regular file\n", filename);
+        return -1;
+    }
     if (file_access(filename) != 0) {
         error_msg(1, filename);
         return -1;

@@ -10,6 +10,8 @@
 #include <functional>
 #include <string>
 
+#include <sys/stat.h>
+
 using lastest::LasSpec;
 using lastest::Point;
 using testutil::capture_stdout;
@@ -94,6 +96,18 @@ TEST(CheckLas, RefusalsPrintTheirReasonExactly) {
         const Outcome o = validate(c.name, c.bytes, c.name != "absent.las");
         EXPECT_EQ(o.result, c.result);
         EXPECT_EQ(o.out, c.out);
+    }
+}
+
+TEST(CheckLas, RefusesWhatIsNotARegularFileWithoutWaiting) {
+    testutil::TempDir dir;
+    ASSERT_EQ(::mkdir((dir / "folder.las").c_str(), 0755), 0);
+    ASSERT_EQ(::mkfifo((dir / "pipe.las").c_str(), 0644), 0);
+    for (const char *name : {"folder.las", "pipe.las"}) {
+        testutil::ScopedChdir cd(dir.path());
+        int16_t r = 0;
+        EXPECT_EQ(capture_stdout([&] { r = check_las(name); }), std::string("\n") + name + " is not a regular file\n");
+        EXPECT_EQ(r, -1);
     }
 }
 
