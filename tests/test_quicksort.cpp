@@ -99,7 +99,7 @@ Sorted<T> library_sort(WholeSort<T> sort, std::vector<T> values) {
 // Doubles are compared by bit pattern, so that NaNs compare too.
 template <typename T>
 bool same_values(const std::vector<T> &a, const std::vector<T> &b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0;
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
 }
 
 template <typename T>
