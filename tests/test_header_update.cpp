@@ -111,7 +111,7 @@ std::vector<Point> varied(size_t n) {
     return pts;
 }
 
-LasSpec spec_with(int type, const std::function<void(LasSpec &)> &edit) {
+LasSpec stale_las(int type, const std::function<void(LasSpec &)> &edit) {
     LasSpec s = lastest::spec_for_type(type);
     s.scale[0] = 0.01;
     s.scale[1] = 0.001;
@@ -136,10 +136,10 @@ TEST(UpdateHeader, RecountsEveryTypeAndTouchesNothingElse) {
     for (int type = 1; type <= 8; ++type) {
         for (const bool extras : {false, true}) {
             SCOPED_TRACE("type " + std::to_string(type) + (extras ? " with VLRs and a longer header" : ""));
-            const LasSpec s = spec_with(type, [&](LasSpec &spec) {
+            const LasSpec s = stale_las(type, [&](LasSpec &las) {
                 if (extras) {
-                    spec.header_size = 260;
-                    spec.vlr_payloads = {12, 0, 77};
+                    las.header_size = 260;
+                    las.vlr_payloads = {12, 0, 77};
                 }
             });
             TempDir dir;
@@ -190,7 +190,7 @@ TEST(UpdateHeader, EdgeCasesOfTheRecords) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
         TempDir dir;
-        const Bytes before = lastest::make_las(spec_with(c.type, c.edit), c.points);
+        const Bytes before = lastest::make_las(stale_las(c.type, c.edit), c.points);
         const std::string path = dir / "edge.las";
         testutil::write_file(path, before);
         const RunResult r = update_in_child(path);
@@ -208,7 +208,7 @@ TEST(UpdateHeader, EdgeCasesOfTheRecords) {
 TEST(UpdateHeader, BoundsAreTheScaledRawExtremes) {
     // One file worked by hand: X in [-1, 250], Y in [3, 3], Z in [20000000, 20000004].
     TempDir dir;
-    const LasSpec s = spec_with(5, [](LasSpec &) {});
+    const LasSpec s = stale_las(5, [](LasSpec &) {});
     const std::string path = dir / "hand.las";
     testutil::write_file(path, lastest::make_las(s, {point(250, 3, 20000004, 1), point(-1, 3, 20000000, 2)}));
     ASSERT_EQ(update_in_child(path).status, 0);
@@ -232,7 +232,7 @@ TEST(UpdateHeader, NamesOfAnyLength) {
         ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
     }
     const std::string path = folder + "/" + std::string(200, 'n') + ".las";
-    const Bytes before = lastest::make_las(spec_with(6, [](LasSpec &) {}), varied(4));
+    const Bytes before = lastest::make_las(stale_las(6, [](LasSpec &) {}), varied(4));
     testutil::write_file(path, before);
     const RunResult r = update_in_child(path);
     EXPECT_EQ(r.status, 0);
@@ -241,10 +241,10 @@ TEST(UpdateHeader, NamesOfAnyLength) {
 }
 
 TEST(UpdateHeader, RefusalsEndTheProcessAndLeaveTheFile) {
-    const Bytes good = lastest::make_las(spec_with(8, [](LasSpec &) {}), varied(3));
+    const Bytes good = lastest::make_las(stale_las(8, [](LasSpec &) {}), varied(3));
     Bytes lower_case = good;
     std::memcpy(lower_case.data(), "lasf", 4);
-    const Bytes no_type = lastest::make_las(spec_with(1, [](LasSpec &s) {
+    const Bytes no_type = lastest::make_las(stale_las(1, [](LasSpec &s) {
         s.version_minor = 1;
         s.point_format = 2;
     }), varied(3));
@@ -278,7 +278,7 @@ TEST(UpdateHeader, ReadOnlyFileIsRefused) {
     TempDir dir;
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
     const std::string path = dir / "ro.las";
-    const Bytes before = lastest::make_las(spec_with(6, [](LasSpec &) {}), varied(3));
+    const Bytes before = lastest::make_las(stale_las(6, [](LasSpec &) {}), varied(3));
     testutil::write_file(path, before);
     ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
     const RunResult r = testutil::run_in_child([&] {
