@@ -1,5 +1,6 @@
 // The banner of the Oxbrae LiDAR tools and the yes/no flag check.
 #include "LiDAR.h"
+#include "las_model.hpp"
 
 #include <cstdio>
 #include <cstring>
@@ -7,7 +8,7 @@
 extern "C" {
 
 void credits(void) {
-    std::printf("\nOxbrae LiDAR Utilities");
+    std::printf("\n%s", lidar::kSuiteName);
     std::printf("\n\nDeveloped and maintained by Corvandel");
     std::printf("\nBrennock Research Station");
     std::printf("\n14 Quarry Lane, Brennock, BR7 2LX");

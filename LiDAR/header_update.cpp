@@ -64,9 +64,8 @@ void initialize_common(Header *ph, uint8_t minor) {
     ph->VersionMajor = 1;
     ph->VersionMinor = minor;
     ph->SystemIdentifier[0] = '\0';
-    static const char software[] = "Oxbrae LiDAR Utilities";
-    static_assert(sizeof software <= sizeof ph->GeneratingSoftware, "software name fits its field");
-    std::memcpy(ph->GeneratingSoftware, software, sizeof software);
+    static_assert(sizeof lidar::kSuiteName <= sizeof ph->GeneratingSoftware, "suite name fits its field");
+    std::memcpy(ph->GeneratingSoftware, lidar::kSuiteName, sizeof lidar::kSuiteName);
     ph->HeaderSize = lidar::kHeaderBytes;
     ph->OffsetToData = lidar::kHeaderBytes;
     ph->NumberOfVariableLengthRecords = 0;
@@ -128,9 +127,13 @@ void update_header(const char *filename) {
     std::free(record);
 
     store_summary(*header, summary);
+    // A header that did not reach the disk must not be reported as updated.
     std::rewind(f);
-    std::fwrite(header, sizeof *header, 1, f);
-    std::fclose(f);
+    const bool written = std::fwrite(header, sizeof *header, 1, f) == 1;
+    if (std::fclose(f) != 0 || !written) {
+        std::printf("\nError writing %s\n", filename);
+        fail();
+    }
     std::free(header);
     std::printf("\rHeader of file %s has been updated    ", filename);
 }

@@ -60,6 +60,10 @@ static_assert(layout_matches_table<1>() && layout_matches_table<2>() && layout_m
 
 inline constexpr uint32_t kHeaderBytes = 227;
 
+// The tool suite's name: the banner's first line and the generating software
+// of the LAS headers that the suite's tools initialise.
+inline constexpr char kSuiteName[] = "Oxbrae LiDAR Utilities";
+
 // Return information packed in a point's bitfield byte. The byte is held
 // signed; the masks work on its bit pattern.
 struct ReturnInfo {

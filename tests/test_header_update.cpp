@@ -10,6 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
+#include <sys/resource.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -289,6 +293,22 @@ TEST(UpdateHeader, ReadOnlyFileIsRefused) {
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, "\nCannot open binary file " + path + " for header update\n\n");
     EXPECT_EQ(testutil::read_file(path), before);
+}
+
+// A header that cannot be written back is an error, never "updated": here
+// the file-size limit stops the write of the 227 bytes at byte 100.
+TEST(UpdateHeader, FailedWriteIsReportedNotAnnounced) {
+    TempDir dir;
+    const std::string path = dir / "limited.las";
+    testutil::write_file(path, lastest::make_las(stale_las(8, [](LasSpec &) {}), varied(4)));
+    const RunResult r = testutil::run_in_child([&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const struct rlimit limit = {100, 100};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(99);
+        update_header(path.c_str());
+    });
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, "\nError writing " + path + "\n");
 }
 
 TEST(UpdateHeader, RealFilesFromOtherSoftware) {
