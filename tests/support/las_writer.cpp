@@ -203,7 +203,7 @@ void write_las(const std::string &path, const LasSpec &spec, uint64_t count,
         }
     }
     std::vector<uint8_t> tail(spec.trailing_bytes, 0xAB);
-    ok = ok && std::fwrite(tail.data(), 1, tail.size(), f.get()) == tail.size();
+    ok = ok && (tail.empty() || std::fwrite(tail.data(), 1, tail.size(), f.get()) == tail.size());
     head = encode_head(spec, count, b);
     ok = ok && std::fseek(f.get(), 0, SEEK_SET) == 0 &&
          std::fwrite(head.data(), 1, 227, f.get()) == 227;
