@@ -56,7 +56,7 @@ void fix_record_count(const char *dbfname, uint32_t records) {
     std::FILE *f = std::fopen(dbfname, "rb+");
     if (f == nullptr) refuse("\nUnable to open %s for updating\n", dbfname);
     const bool written = std::fseek(f, 4, SEEK_SET) == 0 && std::fwrite(&records, 4, 1, f) == 1;
-    if ((std::fclose(f) != 0) | !written) fail_writing(dbfname);
+    if (std::fclose(f) != 0 || !written) fail_writing(dbfname);
 }
 
 template <int N>

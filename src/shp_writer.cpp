@@ -3,6 +3,7 @@
 #include "las_model.hpp"
 #include "output.h"
 
+#include <cassert>
 #include <cstdlib>
 #include <cstring>
 
@@ -52,6 +53,7 @@ void write_header(const char *name, const char *mode_failure, int64_t length_wor
 
 template <typename Point, typename Header>
 void append_pointz(const char *shpname, const Point *p, const Header *ph, int32_t nRecords, int32_t chunkID) {
+    assert(nRecords <= kChunkRecords && _Xvec != nullptr && "one chunk, into the coordinate buffers");
     const int64_t first = int64_t{chunkID} * kChunkRecords + 1;  // record number of p[0]
 
     Output shp;
