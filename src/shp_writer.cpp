@@ -1,5 +1,130 @@
 #include "shp_writer.h"
 
+#include "las_model.hpp"
+#include "output.h"
+
+#include <cassert>
+#include <cstdlib>
+#include <cstring>
+
 double *_Xvec = nullptr;
 double *_Yvec = nullptr;
 double *_Zvec = nullptr;
+
+namespace {
+
+constexpr int32_t kFileCode = 9994;
+constexpr int32_t kVersion = 1000;
+constexpr int32_t kPointZ = 11;
+// Content of a record without a measure: shape type, X, Y, Z = 28 bytes.
+constexpr int32_t kContentWords = 14;
+constexpr int32_t kHeaderWords = kShapeHeaderBytes / 2;
+constexpr int32_t kRecordWords = kPointZRecordBytes / 2;
+constexpr int32_t kEntryWords = kIndexEntryBytes / 2;
+static_assert(kPointZRecordBytes == 8 + 2 * kContentWords, "record header plus content");
+
+constexpr const char *kAppendFailure = "Unable to open %s for appending data\n";
+
+// Shapefile integers are 32-bit; values are taken modulo 2^32 so that no
+// arithmetic overflows (the driver keeps them within range).
+void put_be32(unsigned char *at, int64_t value) {
+    const uint32_t v = swap_uint32(static_cast<uint32_t>(value));
+    std::memcpy(at, &v, 4);
+}
+void put_le32(unsigned char *at, int32_t value) { std::memcpy(at, &value, 4); }
+void put_le64(unsigned char *at, double value) { std::memcpy(at, &value, 8); }
+
+// The 100-byte header shared by both files; they differ in the length only.
+void write_header(const char *name, const char *mode_failure, int64_t length_words, double Xmin, double Ymin,
+                  double Xmax, double Ymax, double Zmin, double Zmax) {
+    Output out;
+    output_open(out, name, "wb", mode_failure);
+    unsigned char *h = output_reserve(out, kShapeHeaderBytes);
+    std::memset(h, 0, kShapeHeaderBytes);
+    put_be32(h + 0, kFileCode);
+    put_be32(h + 24, length_words);
+    put_le32(h + 28, kVersion);
+    put_le32(h + 32, kPointZ);
+    const double bounds[6] = {Xmin, Ymin, Xmax, Ymax, Zmin, Zmax};
+    for (int k = 0; k < 6; ++k) put_le64(h + 36 + 8 * k, bounds[k]);
+    // Mmin and Mmax (bytes 84 to 99) stay zero.
+    output_close(out);
+}
+
+template <typename Point, typename Header>
+void append_pointz(const char *shpname, const Point *p, const Header *ph, int32_t nRecords, int32_t chunkID) {
+    assert(nRecords <= kChunkRecords && _Xvec != nullptr && "one chunk, into the coordinate buffers");
+    const int64_t first = int64_t{chunkID} * kChunkRecords + 1;  // record number of p[0]
+
+    Output shp;
+    output_open(shp, shpname, "ab", kAppendFailure);
+    for (int32_t i = 0; i < nRecords; ++i) {
+        _Xvec[i] = lidar::scale_coordinate(p[i].X, ph->XScaleFactor, ph->XOffset);
+        _Yvec[i] = lidar::scale_coordinate(p[i].Y, ph->YScaleFactor, ph->YOffset);
+        _Zvec[i] = lidar::scale_coordinate(p[i].Z, ph->ZScaleFactor, ph->ZOffset);
+    }
+    for (int32_t i = 0; i < nRecords; ++i) {
+        unsigned char *r = output_reserve(shp, kPointZRecordBytes);
+        put_be32(r + 0, first + i);
+        put_be32(r + 4, kContentWords);
+        put_le32(r + 8, kPointZ);
+        put_le64(r + 12, _Xvec[i]);
+        put_le64(r + 20, _Yvec[i]);
+        put_le64(r + 28, _Zvec[i]);
+    }
+    output_close(shp);
+
+    const std::string shxname = shx_name_of(shpname);
+    Output shx;
+    output_open(shx, shxname.c_str(), "ab", kAppendFailure);
+    for (int32_t i = 0; i < nRecords; ++i) {
+        unsigned char *e = output_reserve(shx, kIndexEntryBytes);
+        put_be32(e + 0, kHeaderWords + kRecordWords * (first + i - 1));
+        put_be32(e + 4, kContentWords);
+    }
+    output_close(shx);
+}
+
+}  // namespace
+
+bool allocate_coordinate_buffers() {
+    for (double **buffer : {&_Xvec, &_Yvec, &_Zvec}) {
+        if (*buffer == nullptr) *buffer = static_cast<double *>(std::malloc(kChunkRecords * sizeof(double)));
+        if (*buffer == nullptr) return false;
+    }
+    return true;
+}
+
+std::string shx_name_of(const char *shpname) {
+    const size_t length = std::strlen(shpname);
+    return std::string(shpname, length >= 4 ? length - 4 : 0) + ".shx";
+}
+
+void createSHPwHeader(const char *shpname, int32_t nReturns, double Xmin, double Ymin, double Xmax, double Ymax,
+                      double Zmin, double Zmax) {
+    write_header(shpname, "\nUnable to open file %s for writing\n", kHeaderWords + int64_t{kRecordWords} * nReturns,
+                 Xmin, Ymin, Xmax, Ymax, Zmin, Zmax);
+}
+
+void createSHXwHeader(const char *shpname, int32_t nReturns, double Xmin, double Ymin, double Xmax, double Ymax,
+                      double Zmin, double Zmax) {
+    const std::string shxname = shx_name_of(shpname);
+    write_header(shxname.c_str(), kAppendFailure, kHeaderWords + int64_t{kEntryWords} * nReturns, Xmin, Ymin, Xmax,
+                 Ymax, Zmin, Zmax);
+}
+
+// The eight appenders differ only in the point layout they step through.
+#define TESSALINE_ADDTOSHP(N)                                                                              \
+    void addtoSHP##N(const char *shpname, const lidar::LasType<N>::Point *p, const lidar::LasType<N>::Header *ph, \
+                     int32_t nRecords, int32_t chunkID) {                                                  \
+        append_pointz(shpname, p, ph, nRecords, chunkID);                                                  \
+    }
+TESSALINE_ADDTOSHP(1)
+TESSALINE_ADDTOSHP(2)
+TESSALINE_ADDTOSHP(3)
+TESSALINE_ADDTOSHP(4)
+TESSALINE_ADDTOSHP(5)
+TESSALINE_ADDTOSHP(6)
+TESSALINE_ADDTOSHP(7)
+TESSALINE_ADDTOSHP(8)
+#undef TESSALINE_ADDTOSHP

@@ -95,6 +95,8 @@ RunResult run_tessaline(const std::vector<std::string> &args, const std::string 
     return run(TESSALINE_EXE, args, cwd);
 }
 
+std::string tessaline_exe() { return TESSALINE_EXE; }
+
 std::string capture_stdout(const std::function<void()> &body) {
     std::fflush(stdout);
     FILE *tmp = std::tmpfile();

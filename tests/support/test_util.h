@@ -38,6 +38,9 @@ RunResult run(const std::string &program, const std::vector<std::string> &args,
 // Runs the Tessaline executable of this build.
 RunResult run_tessaline(const std::vector<std::string> &args, const std::string &cwd = ".");
 
+// The path of the Tessaline executable of this build.
+std::string tessaline_exe();
+
 // Everything that `body` writes to standard output (C stdio or fd 1).
 std::string capture_stdout(const std::function<void()> &body);
 

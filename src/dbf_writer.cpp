@@ -1,0 +1,155 @@
+#include "dbf_writer.h"
+
+#include "dbf_text.h"
+#include "end_run.h"
+#include "output.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <utility>
+
+namespace {
+
+// Shapelib writes the table through these hooks: the library's own file
+// functions, with every write, flush and close checked, since the library
+// itself does not report a failed write. Error messages of the library are
+// not printed; the table's own message says what went wrong.
+SAHooks g_library_io;
+bool g_dbf_io_failed = false;
+
+SAOffset checked_write(void *p, SAOffset size, SAOffset nmemb, SAFile file) {
+    const SAOffset n = g_library_io.FWrite(p, size, nmemb, file);
+    if (n != nmemb) g_dbf_io_failed = true;
+    return n;
+}
+int checked_flush(SAFile file) {
+    const int r = g_library_io.FFlush(file);
+    if (r != 0) g_dbf_io_failed = true;
+    return r;
+}
+int checked_close(SAFile file) {
+    const int r = g_library_io.FClose(file);
+    if (r != 0) g_dbf_io_failed = true;
+    return r;
+}
+void quiet_error(const char *) {}
+
+SAHooks checking_hooks() {
+    SASetupDefaultHooks(&g_library_io);
+    SAHooks hooks = g_library_io;
+    hooks.FWrite = checked_write;
+    hooks.FFlush = checked_flush;
+    hooks.FClose = checked_close;
+    hooks.Error = quiet_error;
+    return hooks;
+}
+
+// The fixed date of last update, year since 1900, month, day.
+constexpr int kDbfDate[3] = {95, 7, 26};
+// Language driver 87 (ANSI); given this way, the library writes no .cpg and
+// removes one left by an earlier run.
+constexpr const char *kCodePage = "LDID/87";
+
+struct DbfCloser {
+    void operator()(DBFInfo *h) const { DBFClose(h); }
+};
+
+template <int N>
+void create_table(const char *dbfname) {
+    constexpr Schema schema = schema_of(N);
+    SAHooks hooks = checking_hooks();
+    g_dbf_io_failed = false;
+    std::unique_ptr<DBFInfo, DbfCloser> table(DBFCreateLL(dbfname, kCodePage, &hooks));
+    if (!table) {
+        std::printf("DBFCreate(%s) failed.\n", dbfname);
+        end_run(-1);
+    }
+    for (int k = 0; k < schema.count; ++k) {
+        const ColumnSpec &c = spec_of(schema.columns[k]);
+        if (DBFAddField(table.get(), c.name, c.type, c.width, c.decimals) == -1) {
+            std::printf("Failed to add field %s to %s\n", c.reported, dbfname);
+            end_run(-1);
+        }
+    }
+    DBFSetLastModifiedDate(table.get(), kDbfDate[0], kDbfDate[1], kDbfDate[2]);
+    // Rows are appended at the end of the file: nothing may follow the header.
+    DBFSetWriteEndOfFileChar(table.get(), 0);
+    DBFClose(table.release());
+    if (g_dbf_io_failed) fail_writing(dbfname);
+    // A code page file would tell readers to decode the table otherwise.
+    const std::string name(dbfname);
+    std::remove((name.substr(0, name.size() >= 4 ? name.size() - 4 : 0) + ".cpg").c_str());
+}
+
+// The value of a column of point `p`.
+template <Column C, typename Point>
+int32_t column_value(const Point &p) {
+    const lidar::ReturnInfo r = lidar::decode_bitfield(p.bitfield);
+    if constexpr (C == Column::Intensity) return p.Intensity;
+    else if constexpr (C == Column::ReturnNumber) return r.return_number;
+    else if constexpr (C == Column::NumberReturns) return r.number_of_returns;
+    else if constexpr (C == Column::ScanDirection) return r.scan_direction;
+    else if constexpr (C == Column::EdgeOfFlightLine) return r.edge_of_flight;
+    else if constexpr (C == Column::Classification) return p.Classification;
+    else if constexpr (C == Column::ScanAngleRank) return p.ScanAngleRank;  // signed
+    else if constexpr (C == Column::FileMarker) return p.FileMarker;
+    else if constexpr (C == Column::UserBitField) return p.UserBitField;
+    else if constexpr (C == Column::UserData) return p.UserData;
+    else if constexpr (C == Column::PointSourceID) return p.PointSourceID;
+    else if constexpr (C == Column::Red) return p.Red;
+    else if constexpr (C == Column::Green) return p.Green;
+    else return p.Blue;
+}
+
+template <Column C, typename Point>
+char *put_column(char *at, const Point &p) {
+    if constexpr (C == Column::GPSTime) {
+        static_assert(spec_of(C).width == kGpsTimeWidth && spec_of(C).decimals == kGpsTimeDecimals, "GPSTime");
+        put_gps_time(at, p.GPSTime);
+    } else {
+        put_integer(at, spec_of(C).width, column_value<C>(p));
+    }
+    return at + spec_of(C).width;
+}
+
+template <int N, size_t... K>
+void put_columns(char *at, const typename lidar::LasType<N>::Point &p, std::index_sequence<K...>) {
+    constexpr Schema schema = schema_of(N);
+    ((at = put_column<schema.columns[K]>(at, p)), ...);
+}
+
+template <int N>
+void append_rows(const char *dbfname, const typename lidar::LasType<N>::Point *p, int32_t nRecords) {
+    Output dbf;
+    output_open(dbf, dbfname, "ab", "Unable to open %s for appending data\n");
+    for (int32_t i = 0; i < nRecords; ++i)
+        format_row<N>(reinterpret_cast<char *>(output_reserve(dbf, record_length_of(N))), p[i]);
+    output_close(dbf);
+}
+
+}  // namespace
+
+template <int N>
+void format_row(char *row, const typename lidar::LasType<N>::Point &p) {
+    row[0] = ' ';  // not deleted
+    put_columns<N>(row + 1, p, std::make_index_sequence<schema_of(N).count>{});
+}
+
+#define TESSALINE_DBF_FAMILY(N)                                                                            \
+    template void format_row<N>(char *, const lidar::LasType<N>::Point &);                                 \
+    void createDBF##N(const char *dbfname) { create_table<N>(dbfname); }                                  \
+    void addtoDBF##N(const char *dbfname, const lidar::LasType<N>::Point *p, const lidar::LasType<N>::Header *, \
+                     int32_t nRecords) {                                                                   \
+        append_rows<N>(dbfname, p, nRecords);                                                              \
+    }
+TESSALINE_DBF_FAMILY(1)
+TESSALINE_DBF_FAMILY(2)
+TESSALINE_DBF_FAMILY(3)
+TESSALINE_DBF_FAMILY(4)
+TESSALINE_DBF_FAMILY(5)
+TESSALINE_DBF_FAMILY(6)
+TESSALINE_DBF_FAMILY(7)
+TESSALINE_DBF_FAMILY(8)
+#undef TESSALINE_DBF_FAMILY

@@ -1,0 +1,179 @@
+// Refusals and failures of the real program after start-up: files that
+// cannot become a shapefile, truncated files, outputs that cannot be created
+// and a full disk. Each ends with its message and status 255.
+#include "las_reader.h"
+#include "las_writer.h"
+#include "test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using lastest::LasSpec;
+using testutil::run_tessaline;
+using testutil::TempDir;
+
+namespace {
+
+std::string startup(const std::string &in) {
+    return testutil::banner() + "Input LAS file:    " + in + "\nOutput Shapefile:  " +
+           in.substr(0, in.size() - 4) + ".shp\n\nProcessing ...";
+}
+
+bool any_output(const TempDir &dir, const std::string &stem) {
+    for (const char *ext : {".shp", ".shx", ".dbf"})
+        if (testutil::exists(dir / (stem + ext))) return true;
+    return false;
+}
+
+}  // namespace
+
+// The .shp length field is a signed 32-bit count of 16-bit words; the check
+// comes before the truncation check, so a bare header is enough.
+TEST(TooManyPoints, RefusedBeforeAnyOutputExists) {
+    const struct {
+        int64_t declared;
+        std::string message;
+    } cases[] = {
+        {119304645, "\nbig.las holds 119304645 points, more than the 119304644 that a shapefile can hold\n"},
+        {4294967295, "\nbig.las holds 4294967295 points, more than the 119304644 that a shapefile can hold\n"},
+        {119304644, "\nbig.las is truncated: 119304644 point records declared, 0 present\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.declared);
+        TempDir dir;
+        LasSpec spec = lastest::spec_for_type(8);
+        spec.declared_points = c.declared;
+        lastest::write_las(dir / "big.las", spec, 0, lastest::varied_point);
+        const testutil::RunResult r = run_tessaline({"big.las"}, dir.path());
+        EXPECT_EQ(r.out, startup("big.las") + c.message);
+        EXPECT_EQ(r.status, 255);
+        EXPECT_FALSE(any_output(dir, "big"));
+    }
+}
+
+TEST(TruncatedInput, RefusedBeforeAnyOutputExists) {
+    const struct {
+        const char *label;
+        int type;
+        uint64_t points;
+        int64_t offset_to_data;  // -1: right after the header
+        int64_t cut;             // bytes removed from the end; -1: cut the file to 300 bytes
+        std::string message;
+    } cases[] = {
+        {"last record short by one byte", 8, 10, -1, 1, "\nt.las is truncated: 10 point records declared, 9 present\n"},
+        {"two and a half records missing", 1, 5, -1, 50, "\nt.las is truncated: 5 point records declared, 2 present\n"},
+        {"points past a full chunk", 4, 1000001, -1, 28 * 2,
+         "\nt.las is truncated: 1000001 point records declared, 999999 present\n"},
+        {"offset to data past the end", 5, 3, 5000, -1, "\nt.las is truncated: 3 point records declared, 0 present\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        LasSpec spec = lastest::spec_for_type(c.type);
+        spec.offset_to_data = c.offset_to_data;
+        lastest::write_las(dir / "t.las", spec, c.points, lastest::varied_point);
+        const uint64_t size = testutil::file_size(dir / "t.las");
+        ASSERT_EQ(::truncate((dir / "t.las").c_str(), c.cut >= 0 ? static_cast<off_t>(size - c.cut) : 300), 0);
+        const testutil::RunResult r = run_tessaline({"t.las"}, dir.path());
+        EXPECT_EQ(r.out, startup("t.las") + c.message);
+        EXPECT_EQ(r.status, 255);
+        EXPECT_FALSE(any_output(dir, "t"));
+    }
+}
+
+TEST(TruncatedInput, NoPointsNeedNoPointData) {
+    // Zero points whose offset to data lies past the end: nothing is missing.
+    TempDir dir;
+    LasSpec spec = lastest::spec_for_type(8);
+    spec.offset_to_data = 4000;
+    spec.truncate_to = 227;
+    lastest::write_las(dir / "e.las", spec, 0, lastest::varied_point);
+    const testutil::RunResult r = run_tessaline({"e.las"}, dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(lasread::mask_elapsed(r.out), lasread::console_of("e.las", "e.shp", 8, 0));
+    EXPECT_EQ(testutil::file_size(dir / "e.shp"), 100u);
+    EXPECT_EQ(testutil::file_size(dir / "e.dbf"), 449u);
+}
+
+TEST(TruncatedInput, TrailingBytesAfterTheRecordsAreIgnored) {
+    TempDir dir;
+    LasSpec spec = lastest::spec_for_type(7);
+    spec.trailing_bytes = 13;
+    lastest::write_las(dir / "x.las", spec, 100, lastest::varied_point);
+    const testutil::RunResult r = run_tessaline({"x.las"}, dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(lasread::compare_outputs(dir / "x.las", lasread::read_las(dir / "x.las")), "");
+}
+
+// Each output in turn cannot be created (a folder holds its name).
+TEST(OutputFailures, AnOutputThatCannotBeCreated) {
+    const struct {
+        const char *ext;
+        std::string message;
+        std::vector<const char *> left;  // outputs already written when the run ends
+    } cases[] = {
+        {".shp", "\nUnable to open file o.shp for writing\n", {}},
+        {".shx", "Unable to open o.shx for appending data\n", {".shp"}},
+        {".dbf", "DBFCreate(o.dbf) failed.\n", {".shp"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.ext);
+        TempDir dir;
+        lastest::write_las(dir / "o.las", lastest::spec_for_type(3), 5, lastest::varied_point);
+        ASSERT_EQ(::mkdir((dir / (std::string("o") + c.ext)).c_str(), 0755), 0);
+        const testutil::RunResult r = run_tessaline({"o.las"}, dir.path());
+        EXPECT_EQ(r.out, startup("o.las") + c.message);
+        EXPECT_EQ(r.status, 255);
+        for (const char *ext : c.left) EXPECT_EQ(testutil::file_size(dir / (std::string("o") + ext)), 100u) << ext;
+    }
+}
+
+// A full disk: each output in turn is a link to /dev/full, where every write
+// fails with "no space left".
+TEST(FullDisk, EveryOutputsWritesAreChecked) {
+    if (!testutil::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    for (const char *ext : {".shp", ".shx", ".dbf"}) {
+        SCOPED_TRACE(ext);
+        TempDir dir;
+        lastest::write_las(dir / "f.las", lastest::spec_for_type(8), 3000, lastest::varied_point);
+        ASSERT_EQ(::symlink("/dev/full", (dir / (std::string("f") + ext)).c_str()), 0);
+        const testutil::RunResult r = run_tessaline({"f.las"}, dir.path());
+        EXPECT_EQ(r.out, startup("f.las") + "\nError writing f" + ext + "\n");
+        EXPECT_EQ(r.status, 255);
+    }
+}
+
+// The disk fills while the records are appended: the file-size limit of the
+// process (with SIGXFSZ ignored, writes past it fail with EFBIG) stops the
+// writes to whichever output first grows past it.
+TEST(FullDisk, WritesOfRecordsAreChecked) {
+    const struct {
+        uint64_t limit_blocks;  // of 512 bytes
+        const char *failing;
+    } cases[] = {
+        {2000, "g.shp"},   // 1,024,000 bytes: the .shp's records (36 per point) pass it first
+        {4000, "g.dbf"},   // 2,048,000 bytes: .shp (1,800,100) and .shx fit, the .dbf's rows do not
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.failing);
+        TempDir dir;
+        lastest::write_las(dir / "g.las", lastest::spec_for_type(8), 50000, lastest::varied_point);
+        const std::string script = "trap '' XFSZ; ulimit -f " + std::to_string(c.limit_blocks) + " && exec \"$0\" g.las";
+        const testutil::RunResult r = testutil::run("/bin/sh", {"-c", script, testutil::tessaline_exe()}, dir.path());
+        EXPECT_EQ(r.out, startup("g.las") + "\nError writing " + c.failing + "\n");
+        EXPECT_EQ(r.status, 255);
+    }
+}
+
+// The elapsed time is printed in its format whatever the run's length.
+TEST(ElapsedTime, PrintedWithTwoDecimals) {
+    TempDir dir;
+    lastest::write_las(dir / "c.las", lastest::spec_for_type(2), 10, lastest::varied_point);
+    const testutil::RunResult r = run_tessaline({"c.las"}, dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out, lasread::mask_elapsed(r.out)) << "no \"Elapsed time N.NN seconds\" line at the end";
+}

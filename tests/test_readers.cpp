@@ -1,0 +1,260 @@
+// The outputs read back by independent readers: GDAL (ogr2ogr to CSV),
+// Shapelib's shpdump and dbfdump, and pyshp. Every point's coordinates and
+// attributes must equal the values the test decodes itself from the LAS
+// bytes. Inputs: the real files of ../shared/testdata (written by other
+// software) and generated files of every type.
+#include "las_reader.h"
+#include "las_writer.h"
+#include "test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+using testutil::TempDir;
+
+namespace {
+
+// A value as a reader gives it: a number, or missing (dBASE NULL).
+struct Cell {
+    bool null = false;
+    double value = 0;
+    bool operator==(const Cell &o) const {
+        return null == o.null && (null || value == o.value || (std::isnan(value) && std::isnan(o.value)));
+    }
+};
+
+Cell cell_of(std::string text) {
+    const size_t a = text.find_first_not_of(' '), b = text.find_last_not_of(' ');
+    text = a == std::string::npos ? "" : text.substr(a, b - a + 1);
+    if (text.empty() || text == "None" || text == "(NULL)" || text.find_first_not_of('*') == std::string::npos)
+        return Cell{true, 0};
+    char *end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (*end != '\0') return Cell{true, -1};  // unreadable: never equal to a number
+    return Cell{false, v};
+}
+
+std::string show(const Cell &c) {
+    std::ostringstream s;
+    s.precision(17);
+    if (c.null) s << "NULL";
+    else s << c.value;
+    return s.str();
+}
+
+// What a reader returned: per point X, Y, Z (if it reads geometry) and the
+// attributes in column order.
+struct Table {
+    std::vector<std::vector<Cell>> xyz, attributes;
+};
+
+std::vector<std::string> split(const std::string &line, char sep) {
+    std::vector<std::string> parts;
+    std::string part;
+    std::istringstream in(line);
+    while (std::getline(in, part, sep)) parts.push_back(part);
+    if (!line.empty() && line.back() == sep) parts.push_back("");
+    return parts;
+}
+
+std::vector<std::string> lines_of(const std::string &text) { return split(text, '\n'); }
+
+// The model: coordinates from the LAS integers, attributes from the row the
+// dBASE table must hold.
+Table expected_table(const lasread::LasFile &las) {
+    Table t;
+    const std::vector<lasread::Field> fields = lasread::fields_of(las.las_type);
+    for (const lastest::Point &p : las.points) {
+        t.xyz.push_back({Cell{false, lasread::real_coordinate(p.x, las.scale[0], las.offset[0])},
+                         Cell{false, lasread::real_coordinate(p.y, las.scale[1], las.offset[1])},
+                         Cell{false, lasread::real_coordinate(p.z, las.scale[2], las.offset[2])}});
+        const std::string row = lasread::row_of(las.las_type, p);
+        std::vector<Cell> cells;
+        size_t at = 1;
+        for (const lasread::Field &f : fields) {
+            cells.push_back(cell_of(row.substr(at, static_cast<size_t>(f.width))));
+            at += static_cast<size_t>(f.width);
+        }
+        t.attributes.push_back(cells);
+    }
+    return t;
+}
+
+std::string run_tool(const std::string &program, const std::vector<std::string> &args, const std::string &cwd) {
+    if (::access(program.c_str(), X_OK) != 0) {
+        ADD_FAILURE() << program << " is missing: scripts/deps test installs it";
+        return "";
+    }
+    const testutil::RunResult r = testutil::run(program, args, cwd);
+    EXPECT_EQ(r.status, 0) << program << ": " << r.err;
+    return r.out;
+}
+
+Table read_gdal(const TempDir &dir, const std::string &stem) {
+    run_tool("/usr/bin/ogr2ogr", {"-f", "CSV", stem + ".csv", stem + ".shp", "-lco", "GEOMETRY=AS_XYZ", "--config",
+                                  "OGR_WKT_PRECISION", "17"},
+             dir.path());
+    Table t;
+    if (!testutil::exists(dir / (stem + ".csv"))) return t;
+    const std::vector<std::string> lines = lines_of(testutil::read_text(dir / (stem + ".csv")));
+    for (size_t k = 1; k < lines.size(); ++k) {
+        std::vector<std::string> parts = split(lines[k], ',');
+        std::vector<Cell> cells;
+        for (std::string &p : parts) {
+            if (!p.empty() && p.back() == '\r') p.pop_back();
+            if (p.size() >= 2 && p.front() == '"') p = p.substr(1, p.size() - 2);
+            cells.push_back(cell_of(p));
+        }
+        if (cells.size() < 3) continue;
+        t.xyz.emplace_back(cells.begin(), cells.begin() + 3);
+        t.attributes.emplace_back(cells.begin() + 3, cells.end());
+    }
+    return t;
+}
+
+Table read_shapelib(const TempDir &dir, const std::string &stem) {
+    Table t;
+    // shpdump: each point's vertex line is "     (X,Y, Z)".
+    for (const std::string &line : lines_of(run_tool("/usr/bin/shpdump", {"-precision", "17", stem + ".shp"}, dir.path()))) {
+        if (line.rfind("     (", 0) != 0) continue;
+        const std::vector<std::string> xyz = split(line.substr(6, line.find(')') - 6), ',');
+        std::vector<Cell> cells;
+        for (const std::string &v : xyz) cells.push_back(cell_of(v));
+        t.xyz.push_back(cells);
+    }
+    // dbfdump -m: "Record: N", then one "Name: value" line per column.
+    for (const std::string &line : lines_of(run_tool("/usr/bin/dbfdump", {"-m", stem + ".dbf"}, dir.path()))) {
+        if (line.rfind("Record:", 0) == 0) {
+            t.attributes.emplace_back();
+        } else if (!t.attributes.empty() && line.find(": ") != std::string::npos) {
+            t.attributes.back().push_back(cell_of(line.substr(line.find(": ") + 2)));
+        }
+    }
+    return t;
+}
+
+Table read_pyshp(const TempDir &dir, const std::string &stem) {
+    const std::vector<std::string> lines =
+        lines_of(run_tool("/usr/bin/python3", {READERS_DIR "/pyshp_dump.py", stem + ".shp"}, dir.path()));
+    Table t;
+    for (size_t k = 1; k < lines.size(); ++k) {
+        std::vector<Cell> cells;
+        for (const std::string &v : split(lines[k], '\t')) cells.push_back(cell_of(v));
+        if (cells.size() < 3) continue;
+        t.xyz.emplace_back(cells.begin(), cells.begin() + 3);
+        t.attributes.emplace_back(cells.begin() + 3, cells.end());
+    }
+    return t;
+}
+
+// "" when `got` holds every value of `want`, else the first difference.
+std::string compare(const Table &want, const Table &got, bool geometry) {
+    if (geometry && got.xyz.size() != want.xyz.size())
+        return std::to_string(got.xyz.size()) + " shapes read, " + std::to_string(want.xyz.size()) + " expected";
+    if (got.attributes.size() != want.attributes.size())
+        return std::to_string(got.attributes.size()) + " rows read, " + std::to_string(want.attributes.size()) +
+               " expected";
+    for (size_t i = 0; i < want.attributes.size(); ++i) {
+        if (geometry)
+            for (size_t a = 0; a < 3; ++a)
+                if (!(got.xyz[i][a] == want.xyz[i][a]))
+                    return "point " + std::to_string(i) + " axis " + std::to_string(a) + ": " + show(got.xyz[i][a]) +
+                           " read, " + show(want.xyz[i][a]) + " expected";
+        if (got.attributes[i].size() != want.attributes[i].size())
+            return "point " + std::to_string(i) + ": " + std::to_string(got.attributes[i].size()) + " columns";
+        for (size_t c = 0; c < want.attributes[i].size(); ++c)
+            if (!(got.attributes[i][c] == want.attributes[i][c]))
+                return "point " + std::to_string(i) + " column " + std::to_string(c) + ": " +
+                       show(got.attributes[i][c]) + " read, " + show(want.attributes[i][c]) + " expected";
+    }
+    return "";
+}
+
+// Converts `name` in `dir` and checks the outputs with every reader.
+void convert_and_read_back(const TempDir &dir, const std::string &name) {
+    const testutil::RunResult r = testutil::run_tessaline({name}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.out;
+    const lasread::LasFile las = lasread::read_las(dir / name);
+    const std::string stem = name.substr(0, name.size() - 4);
+    EXPECT_EQ(lasread::mask_elapsed(r.out), lasread::console_of(name, stem + ".shp", las.las_type, las.count));
+    EXPECT_EQ(lasread::compare_outputs(dir / name, las), "");
+    const Table want = expected_table(las);
+    EXPECT_EQ(compare(want, read_gdal(dir, stem), true), "") << "GDAL";
+    EXPECT_EQ(compare(want, read_shapelib(dir, stem), true), "") << "Shapelib";
+    EXPECT_EQ(compare(want, read_pyshp(dir, stem), true), "") << "pyshp";
+}
+
+class SharedFile : public testing::TestWithParam<const char *> {};
+
+}  // namespace
+
+TEST_P(SharedFile, ConvertsAndReadsBackEqual) {
+    const std::string data = testutil::shared_testdata();
+    if (data.empty()) GTEST_SKIP() << "no shared test data";
+    TempDir dir;
+    const std::string name = GetParam();
+    // The data folder is read-only and the outputs go beside the input.
+    ASSERT_EQ(::symlink((data + "/" + name).c_str(), (dir / name).c_str()), 0);
+    convert_and_read_back(dir, name);
+}
+
+INSTANTIATE_TEST_SUITE_P(Testdata, SharedFile,
+                         testing::Values("1.0_0.las", "1.0_1.las", "1.1_0.las", "1.1_1.las", "1.2_0.las", "1.2_1.las",
+                                         "1.2_2.las", "1.2_3.las", "simple.las", "autzen_trim.las", "mvk-thin.las",
+                                         "epsg_4326.las", "no-points.las"),
+                         [](const testing::TestParamInfo<const char *> &info) {
+                             std::string n = info.param;
+                             for (char &c : n)
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return n.substr(0, n.size() - 4);
+                         });
+
+TEST(SharedFileRefused, Las14) {
+    const std::string data = testutil::shared_testdata();
+    if (data.empty()) GTEST_SKIP() << "no shared test data";
+    TempDir dir;
+    ASSERT_EQ(::symlink((data + "/test1_4.las").c_str(), (dir / "test1_4.las").c_str()), 0);
+    const testutil::RunResult r = testutil::run_tessaline({"test1_4.las"}, dir.path());
+    EXPECT_EQ(r.out, "\nCannot handle las files of version 1.4\ntest1_4.las is not a valid LAS file\n");
+    EXPECT_EQ(r.status, 255);
+    EXPECT_FALSE(testutil::exists(dir / "test1_4.shp"));
+}
+
+TEST(GeneratedFile, EveryTypeReadsBackEqual) {
+    for (int type = 1; type <= 8; ++type) {
+        SCOPED_TRACE(type);
+        TempDir dir;
+        lastest::LasSpec spec = lastest::spec_for_type(type);
+        spec.scale[2] = 0.001;
+        spec.offset[0] = 512000.0;
+        lastest::write_las(dir / "g.las", spec, 1500, lastest::varied_point);
+        convert_and_read_back(dir, "g.las");
+    }
+}
+
+TEST(GeneratedFile, OverWideValuesReadAsNullOrTheirValue) {
+    // A scan angle below -99 and a GPS time too wide even without decimals
+    // are dBASE NULLs to every reader; a GPS time near 2e8 keeps its value.
+    std::vector<lastest::Point> points;
+    for (int i = 0; i < 6; ++i) points.push_back(lastest::varied_point(i));
+    points[0].scan_angle = -100;
+    points[1].scan_angle = -128;
+    points[2].gps_time = 206860645.046875;
+    points[3].gps_time = 1e16;
+    points[4].gps_time = -1e6;
+    points[5].gps_time = 9999999.999999999;
+    TempDir dir;
+    lastest::write_las(dir / "w.las", lastest::spec_for_type(8), points);
+    convert_and_read_back(dir, "w.las");
+    const Table want = expected_table(lasread::read_las(dir / "w.las"));
+    EXPECT_TRUE(want.attributes[0][6].null);
+    EXPECT_EQ(want.attributes[2][9].value, 206860645.046875);
+    EXPECT_TRUE(want.attributes[3][9].null);
+}
