@@ -14,7 +14,9 @@
 #include <new>
 #include <string>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -133,8 +135,14 @@ int tessaline_run(int argc, char *argv[]) {
     }
     const char *lasname = argv[1];
 
-    InputFile fp(std::fopen(lasname, "rb"));
-    if (!fp) refuse("\nCannot open binary file %s for reading\n\n", lasname);
+    // Opened without waiting: a named pipe given as input must be refused by
+    // the validation below, not wait here for a writer that never comes.
+    const int fd = ::open(lasname, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    InputFile fp(fd < 0 ? nullptr : ::fdopen(fd, "rb"));
+    if (!fp) {
+        if (fd >= 0) ::close(fd);
+        refuse("\nCannot open binary file %s for reading\n\n", lasname);
+    }
     const int16_t LASType = check_las(lasname);
     if (LASType <= 0) refuse("%s is not a valid LAS file\n", lasname);
 
@@ -159,11 +167,18 @@ int tessaline_run(int argc, char *argv[]) {
     std::printf("\nProcessing ...");
     std::fflush(stdout);
 
-    void (*const run_type[lidar::kLasTypeCount + 1])(std::FILE *, const char *, const char *, const char *) = {
-        nullptr,    convert<1>, convert<2>, convert<3>, convert<4>,
-        convert<5>, convert<6>, convert<7>, convert<8>,
-    };
-    run_type[LASType](fp.get(), lasname, shpname.c_str(), dbfname.c_str());
+    std::FILE *in = fp.get();
+    const char *shp = shpname.c_str(), *dbf = dbfname.c_str();
+    switch (LASType) {
+        case 1: convert<1>(in, lasname, shp, dbf); break;
+        case 2: convert<2>(in, lasname, shp, dbf); break;
+        case 3: convert<3>(in, lasname, shp, dbf); break;
+        case 4: convert<4>(in, lasname, shp, dbf); break;
+        case 5: convert<5>(in, lasname, shp, dbf); break;
+        case 6: convert<6>(in, lasname, shp, dbf); break;
+        case 7: convert<7>(in, lasname, shp, dbf); break;
+        case 8: convert<8>(in, lasname, shp, dbf); break;
+    }
 
     std::fclose(fp.release());
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - beginTime;

@@ -46,6 +46,8 @@ TEST(Cli, RefusalsBeforeTheBanner) {
     f2.point_format = 2;
     lastest::write_las(dir / "old.las", f2, 2, lastest::varied_point);
     testutil::write_file(dir / "tiny.las", {'L', 'A', 'S', 'F', 1, 2});
+    ASSERT_EQ(::mkdir((dir / "folder.las").c_str(), 0755), 0);
+    ASSERT_EQ(::mkfifo((dir / "pipe.las").c_str(), 0644), 0);
 
     const struct {
         const char *arg;
@@ -55,6 +57,8 @@ TEST(Cli, RefusalsBeforeTheBanner) {
         {"v2.las", "\nCannot handle las files of version 2.x\nv2.las is not a valid LAS file\n"},
         {"old.las", "old.las is not a valid LAS file\n"},
         {"tiny.las", "\ntiny.las is not a valid .las file\n\ntiny.las is not a valid LAS file\n"},
+        {"folder.las", "\nfolder.las is not a regular file\nfolder.las is not a valid LAS file\n"},
+        {"pipe.las", "\npipe.las is not a regular file\npipe.las is not a valid LAS file\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.arg);
