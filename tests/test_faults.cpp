@@ -132,6 +132,67 @@ TEST(OutputFailures, AnOutputThatCannotBeCreated) {
     }
 }
 
+// Outputs that permissions protect: a read-only file holds an output's
+// name, or the whole folder is read-only. The run ends at that output with
+// its message; the input, the protected file and a bystander file keep every
+// byte. Run as an ordinary user, since the superuser may write anything.
+TEST(OutputFailures, ReadOnlyFileOrFolder) {
+    const struct {
+        const char *label;
+        const char *protected_ext;  // nullptr: the folder itself is read-only
+        std::string message;
+    } cases[] = {
+        {"read-only .shp", ".shp", "\nUnable to open file p.shp for writing\n"},
+        {"read-only .shx", ".shx", "Unable to open p.shx for appending data\n"},
+        {"read-only .dbf", ".dbf", "DBFCreate(p.dbf) failed.\n"},
+        {"read-only folder", nullptr, "\nUnable to open file p.shp for writing\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        lastest::write_las(dir / "p.las", lastest::spec_for_type(6), 40, lastest::varied_point);
+        const std::vector<uint8_t> input = testutil::read_file(dir / "p.las");
+        const std::vector<uint8_t> old_bytes = {'o', 'l', 'd'};
+        testutil::write_file(dir / "notes.txt", old_bytes);
+        if (c.protected_ext) {
+            testutil::write_file(dir / (std::string("p") + c.protected_ext), old_bytes);
+            ASSERT_EQ(::chmod((dir / (std::string("p") + c.protected_ext)).c_str(), 0444), 0);
+        }
+        for (const char *f : {"p.las", "notes.txt"}) ASSERT_EQ(::chmod((dir / f).c_str(), 0444), 0);
+        ASSERT_EQ(::chmod(dir.path().c_str(), c.protected_ext ? 0777 : 0555), 0);
+
+        TempDir tools;
+        const testutil::RunResult r = testutil::run_tessaline_unprivileged({"p.las"}, dir.path(), tools);
+        EXPECT_EQ(r.out, startup("p.las") + c.message);
+        EXPECT_EQ(r.status, 255);
+        EXPECT_EQ(testutil::read_file(dir / "p.las"), input);
+        EXPECT_EQ(testutil::read_file(dir / "notes.txt"), old_bytes);
+        if (c.protected_ext) EXPECT_EQ(testutil::read_file(dir / (std::string("p") + c.protected_ext)), old_bytes);
+        else EXPECT_FALSE(any_output(dir, "p"));
+    }
+}
+
+// Faults that only a changing file system could cause, injected: the table
+// cannot be reopened to set its record count, and the input yields fewer
+// records than its size promised (it shrank during the run).
+TEST(OutputFailures, InjectedFaultsOfTheRun) {
+    const struct {
+        const char *fault;
+        std::string message;
+    } cases[] = {
+        {"SHIM_FAIL_UPDATE=1", "\nUnable to open i.dbf for updating\n"},
+        {"SHIM_SHORT_READ=1", "\nUnexpected end of i.las while reading point records\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.fault);
+        TempDir dir;
+        lastest::write_las(dir / "i.las", lastest::spec_for_type(2), 25, lastest::varied_point);
+        const testutil::RunResult r = testutil::run_tessaline_with_fault({"i.las"}, dir.path(), c.fault);
+        EXPECT_EQ(r.out, startup("i.las") + c.message);
+        EXPECT_EQ(r.status, 255);
+    }
+}
+
 // A full disk: each output in turn is a link to /dev/full, where every write
 // fails with "no space left".
 TEST(FullDisk, EveryOutputsWritesAreChecked) {

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -42,7 +43,8 @@ TempDir::~TempDir() {
         FTW_DEPTH | FTW_PHYS);
 }
 
-RunResult run(const std::string &program, const std::vector<std::string> &args, const std::string &cwd) {
+RunResult run(const std::string &program, const std::vector<std::string> &args, const std::string &cwd,
+              bool unprivileged, const std::vector<std::string> &env) {
     int out_pipe[2], err_pipe[2];
     if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
     const pid_t pid = ::fork();
@@ -54,7 +56,11 @@ RunResult run(const std::string &program, const std::vector<std::string> &args, 
         ::dup2(err_pipe[1], 2);
         ::close(out_pipe[0]);
         ::close(err_pipe[0]);
+        if (unprivileged && ::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(125);
         if (::chdir(cwd.c_str()) != 0) ::_exit(126);
+        for (const std::string &setting : env) ::putenv(const_cast<char *>(setting.c_str()));
         std::vector<char *> argv;
         argv.push_back(const_cast<char *>(program.c_str()));
         for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
@@ -93,6 +99,24 @@ RunResult run(const std::string &program, const std::vector<std::string> &args, 
 
 RunResult run_tessaline(const std::vector<std::string> &args, const std::string &cwd) {
     return run(TESSALINE_EXE, args, cwd);
+}
+
+RunResult run_tessaline_unprivileged(const std::vector<std::string> &args, const std::string &cwd,
+                                     const TempDir &tools) {
+    const std::string exe = tools / "Tessaline";
+    write_file(exe, read_file(TESSALINE_EXE));
+    write_file(tools / LIDAR_SONAME, read_file(LIDAR_LIBRARY));
+    if (::chmod(exe.c_str(), 0755) != 0 || ::chmod(tools.path().c_str(), 0755) != 0)
+        throw std::runtime_error("chmod failed in " + tools.path());
+    return run(exe, args, cwd, true, {"LD_LIBRARY_PATH=" + tools.path()});
+}
+
+RunResult run_tessaline_with_fault(const std::vector<std::string> &args, const std::string &cwd,
+                                   const std::string &fault) {
+    // A sanitized program wants its runtime first among the libraries; the
+    // preloaded one comes before it here, which is harmless.
+    return run(TESSALINE_EXE, args, cwd, false,
+               {std::string("LD_PRELOAD=") + FAULT_SHIM, fault, "ASAN_OPTIONS=verify_asan_link_order=0"});
 }
 
 std::string tessaline_exe() { return TESSALINE_EXE; }

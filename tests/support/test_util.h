@@ -32,11 +32,25 @@ struct RunResult {
 
 // Runs a program with the arguments (argv[0] is `program`) in folder `cwd`,
 // with no standard input, and collects its output.
+// With `unprivileged`, a superuser drops to the user and group nobody first,
+// so that file permissions bind the program as they bind an analyst. `env`
+// holds NAME=VALUE settings added to the child's environment.
 RunResult run(const std::string &program, const std::vector<std::string> &args,
-              const std::string &cwd = ".");
+              const std::string &cwd = ".", bool unprivileged = false, const std::vector<std::string> &env = {});
 
 // Runs the Tessaline executable of this build.
 RunResult run_tessaline(const std::vector<std::string> &args, const std::string &cwd = ".");
+
+// Runs the Tessaline executable with the fault-injection library preloaded
+// and `fault` (an environment setting that names the fault) in force.
+RunResult run_tessaline_with_fault(const std::vector<std::string> &args, const std::string &cwd,
+                                   const std::string &fault);
+
+// Runs a copy of the Tessaline executable and its library, placed in `tools`
+// (a folder any user may enter), as the user nobody: the build folder itself
+// may lie where an ordinary user cannot reach.
+RunResult run_tessaline_unprivileged(const std::vector<std::string> &args, const std::string &cwd,
+                                     const TempDir &tools);
 
 // The path of the Tessaline executable of this build.
 std::string tessaline_exe();

@@ -1,0 +1,35 @@
+/* Fault injection for tests of the real program, loaded with LD_PRELOAD.
+ * It lets the program run normally except where an environment variable asks
+ * for one fault:
+ *   SHIM_FAIL_UPDATE  the program's own opening of a file for update ("rb+")
+ *                     fails with EACCES (Shapelib's opens are left alone);
+ *   SHIM_SHORT_READ   a read of several records (not of bytes) returns one less
+ *                     than asked, as when the input shrinks during the run.
+ */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+FILE *fopen(const char *path, const char *mode) {
+    static FILE *(*real_fopen)(const char *, const char *);
+    if (real_fopen == NULL) real_fopen = (FILE * (*)(const char *, const char *)) dlsym(RTLD_NEXT, "fopen");
+    if (getenv("SHIM_FAIL_UPDATE") != NULL && strcmp(mode, "rb+") == 0) {
+        Dl_info caller;
+        if (dladdr(__builtin_return_address(0), &caller) == 0 || caller.dli_fname == NULL ||
+            strstr(caller.dli_fname, "libshp") == NULL) {
+            errno = EACCES;
+            return NULL;
+        }
+    }
+    return real_fopen(path, mode);
+}
+
+size_t fread(void *buffer, size_t size, size_t count, FILE *stream) {
+    static size_t (*real_fread)(void *, size_t, size_t, FILE *);
+    if (real_fread == NULL) real_fread = (size_t(*)(void *, size_t, size_t, FILE *))dlsym(RTLD_NEXT, "fread");
+    if (getenv("SHIM_SHORT_READ") != NULL && size > 1 && count > 1) return real_fread(buffer, size, count - 1, stream);
+    return real_fread(buffer, size, count, stream);
+}
