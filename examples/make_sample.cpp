@@ -13,12 +13,12 @@ int main(int argc, char *argv[]) {
         return 2;
     }
     const unsigned long long count = argc == 3 ? std::strtoull(argv[2], nullptr, 10) : 100000ull;
-    lastest::LasSpec spec = lastest::spec_for_type(8);
-    spec.offset[0] = 512000.0;
-    spec.offset[1] = 4180000.0;
-    spec.offset[2] = 0.0;
+    lastest::LasSpec opts = lastest::spec_for_type(8);
+    opts.offset[0] = 512000.0;
+    opts.offset[1] = 4180000.0;
+    opts.offset[2] = 0.0;
     try {
-        lastest::write_las(argv[1], spec, count, [&](uint64_t i) { return lastest::survey_point(i); });
+        lastest::write_las(argv[1], opts, count, [&](uint64_t i) { return lastest::survey_point(i); });
     } catch (const std::exception &e) {
         std::printf("%s\n", e.what());
         return 1;

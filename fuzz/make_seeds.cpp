@@ -15,10 +15,10 @@ int main(int argc, char *argv[]) {
     }
     const std::string dir = argv[1];
     int n = 0;
-    auto emit = [&](const lastest::LasSpec &spec, int points) {
+    auto emit = [&](const lastest::LasSpec &opts, int points) {
         std::vector<lastest::Point> pts;
         for (int i = 0; i < points; ++i) pts.push_back(lastest::varied_point(static_cast<uint64_t>(i + n)));
-        const std::vector<uint8_t> bytes = lastest::make_las(spec, pts);
+        const std::vector<uint8_t> bytes = lastest::make_las(opts, pts);
         const std::string path = dir + "/seed-" + std::to_string(n++) + ".las";
         FILE *f = std::fopen(path.c_str(), "wb");
         if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) return false;

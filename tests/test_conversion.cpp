@@ -25,9 +25,9 @@ struct Converted {
 };
 
 // Writes `name` in `dir`, converts it there and decodes the input.
-Converted convert(const TempDir &dir, const std::string &name, const LasSpec &spec, uint64_t count,
+Converted convert(const TempDir &dir, const std::string &name, const LasSpec &opts, uint64_t count,
                   const std::function<Point(uint64_t)> &gen) {
-    lastest::write_las(dir / name, spec, count, gen);
+    lastest::write_las(dir / name, opts, count, gen);
     Converted c{run_tessaline({name}, dir.path()), lasread::read_las(dir / name)};
     return c;
 }
@@ -101,10 +101,10 @@ TEST(Conversion, PointsAreReadFromOffsetToData) {
     for (int type : {1, 8}) {
         SCOPED_TRACE(type);
         TempDir dir;
-        LasSpec spec = lastest::spec_for_type(type);
-        spec.header_size = 300;
-        spec.vlr_payloads = {10, 333};
-        const Converted c = convert(dir, "vlr.las", spec, 1234, lastest::varied_point);
+        LasSpec opts = lastest::spec_for_type(type);
+        opts.header_size = 300;
+        opts.vlr_payloads = {10, 333};
+        const Converted c = convert(dir, "vlr.las", opts, 1234, lastest::varied_point);
         ASSERT_GT(c.las.offset_to_data, 227u + 300u);
         expect_complete_conversion(dir, "vlr.las", c);
     }
@@ -112,15 +112,15 @@ TEST(Conversion, PointsAreReadFromOffsetToData) {
 
 TEST(Conversion, HeaderBoundsAreWrittenAsTheLasHeaderHasThem) {
     TempDir dir;
-    LasSpec spec = lastest::spec_for_type(6);
-    spec.explicit_bounds = true;  // minimum above maximum, not enclosing the points
-    spec.min[0] = 50;
-    spec.max[0] = -50;
-    spec.min[1] = 1e9;
-    spec.max[1] = 2e9;
-    spec.min[2] = -0.0;
-    spec.max[2] = std::numeric_limits<double>::infinity();
-    const Converted c = convert(dir, "b.las", spec, 10, lastest::varied_point);
+    LasSpec opts = lastest::spec_for_type(6);
+    opts.explicit_bounds = true;  // minimum above maximum, not enclosing the points
+    opts.min[0] = 50;
+    opts.max[0] = -50;
+    opts.min[1] = 1e9;
+    opts.max[1] = 2e9;
+    opts.min[2] = -0.0;
+    opts.max[2] = std::numeric_limits<double>::infinity();
+    const Converted c = convert(dir, "b.las", opts, 10, lastest::varied_point);
     expect_complete_conversion(dir, "b.las", c);
 }
 

@@ -45,9 +45,9 @@ TEST(TooManyPoints, RefusedBeforeAnyOutputExists) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.declared);
         TempDir dir;
-        LasSpec spec = lastest::spec_for_type(8);
-        spec.declared_points = c.declared;
-        lastest::write_las(dir / "big.las", spec, 0, lastest::varied_point);
+        LasSpec opts = lastest::spec_for_type(8);
+        opts.declared_points = c.declared;
+        lastest::write_las(dir / "big.las", opts, 0, lastest::varied_point);
         const testutil::RunResult r = run_tessaline({"big.las"}, dir.path());
         EXPECT_EQ(r.out, startup("big.las") + c.message);
         EXPECT_EQ(r.status, 255);
@@ -73,9 +73,9 @@ TEST(TruncatedInput, RefusedBeforeAnyOutputExists) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.label);
         TempDir dir;
-        LasSpec spec = lastest::spec_for_type(c.type);
-        spec.offset_to_data = c.offset_to_data;
-        lastest::write_las(dir / "t.las", spec, c.points, lastest::varied_point);
+        LasSpec opts = lastest::spec_for_type(c.type);
+        opts.offset_to_data = c.offset_to_data;
+        lastest::write_las(dir / "t.las", opts, c.points, lastest::varied_point);
         const uint64_t size = testutil::file_size(dir / "t.las");
         ASSERT_EQ(::truncate((dir / "t.las").c_str(), c.cut >= 0 ? static_cast<off_t>(size - c.cut) : 300), 0);
         const testutil::RunResult r = run_tessaline({"t.las"}, dir.path());
@@ -88,10 +88,10 @@ TEST(TruncatedInput, RefusedBeforeAnyOutputExists) {
 TEST(TruncatedInput, NoPointsNeedNoPointData) {
     // Zero points whose offset to data lies past the end: nothing is missing.
     TempDir dir;
-    LasSpec spec = lastest::spec_for_type(8);
-    spec.offset_to_data = 4000;
-    spec.truncate_to = 227;
-    lastest::write_las(dir / "e.las", spec, 0, lastest::varied_point);
+    LasSpec opts = lastest::spec_for_type(8);
+    opts.offset_to_data = 4000;
+    opts.truncate_to = 227;
+    lastest::write_las(dir / "e.las", opts, 0, lastest::varied_point);
     const testutil::RunResult r = run_tessaline({"e.las"}, dir.path());
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(lasread::mask_elapsed(r.out), lasread::console_of("e.las", "e.shp", 8, 0));
@@ -101,9 +101,9 @@ TEST(TruncatedInput, NoPointsNeedNoPointData) {
 
 TEST(TruncatedInput, TrailingBytesAfterTheRecordsAreIgnored) {
     TempDir dir;
-    LasSpec spec = lastest::spec_for_type(7);
-    spec.trailing_bytes = 13;
-    lastest::write_las(dir / "x.las", spec, 100, lastest::varied_point);
+    LasSpec opts = lastest::spec_for_type(7);
+    opts.trailing_bytes = 13;
+    lastest::write_las(dir / "x.las", opts, 100, lastest::varied_point);
     const testutil::RunResult r = run_tessaline({"x.las"}, dir.path());
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(lasread::compare_outputs(dir / "x.las", lasread::read_las(dir / "x.las")), "");

@@ -231,10 +231,10 @@ TEST(GeneratedFile, EveryTypeReadsBackEqual) {
     for (int type = 1; type <= 8; ++type) {
         SCOPED_TRACE(type);
         TempDir dir;
-        lastest::LasSpec spec = lastest::spec_for_type(type);
-        spec.scale[2] = 0.001;
-        spec.offset[0] = 512000.0;
-        lastest::write_las(dir / "g.las", spec, 1500, lastest::varied_point);
+        lastest::LasSpec opts = lastest::spec_for_type(type);
+        opts.scale[2] = 0.001;
+        opts.offset[0] = 512000.0;
+        lastest::write_las(dir / "g.las", opts, 1500, lastest::varied_point);
         convert_and_read_back(dir, "g.las");
     }
 }

@@ -32,10 +32,10 @@ constexpr size_t kVlrHeaderBytes = 54;
 struct Bounds {
     double min[3], max[3];
     bool any = false;
-    void add(const LasSpec &spec, const Point &p) {
+    void add(const LasSpec &opts, const Point &p) {
         const int32_t raw[3] = {p.x, p.y, p.z};
         for (int a = 0; a < 3; ++a) {
-            const double v = raw[a] * spec.scale[a] + spec.offset[a];
+            const double v = raw[a] * opts.scale[a] + opts.offset[a];
             if (!any || v < min[a]) min[a] = v;
             if (!any || v > max[a]) max[a] = v;
         }
@@ -43,64 +43,64 @@ struct Bounds {
     }
 };
 
-uint32_t record_length_of(const LasSpec &spec) {
-    return spec.record_length >= 0 ? static_cast<uint32_t>(spec.record_length)
-                                   : natural_record_length(spec.point_format);
+uint32_t record_length_of(const LasSpec &opts) {
+    return opts.record_length >= 0 ? static_cast<uint32_t>(opts.record_length)
+                                   : natural_record_length(opts.point_format);
 }
 
-uint32_t stride_of(const LasSpec &spec) {
-    return std::max(record_length_of(spec), natural_record_length(spec.point_format));
+uint32_t stride_of(const LasSpec &opts) {
+    return std::max(record_length_of(opts), natural_record_length(opts.point_format));
 }
 
-uint64_t vlr_bytes(const LasSpec &spec) {
+uint64_t vlr_bytes(const LasSpec &opts) {
     uint64_t total = 0;
-    for (uint32_t payload : spec.vlr_payloads) total += kVlrHeaderBytes + payload;
+    for (uint32_t payload : opts.vlr_payloads) total += kVlrHeaderBytes + payload;
     return total;
 }
 
-uint64_t offset_to_data_of(const LasSpec &spec) {
-    return spec.offset_to_data >= 0 ? static_cast<uint64_t>(spec.offset_to_data)
-                                    : spec.header_size + vlr_bytes(spec);
+uint64_t offset_to_data_of(const LasSpec &opts) {
+    return opts.offset_to_data >= 0 ? static_cast<uint64_t>(opts.offset_to_data)
+                                    : opts.header_size + vlr_bytes(opts);
 }
 
 // The public header block followed by the VLRs (and zero bytes up to the
 // point data, if the offset lies further on).
-std::vector<uint8_t> encode_head(const LasSpec &spec, uint64_t count, const Bounds &b) {
-    std::vector<uint8_t> h(std::max<size_t>(227, spec.header_size), 0);
-    for (size_t k = 0; k < 4; ++k) h[k] = k < spec.signature.size() ? spec.signature[k] : 0;
+std::vector<uint8_t> encode_head(const LasSpec &opts, uint64_t count, const Bounds &b) {
+    std::vector<uint8_t> h(std::max<size_t>(227, opts.header_size), 0);
+    for (size_t k = 0; k < 4; ++k) h[k] = k < opts.signature.size() ? opts.signature[k] : 0;
     put<uint16_t>(h, 4, 7);  // file source id (reserved in 1.0)
     put<uint32_t>(h, 8, 0x01020304u);
-    h[24] = spec.version_major;
-    h[25] = spec.version_minor;
+    h[24] = opts.version_major;
+    h[25] = opts.version_minor;
     std::memcpy(&h[26], "TESTS", 5);
     std::memcpy(&h[58], "las_writer", 10);
     put<uint16_t>(h, 90, 100);
     put<uint16_t>(h, 92, 2026);
-    put<uint16_t>(h, 94, spec.header_size);
-    put<uint32_t>(h, 96, static_cast<uint32_t>(offset_to_data_of(spec)));
-    put<uint32_t>(h, 100, static_cast<uint32_t>(spec.vlr_payloads.size()));
-    h[104] = spec.point_format;
-    put<uint16_t>(h, 105, static_cast<uint16_t>(record_length_of(spec)));
-    const uint64_t declared = spec.declared_points >= 0 ? static_cast<uint64_t>(spec.declared_points) : count;
+    put<uint16_t>(h, 94, opts.header_size);
+    put<uint32_t>(h, 96, static_cast<uint32_t>(offset_to_data_of(opts)));
+    put<uint32_t>(h, 100, static_cast<uint32_t>(opts.vlr_payloads.size()));
+    h[104] = opts.point_format;
+    put<uint16_t>(h, 105, static_cast<uint16_t>(record_length_of(opts)));
+    const uint64_t declared = opts.declared_points >= 0 ? static_cast<uint64_t>(opts.declared_points) : count;
     put<uint32_t>(h, 107, static_cast<uint32_t>(declared));
     put<uint32_t>(h, 111, static_cast<uint32_t>(declared));  // all first returns, as far as the header says
     for (int a = 0; a < 3; ++a) {
-        put<double>(h, 131 + 8 * a, spec.scale[a]);
-        put<double>(h, 155 + 8 * a, spec.offset[a]);
-        const double mn = spec.explicit_bounds ? spec.min[a] : (b.any ? b.min[a] : 0.0);
-        const double mx = spec.explicit_bounds ? spec.max[a] : (b.any ? b.max[a] : 0.0);
+        put<double>(h, 131 + 8 * a, opts.scale[a]);
+        put<double>(h, 155 + 8 * a, opts.offset[a]);
+        const double mn = opts.explicit_bounds ? opts.min[a] : (b.any ? b.min[a] : 0.0);
+        const double mx = opts.explicit_bounds ? opts.max[a] : (b.any ? b.max[a] : 0.0);
         put<double>(h, 179 + 16 * a, mx);
         put<double>(h, 187 + 16 * a, mn);
     }
-    for (size_t v = 0; v < spec.vlr_payloads.size(); ++v) {
-        std::vector<uint8_t> vlr(kVlrHeaderBytes + spec.vlr_payloads[v], 0);
+    for (size_t v = 0; v < opts.vlr_payloads.size(); ++v) {
+        std::vector<uint8_t> vlr(kVlrHeaderBytes + opts.vlr_payloads[v], 0);
         std::memcpy(&vlr[2], "TESTS", 5);
         put<uint16_t>(vlr, 18, static_cast<uint16_t>(1000 + v));
-        put<uint16_t>(vlr, 20, static_cast<uint16_t>(spec.vlr_payloads[v]));
+        put<uint16_t>(vlr, 20, static_cast<uint16_t>(opts.vlr_payloads[v]));
         for (size_t k = kVlrHeaderBytes; k < vlr.size(); ++k) vlr[k] = static_cast<uint8_t>(k * 7 + v);
         h.insert(h.end(), vlr.begin(), vlr.end());
     }
-    if (h.size() < offset_to_data_of(spec)) h.resize(offset_to_data_of(spec), 0);
+    if (h.size() < offset_to_data_of(opts)) h.resize(offset_to_data_of(opts), 0);
     return h;
 }
 
@@ -134,8 +134,8 @@ LasSpec spec_for_type(int las_type) {
     return s;
 }
 
-std::vector<uint8_t> encode_point(const LasSpec &spec, const Point &p) {
-    std::vector<uint8_t> r(stride_of(spec), 0);
+std::vector<uint8_t> encode_point(const LasSpec &opts, const Point &p) {
+    std::vector<uint8_t> r(stride_of(opts), 0);
     put<int32_t>(r, 0, p.x);
     put<int32_t>(r, 4, p.y);
     put<int32_t>(r, 8, p.z);
@@ -146,70 +146,70 @@ std::vector<uint8_t> encode_point(const LasSpec &spec, const Point &p) {
     r[17] = p.user_data;
     put<uint16_t>(r, 18, p.point_source_id);
     size_t at = 20;
-    if (spec.point_format == 1 || spec.point_format == 3) {
+    if (opts.point_format == 1 || opts.point_format == 3) {
         put<double>(r, at, p.gps_time);
         at += 8;
     }
-    if (spec.point_format == 2 || spec.point_format == 3) {
+    if (opts.point_format == 2 || opts.point_format == 3) {
         put<uint16_t>(r, at, p.red);
         put<uint16_t>(r, at + 2, p.green);
         put<uint16_t>(r, at + 4, p.blue);
     }
-    r.resize(stride_of(spec));
+    r.resize(stride_of(opts));
     return r;
 }
 
-std::vector<uint8_t> make_las(const LasSpec &spec, const std::vector<Point> &points) {
+std::vector<uint8_t> make_las(const LasSpec &opts, const std::vector<Point> &points) {
     Bounds b;
-    for (const Point &p : points) b.add(spec, p);
-    std::vector<uint8_t> out = encode_head(spec, points.size(), b);
+    for (const Point &p : points) b.add(opts, p);
+    std::vector<uint8_t> out = encode_head(opts, points.size(), b);
     for (const Point &p : points) {
-        const std::vector<uint8_t> r = encode_point(spec, p);
+        const std::vector<uint8_t> r = encode_point(opts, p);
         out.insert(out.end(), r.begin(), r.end());
     }
-    out.resize(out.size() + spec.trailing_bytes, 0xAB);
-    if (spec.truncate_to >= 0 && static_cast<uint64_t>(spec.truncate_to) < out.size())
-        out.resize(static_cast<size_t>(spec.truncate_to));
+    out.resize(out.size() + opts.trailing_bytes, 0xAB);
+    if (opts.truncate_to >= 0 && static_cast<uint64_t>(opts.truncate_to) < out.size())
+        out.resize(static_cast<size_t>(opts.truncate_to));
     return out;
 }
 
-void write_las(const std::string &path, const LasSpec &spec, const std::vector<Point> &points) {
-    const std::vector<uint8_t> bytes = make_las(spec, points);
+void write_las(const std::string &path, const LasSpec &opts, const std::vector<Point> &points) {
+    const std::vector<uint8_t> bytes = make_las(opts, points);
     std::unique_ptr<FILE, FileCloser> f(std::fopen(path.c_str(), "wb"));
     if (!f || (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size()))
         throw std::runtime_error("cannot write " + path);
 }
 
-void write_las(const std::string &path, const LasSpec &spec, uint64_t count,
+void write_las(const std::string &path, const LasSpec &opts, uint64_t count,
                const std::function<Point(uint64_t)> &gen) {
     std::unique_ptr<FILE, FileCloser> f(std::fopen(path.c_str(), "wb"));
     if (!f) throw std::runtime_error("cannot create " + path);
     // The header goes first with provisional bounds and is rewritten at the
     // end, once the points have been seen.
     Bounds b;
-    std::vector<uint8_t> head = encode_head(spec, count, b);
+    std::vector<uint8_t> head = encode_head(opts, count, b);
     bool ok = std::fwrite(head.data(), 1, head.size(), f.get()) == head.size();
-    const uint32_t stride = stride_of(spec);
+    const uint32_t stride = stride_of(opts);
     std::vector<uint8_t> block;
     block.reserve(size_t{1} << 20);
     for (uint64_t i = 0; i < count && ok; ++i) {
         const Point p = gen(i);
-        b.add(spec, p);
-        const std::vector<uint8_t> r = encode_point(spec, p);
+        b.add(opts, p);
+        const std::vector<uint8_t> r = encode_point(opts, p);
         block.insert(block.end(), r.begin(), r.end());
         if (block.size() + stride > (size_t{1} << 20) || i + 1 == count) {
             ok = std::fwrite(block.data(), 1, block.size(), f.get()) == block.size();
             block.clear();
         }
     }
-    std::vector<uint8_t> tail(spec.trailing_bytes, 0xAB);
+    std::vector<uint8_t> tail(opts.trailing_bytes, 0xAB);
     ok = ok && (tail.empty() || std::fwrite(tail.data(), 1, tail.size(), f.get()) == tail.size());
-    head = encode_head(spec, count, b);
+    head = encode_head(opts, count, b);
     ok = ok && std::fseek(f.get(), 0, SEEK_SET) == 0 &&
          std::fwrite(head.data(), 1, 227, f.get()) == 227;
     ok = std::fclose(f.release()) == 0 && ok;
     if (!ok) throw std::runtime_error("cannot write " + path);
-    if (spec.truncate_to >= 0 && ::truncate(path.c_str(), spec.truncate_to) != 0)
+    if (opts.truncate_to >= 0 && ::truncate(path.c_str(), opts.truncate_to) != 0)
         throw std::runtime_error("cannot truncate " + path);
 }
 

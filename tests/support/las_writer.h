@@ -51,21 +51,21 @@ unsigned natural_record_length(unsigned point_format);
 // The LAS type index (1 to 8) that a version and format pair is, or 0.
 int las_type_of(unsigned version_minor, unsigned point_format);
 
-// A spec for LAS type index 1 to 8 with everything else left at its default.
+// The options of a file of LAS type index 1 to 8, with everything else left at its default.
 LasSpec spec_for_type(int las_type);
 
 // The whole file in memory.
-std::vector<uint8_t> make_las(const LasSpec &spec, const std::vector<Point> &points);
+std::vector<uint8_t> make_las(const LasSpec &opts, const std::vector<Point> &points);
 
 // Writes a file; the points come from gen(0) ... gen(count - 1), so that files
 // of any size are written in bounded memory. Throws std::runtime_error when
 // the file cannot be written.
-void write_las(const std::string &path, const LasSpec &spec, uint64_t count,
+void write_las(const std::string &path, const LasSpec &opts, uint64_t count,
                const std::function<Point(uint64_t)> &gen);
-void write_las(const std::string &path, const LasSpec &spec, const std::vector<Point> &points);
+void write_las(const std::string &path, const LasSpec &opts, const std::vector<Point> &points);
 
-// One encoded point record of the spec's format and record length.
-std::vector<uint8_t> encode_point(const LasSpec &spec, const Point &p);
+// One encoded point record of the format and record length the options give.
+std::vector<uint8_t> encode_point(const LasSpec &opts, const Point &p);
 
 // Deterministic, varied points: every field takes many values, including the
 // extremes of the narrow ones.
@@ -74,7 +74,7 @@ Point varied_point(uint64_t i);
 // Points of a plausible airborne survey: rolling terrain under scattered
 // trees and a few buildings, scanned in lines, with several returns per pulse
 // under the canopy, GPS week seconds and colour. Coordinates are in
-// centimetres with a scale of 0.01 around the spec's offsets.
+// centimetres with a scale of 0.01 around the file's offsets.
 Point survey_point(uint64_t i);
 
 }  // namespace lastest
