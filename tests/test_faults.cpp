@@ -172,23 +172,32 @@ TEST(OutputFailures, ReadOnlyFileOrFolder) {
     }
 }
 
-// Faults that only a changing file system could cause, injected: the table
-// cannot be reopened to set its record count, and the input yields fewer
-// records than its size promised (it shrank during the run).
+// Faults of the machine, injected: the table cannot be reopened to set its
+// record count, the input yields fewer records than its size promised (it
+// shrank during the run), and memory runs out for the coordinate buffers or
+// for the point buffer.
 TEST(OutputFailures, InjectedFaultsOfTheRun) {
+    // 300,000 records of 34 bytes need a point buffer of 10,200,000 bytes;
+    // each coordinate buffer takes 8,000,000.
     const struct {
         const char *fault;
         std::string message;
     } cases[] = {
         {"SHIM_FAIL_UPDATE=1", "\nUnable to open i.dbf for updating\n"},
         {"SHIM_SHORT_READ=1", "\nUnexpected end of i.las while reading point records\n"},
+        {"SHIM_MALLOC_OVER=7999999", "\nFailed to allocate memory for X, Y, and Z coordinate vectors\n"},
+        {"SHIM_MALLOC_OVER=8000000", "Failed to allocate memory for return structure\n"},
     };
+    TempDir dir;
+    lastest::write_las(dir / "i.las", lastest::spec_for_type(8), 300000, lastest::varied_point);
     for (const auto &c : cases) {
         SCOPED_TRACE(c.fault);
-        TempDir dir;
-        lastest::write_las(dir / "i.las", lastest::spec_for_type(2), 25, lastest::varied_point);
         const testutil::RunResult r = testutil::run_tessaline_with_fault({"i.las"}, dir.path(), c.fault);
-        EXPECT_EQ(r.out, startup("i.las") + c.message);
+        const bool in_startup = c.message.find("X, Y, and Z") != std::string::npos;
+        const std::string before = startup("i.las");
+        // The coordinate buffers are allocated before "Processing ..." is shown.
+        EXPECT_EQ(r.out, in_startup ? before.substr(0, before.size() - std::string("\nProcessing ...").size()) + c.message
+                                    : before + c.message);
         EXPECT_EQ(r.status, 255);
     }
 }

@@ -4,7 +4,9 @@
  *   SHIM_FAIL_UPDATE  the program's own opening of a file for update ("rb+")
  *                     fails with EACCES (Shapelib's opens are left alone);
  *   SHIM_SHORT_READ   a read of several records (not of bytes) returns one less
- *                     than asked, as when the input shrinks during the run.
+ *                     than asked, as when the input shrinks during the run;
+ *   SHIM_MALLOC_OVER  an allocation of more bytes than this number fails, as
+ *                     on a machine without the memory for it.
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -32,4 +34,25 @@ size_t fread(void *buffer, size_t size, size_t count, FILE *stream) {
     if (real_fread == NULL) real_fread = (size_t(*)(void *, size_t, size_t, FILE *))dlsym(RTLD_NEXT, "fread");
     if (getenv("SHIM_SHORT_READ") != NULL && size > 1 && count > 1) return real_fread(buffer, size, count - 1, stream);
     return real_fread(buffer, size, count, stream);
+}
+
+void *malloc(size_t size) {
+    static void *(*real_malloc)(size_t);
+    if (real_malloc == NULL) real_malloc = (void *(*)(size_t))dlsym(RTLD_NEXT, "malloc");
+    const char *limit = getenv("SHIM_MALLOC_OVER");
+    if (limit != NULL && size > strtoull(limit, NULL, 10)) {
+        errno = ENOMEM;
+        return NULL;
+    }
+    return real_malloc(size);
+}
+
+/* operator new[](size_t, const std::nothrow_t &): a sanitized program's
+ * runtime serves it without calling malloc. */
+void *_ZnamRKSt9nothrow_t(size_t size, const void *tag) {
+    static void *(*real_new)(size_t, const void *);
+    if (real_new == NULL) real_new = (void *(*)(size_t, const void *))dlsym(RTLD_NEXT, "_ZnamRKSt9nothrow_t");
+    const char *limit = getenv("SHIM_MALLOC_OVER");
+    if (limit != NULL && size > strtoull(limit, NULL, 10)) return NULL;
+    return real_new(size, tag);
 }
