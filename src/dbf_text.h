@@ -8,9 +8,11 @@
 // - a GPS time whose "%16.8f" text is longer than 16 characters is written
 //   with the most decimals, 7 down to 0, whose text fits; if none fits, as 16
 //   '*'. NaN and infinities keep printf's text ("nan", "-nan", "inf", "-inf").
+//
+// Every point writes up to twelve of these numbers, so they are built from
+// digit tables and integer arithmetic rather than a general conversion.
 #pragma once
 
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -18,8 +20,129 @@
 inline constexpr int kGpsTimeWidth = 16;
 inline constexpr int kGpsTimeDecimals = 8;
 
+namespace dbf_text_detail {
+
+// Numbers below 1000 as text: two digits and three digits with leading
+// zeros, three and two places right-aligned with blanks (blank2[0] is two
+// blanks), and -1 to -99 right-aligned in three places (negative3[k] is -k).
+struct DigitTables {
+    char pairs[100][2];
+    char zero3[1000][3];
+    char blank3[1000][3];
+    char blank2[100][2];
+    char negative3[100][3];
+};
+
+constexpr DigitTables make_digit_tables() {
+    DigitTables t{};
+    for (int v = 0; v < 1000; ++v) {
+        const char h = static_cast<char>('0' + v / 100), d = static_cast<char>('0' + v / 10 % 10),
+                   u = static_cast<char>('0' + v % 10);
+        t.zero3[v][0] = h, t.zero3[v][1] = d, t.zero3[v][2] = u;
+        t.blank3[v][0] = v >= 100 ? h : ' ', t.blank3[v][1] = v >= 10 ? d : ' ', t.blank3[v][2] = u;
+        if (v < 100) {
+            t.pairs[v][0] = d, t.pairs[v][1] = u;
+            t.blank2[v][0] = v >= 10 ? d : ' ', t.blank2[v][1] = v > 0 ? u : ' ';
+            t.negative3[v][0] = v >= 10 ? '-' : ' ', t.negative3[v][1] = v >= 10 ? d : '-', t.negative3[v][2] = u;
+        }
+    }
+    return t;
+}
+
+inline constexpr DigitTables kDigits = make_digit_tables();
+
+inline constexpr uint64_t kPow10[17] = {1,
+                                        10,
+                                        100,
+                                        1000,
+                                        10000,
+                                        100000,
+                                        1000000,
+                                        10000000,
+                                        100000000,
+                                        1000000000,
+                                        10000000000,
+                                        100000000000,
+                                        1000000000000,
+                                        10000000000000,
+                                        100000000000000,
+                                        1000000000000000,
+                                        10000000000000000};
+
+// The digits of `v`, exactly `count` of them (leading zeros included), ending
+// just before `end`; returns where they begin.
+inline char *put_digits_before(char *end, uint64_t v, int count) {
+    for (; count >= 2; count -= 2) {
+        end -= 2;
+        std::memcpy(end, kDigits.pairs[v % 100], 2);
+        v /= 100;
+    }
+    if (count > 0) *--end = static_cast<char>('0' + v % 10);
+    return end;
+}
+
+// The digits of `v`, as many as it has (one for zero), ending just before `end`.
+inline char *put_number_before(char *end, uint64_t v) {
+    for (; v >= 100; v /= 100) {
+        end -= 2;
+        std::memcpy(end, kDigits.pairs[v % 100], 2);
+    }
+    if (v >= 10) {
+        end -= 2;
+        std::memcpy(end, kDigits.pairs[v], 2);
+    } else {
+        *--end = static_cast<char>('0' + v);
+    }
+    return end;
+}
+
+__extension__ typedef unsigned __int128 Wide;
+
+// round(m x 2^e x 10^d) for a double's significand m (below 2^53) and
+// exponent e with m x 2^e below 10^16, and 0 <= d <= 8: printf's rounding of
+// the exact binary value, half-way cases to the even neighbour. The result is
+// below 10^24, hence the 128-bit arithmetic: m x 5^d < 2^72, and the power of
+// two then left to apply is at most 2^9.
+inline Wide scaled_by_power_of_ten(uint64_t m, int e, int d) {
+    const Wide x = Wide{m} * (kPow10[d] >> d);  // 10^d = 5^d x 2^d
+    const int shift = e + d;
+    if (shift >= 0) return x << shift;
+    const int s = -shift;
+    if (s >= 100) return 0;  // x < 2^72 is far below half of 2^s
+    const Wide q = x >> s, rest = x & ((Wide{1} << s) - 1), half = Wide{1} << (s - 1);
+    return q + ((rest > half || (rest == half && (q & 1) != 0)) ? 1 : 0);
+}
+
+// `text` of `length` characters right-aligned in the GPS time's 16 places.
+inline void put_right_aligned(char *at, const char *text, size_t length) {
+    std::memset(at, ' ', kGpsTimeWidth - length);
+    std::memcpy(at + (kGpsTimeWidth - length), text, length);
+}
+
+}  // namespace dbf_text_detail
+
 // `value` right-aligned in `width` places (1 to 10).
 inline void put_integer(char *at, int width, int32_t value) {
+    using dbf_text_detail::kDigits;
+    // The columns' widths, for values that fit: straight from the tables.
+    if (width == 1 && value >= 0 && value < 10) {
+        *at = static_cast<char>('0' + value);
+        return;
+    }
+    if (width == 3 && value >= 0 && value < 1000) {
+        std::memcpy(at, kDigits.blank3[value], 3);
+        return;
+    }
+    if (width == 3 && value < 0 && value > -100) {
+        std::memcpy(at, kDigits.negative3[-value], 3);
+        return;
+    }
+    if (width == 5 && value >= 0 && value < 100000) {
+        const int high = value / 1000, low = value % 1000;
+        std::memcpy(at, kDigits.blank2[high], 2);
+        std::memcpy(at + 2, high > 0 ? kDigits.zero3[low] : kDigits.blank3[low], 3);
+        return;
+    }
     char digits[12];
     int n = 0;
     uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
@@ -36,33 +159,44 @@ inline void put_integer(char *at, int width, int32_t value) {
     for (int k = 0; k < n; ++k) at[width - 1 - k] = digits[k];
 }
 
-// `text` of `length` characters right-aligned in the GPS time's 16 places.
-inline void put_right_aligned(char *at, const char *text, size_t length) {
-    std::memset(at, ' ', kGpsTimeWidth - length);
-    std::memcpy(at + (kGpsTimeWidth - length), text, length);
-}
-
 // The GPS time in its 16 places (see above).
 inline void put_gps_time(char *at, double value) {
+    using namespace dbf_text_detail;
     if (!std::isfinite(value)) {
         const char *text = std::isnan(value) ? (std::signbit(value) ? "-nan" : "nan")
                                              : (std::signbit(value) ? "-inf" : "inf");
         put_right_aligned(at, text, std::strlen(text));
         return;
     }
-    // Fixed notation of a double has at most 309 integer digits.
-    char text[330];
-    for (int decimals = kGpsTimeDecimals; decimals >= 0; --decimals) {
-        const std::to_chars_result r =
-            std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
-        const size_t length = static_cast<size_t>(r.ptr - text);
-        if (length <= kGpsTimeWidth) {
-            put_right_aligned(at, text, length);
+    const bool negative = std::signbit(value);  // printf writes "-0.00000000" for -0.0 and tiny negatives
+    const double magnitude = std::fabs(value);
+    // 10^16 and more has at least 17 integer digits: no text fits.
+    if (magnitude < 1e16) {
+        uint64_t bits;
+        std::memcpy(&bits, &magnitude, sizeof bits);
+        const int biased = static_cast<int>(bits >> 52);
+        const uint64_t fraction = bits & ((uint64_t{1} << 52) - 1);
+        const uint64_t m = biased == 0 ? fraction : fraction | (uint64_t{1} << 52);
+        const int e = (biased == 0 ? 1 : biased) - 1075;
+
+        // With d > 0 decimals the text is the sign, the integer digits, the
+        // point and d digits, so it fits when the number of units of 10^-d
+        // is below 10^(15 - sign); without decimals, below 10^(16 - sign).
+        const int sign = negative ? 1 : 0;
+        for (int d = kGpsTimeDecimals; d >= 0; --d) {
+            const Wide units = scaled_by_power_of_ten(m, e, d);
+            if (units >= kPow10[(d > 0 ? 15 : 16) - sign]) continue;
+            const uint64_t n = static_cast<uint64_t>(units);
+            char *p = at + kGpsTimeWidth;
+            if (d > 0) {
+                p = put_digits_before(p, n % kPow10[d], d);
+                *--p = '.';
+            }
+            p = put_number_before(p, n / kPow10[d]);
+            if (negative) *--p = '-';
+            std::memset(at, ' ', static_cast<size_t>(p - at));
             return;
         }
-        // Fewer decimals cannot shorten an integer part that is too long already.
-        const size_t integer_part = length - static_cast<size_t>(decimals) - (decimals > 0 ? 1 : 0);
-        if (integer_part > kGpsTimeWidth) break;
     }
     std::memset(at, '*', kGpsTimeWidth);
 }
