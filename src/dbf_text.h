@@ -69,29 +69,34 @@ inline constexpr uint64_t kPow10[17] = {1,
                                         1000000000000000,
                                         10000000000000000};
 
-// The digits of `v`, exactly `count` of them (leading zeros included), ending
-// just before `end`; returns where they begin.
-inline char *put_digits_before(char *end, uint64_t v, int count) {
+// The digits of `v` (below 10^count), exactly `count` of them with leading
+// zeros, ending just before `end`; returns where they begin.
+inline char *put_digits_before(char *end, uint32_t v, int count) {
     for (; count >= 2; count -= 2) {
         end -= 2;
         std::memcpy(end, kDigits.pairs[v % 100], 2);
         v /= 100;
     }
-    if (count > 0) *--end = static_cast<char>('0' + v % 10);
+    if (count > 0) *--end = static_cast<char>('0' + v);
     return end;
 }
 
 // The digits of `v`, as many as it has (one for zero), ending just before `end`.
 inline char *put_number_before(char *end, uint64_t v) {
-    for (; v >= 100; v /= 100) {
+    for (; v >= 100000000; v /= 100) {  // only integer parts of more than eight digits
         end -= 2;
         std::memcpy(end, kDigits.pairs[v % 100], 2);
     }
-    if (v >= 10) {
+    uint32_t w = static_cast<uint32_t>(v);
+    for (; w >= 100; w /= 100) {
         end -= 2;
-        std::memcpy(end, kDigits.pairs[v], 2);
+        std::memcpy(end, kDigits.pairs[w % 100], 2);
+    }
+    if (w >= 10) {
+        end -= 2;
+        std::memcpy(end, kDigits.pairs[w], 2);
     } else {
-        *--end = static_cast<char>('0' + v);
+        *--end = static_cast<char>('0' + w);
     }
     return end;
 }
@@ -109,8 +114,16 @@ inline Wide scaled_by_power_of_ten(uint64_t m, int e, int d) {
     if (shift >= 0) return x << shift;
     const int s = -shift;
     if (s >= 100) return 0;  // x < 2^72 is far below half of 2^s
-    const Wide q = x >> s, rest = x & ((Wide{1} << s) - 1), half = Wide{1} << (s - 1);
-    return q + ((rest > half || (rest == half && (q & 1) != 0)) ? 1 : 0);
+    const Wide q = x >> s;
+    bool up;
+    if (s < 64) {  // the usual case; the part shifted out fits 64 bits
+        const uint64_t rest = static_cast<uint64_t>(x) & ((uint64_t{1} << s) - 1), half = uint64_t{1} << (s - 1);
+        up = rest > half || (rest == half && (q & 1) != 0);
+    } else {
+        const Wide rest = x & ((Wide{1} << s) - 1), half = Wide{1} << (s - 1);
+        up = rest > half || (rest == half && (q & 1) != 0);
+    }
+    return q + (up ? 1 : 0);
 }
 
 // `text` of `length` characters right-aligned in the GPS time's 16 places.
@@ -138,7 +151,7 @@ inline void put_integer(char *at, int width, int32_t value) {
         return;
     }
     if (width == 5 && value >= 0 && value < 100000) {
-        const int high = value / 1000, low = value % 1000;
+        const uint32_t high = static_cast<uint32_t>(value) / 1000, low = static_cast<uint32_t>(value) % 1000;
         std::memcpy(at, kDigits.blank2[high], 2);
         std::memcpy(at + 2, high > 0 ? kDigits.zero3[low] : kDigits.blank3[low], 3);
         return;
@@ -187,14 +200,22 @@ inline void put_gps_time(char *at, double value) {
             const Wide units = scaled_by_power_of_ten(m, e, d);
             if (units >= kPow10[(d > 0 ? 15 : 16) - sign]) continue;
             const uint64_t n = static_cast<uint64_t>(units);
+            std::memset(at, ' ', kGpsTimeWidth);  // the digits overwrite all but the leading blanks
             char *p = at + kGpsTimeWidth;
-            if (d > 0) {
-                p = put_digits_before(p, n % kPow10[d], d);
+            uint64_t whole;
+            if (d == kGpsTimeDecimals) {  // the usual case: a constant divisor
+                whole = n / kPow10[kGpsTimeDecimals];
+                p = put_digits_before(p, static_cast<uint32_t>(n % kPow10[kGpsTimeDecimals]), kGpsTimeDecimals);
                 *--p = '.';
+            } else {
+                whole = n / kPow10[d];
+                if (d > 0) {
+                    p = put_digits_before(p, static_cast<uint32_t>(n % kPow10[d]), d);
+                    *--p = '.';
+                }
             }
-            p = put_number_before(p, n / kPow10[d]);
+            p = put_number_before(p, whole);
             if (negative) *--p = '-';
-            std::memset(at, ' ', static_cast<size_t>(p - at));
             return;
         }
     }
