@@ -124,8 +124,12 @@ template <int N>
 void append_rows(const char *dbfname, const typename lidar::LasType<N>::Point *p, int32_t nRecords) {
     Output dbf;
     output_open(dbf, dbfname, "ab", "Unable to open %s for appending data\n");
-    for (int32_t i = 0; i < nRecords; ++i)
-        format_row<N>(reinterpret_cast<char *>(output_reserve(dbf, record_length_of(N))), p[i]);
+    constexpr size_t kRow = record_length_of(N);
+    for (int32_t i = 0; i < nRecords;) {
+        const auto run = static_cast<int32_t>(output_batch(dbf, kRow, static_cast<size_t>(nRecords - i)));
+        char *row = reinterpret_cast<char *>(output_reserve(dbf, static_cast<size_t>(run) * kRow));
+        for (const int32_t end = i + run; i < end; ++i, row += kRow) format_row<N>(row, p[i]);
+    }
     output_close(dbf);
 }
 

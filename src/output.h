@@ -44,6 +44,15 @@ inline unsigned char *output_reserve(Output &out, size_t n) {
     return at;
 }
 
+// How many of `count` items of `size` bytes each (size <= kStageBytes) to
+// stage at once: as many as the free room holds, after writing out the
+// staged bytes if not even one fits. Reserving them then writes nothing.
+inline size_t output_batch(Output &out, size_t size, size_t count) {
+    if (out.used + size > kStageBytes) output_flush(out);
+    const size_t room = (kStageBytes - out.used) / size;
+    return room < count ? room : count;
+}
+
 // Writes what is staged and closes the file.
 void output_close(Output &out);
 
