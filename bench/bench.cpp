@@ -5,15 +5,24 @@
 // times each:
 //   (a) Tessaline converting the file, as a whole process, wall-clock;
 //   (b) the I/O floor for the same file: reading the input into memory and
-//       writing the byte counts of the three outputs that (a) produced from
-//       memory in 1 MiB blocks into the same folder, in one thread.
+//       writing the three outputs' byte counts (100 + 36n, 100 + 8n, the
+//       table's header + n x its record length) from memory in 1 MiB blocks
+//       into the same folder, in one thread.
+// Before each timed part, untimed, the outputs of the previous one are
+// removed and the dirty pages written back (sync), so that neither part pays
+// for the other's writes; the floor's input buffer is allocated and touched
+// beforehand, so that it times the transfers alone. Both parts start with the
+// input in the page cache (it was just written).
 // It prints the median and spread of both, points and output megabytes per
-// second, the ratio (a)/(b) and the peak resident memory of (a). Finally it
-// converts a survey five times as large once, for linear cost and bounded
-// memory. It prints figures; it does not pass or fail.
+// second, the ratio (a)/(b), the CPU time of (a) in user and kernel mode and
+// its peak resident memory. Finally it converts a survey five times as large
+// once, for linear cost and bounded memory. It prints figures; it does not
+// pass or fail. Megabytes are 10^6 bytes.
 //
 //   tessaline_bench [--points N] [--repeat R] [--large N] [--types 8,6,1] [--dir PARENT]
+#include "dbf_writer.h"
 #include "las_writer.h"
+#include "shp_writer.h"
 
 #include <algorithm>
 #include <chrono>
@@ -46,8 +55,11 @@ struct Options {
 
 struct Run {
     double seconds = 0;
+    double user = 0, system = 0;  // CPU seconds
     long peak_kib = 0;
 };
+
+double seconds_of(const struct timeval &t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
 
 // Runs Tessaline on `las` in `dir` with its console output discarded.
 Run convert(const Options &o, const std::string &dir, const std::string &las) {
@@ -66,6 +78,8 @@ Run convert(const Options &o, const std::string &dir, const std::string &las) {
     if (::wait4(pid, &status, 0, &ru) != pid) throw std::runtime_error("wait4 failed");
     Run r;
     r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    r.user = seconds_of(ru.ru_utime);
+    r.system = seconds_of(ru.ru_stime);
     r.peak_kib = ru.ru_maxrss;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         throw std::runtime_error("Tessaline failed on " + las + " (status " + std::to_string(status) + ")");
@@ -90,24 +104,51 @@ void write_bytes(const std::string &path, uint64_t bytes, const std::vector<char
     if (std::fclose(f) != 0) throw std::runtime_error("cannot close " + path);
 }
 
-// Reads the input whole, then writes the outputs' sizes in 1 MiB blocks.
-double io_floor(const std::string &dir, const std::string &stem, const uint64_t sizes[3]) {
-    static const char *const ext[3] = {".shp", ".shx", ".dbf"};
-    std::vector<char> block(size_t{1} << 20, 'x');
-    const auto start = Clock::now();
-    {
-        const std::string in = dir + "/" + stem + ".las";
-        std::vector<char> data(static_cast<size_t>(size_of(in)));
-        FILE *f = std::fopen(in.c_str(), "rb");
-        if (f == nullptr || std::fread(data.data(), 1, data.size(), f) != data.size())
-            throw std::runtime_error("cannot read " + in);
-        std::fclose(f);
-        for (int k = 0; k < 3; ++k) write_bytes(dir + "/floor" + ext[k], sizes[k], block);
-    }
-    const double s = std::chrono::duration<double>(Clock::now() - start).count();
-    for (int k = 0; k < 3; ++k) std::remove((dir + "/floor" + ext[k]).c_str());
-    return s;
+const char *const kOutputExtensions[3] = {".shp", ".shx", ".dbf"};
+
+// The byte counts of the three outputs of `points` points of LAS type `type`.
+void output_sizes(int type, uint64_t points, uint64_t sizes[3]) {
+    sizes[0] = kShapeHeaderBytes + kPointZRecordBytes * points;
+    sizes[1] = kShapeHeaderBytes + kIndexEntryBytes * points;
+    sizes[2] = static_cast<uint64_t>(header_length_of(type)) + static_cast<uint64_t>(record_length_of(type)) * points;
 }
+
+// Removes the outputs named `stem` plus each extension, then writes every
+// dirty page back: the next timed part starts from a quiet page cache.
+void settle(const std::string &dir, const std::string &stem) {
+    for (const char *ext : kOutputExtensions) std::remove((dir + "/" + stem + ext).c_str());
+    ::sync();
+}
+
+// Reads the input whole into a buffer touched beforehand, then writes the
+// outputs' sizes in 1 MiB blocks.
+double io_floor(const std::string &dir, const std::string &stem, const uint64_t sizes[3]) {
+    const std::string in = dir + "/" + stem + ".las";
+    std::vector<char> data(static_cast<size_t>(size_of(in)), 1);
+    std::vector<char> block(size_t{1} << 20, 'x');
+    settle(dir, "floor");
+    const auto start = Clock::now();
+    FILE *f = std::fopen(in.c_str(), "rb");
+    if (f == nullptr) throw std::runtime_error("cannot open " + in);
+    std::setvbuf(f, nullptr, _IONBF, 0);
+    const bool whole = std::fread(data.data(), 1, data.size(), f) == data.size();
+    std::fclose(f);
+    if (!whole) throw std::runtime_error("cannot read " + in);
+    for (int k = 0; k < 3; ++k) write_bytes(dir + "/floor" + kOutputExtensions[k], sizes[k], block);
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The outputs of a conversion must be exactly the sizes the floor writes.
+void check_outputs(const std::string &dir, const std::string &stem, const uint64_t sizes[3]) {
+    for (int k = 0; k < 3; ++k) {
+        const std::string name = dir + "/" + stem + kOutputExtensions[k];
+        if (size_of(name) != sizes[k])
+            throw std::runtime_error(name + " holds " + std::to_string(size_of(name)) + " bytes, not " +
+                                     std::to_string(sizes[k]));
+    }
+}
+
+double megabytes(long kib) { return static_cast<double>(kib) * 1024 / 1e6; }
 
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -180,39 +221,48 @@ int main(int argc, char *argv[]) {
 
         std::printf("Tessaline benchmark: %llu points per file, %d alternating runs each, in %s\n",
                     static_cast<unsigned long long>(o.points), o.repeat, dir.c_str());
-        std::printf("%-22s %10s %14s %10s %14s %9s %9s %7s %9s\n", "type", "convert s", "(spread)", "floor s",
-                    "(spread)", "Mpts/s", "out MB/s", "ratio", "peak MB");
+        std::printf("%-22s %10s %14s %10s %14s %8s %9s %6s %8s %7s %7s\n", "type", "convert s", "(spread)",
+                    "floor s", "(spread)", "Mpts/s", "out MB/s", "ratio", "peak MB", "user s", "sys s");
         Run reference{};
         for (int type : o.types) {
             const std::string stem = make_survey(dir, type, o.points);
-            std::vector<double> conv, floor;
+            uint64_t sizes[3];
+            output_sizes(type, o.points, sizes);
+            std::vector<double> conv, floor, user, system;
             long peak = 0;
-            uint64_t sizes[3] = {0, 0, 0};
             for (int r = 0; r < o.repeat; ++r) {
+                settle(dir, stem);
                 const Run run = convert(o, dir, stem + ".las");
                 conv.push_back(run.seconds);
+                user.push_back(run.user);
+                system.push_back(run.system);
                 peak = std::max(peak, run.peak_kib);
-                sizes[0] = size_of(dir + "/" + stem + ".shp");
-                sizes[1] = size_of(dir + "/" + stem + ".shx");
-                sizes[2] = size_of(dir + "/" + stem + ".dbf");
+                check_outputs(dir, stem, sizes);
                 floor.push_back(io_floor(dir, stem, sizes));
             }
+            settle(dir, "floor");
             const double mc = median(conv), mf = median(floor);
             const double out_mb = static_cast<double>(sizes[0] + sizes[1] + sizes[2]) / 1e6;
             char label[40];
             std::snprintf(label, sizeof label, "%d (%s)", type, version_of(type));
-            std::printf("%-22s %10.3f %14s %10.3f %14s %9.2f %9.1f %7.2f %9.1f\n", label, mc,
-                        spread(conv).c_str(), mf, spread(floor).c_str(), o.points / mc / 1e6, out_mb / mc,
-                        mc / mf, peak / 1024.0);
+            std::printf("%-22s %10.3f %14s %10.3f %14s %8.2f %9.1f %6.2f %8.1f %7.3f %7.3f\n", label, mc,
+                        spread(conv).c_str(), mf, spread(floor).c_str(), o.points / mc / 1e6, out_mb / mc, mc / mf,
+                        megabytes(peak), median(user), median(system));
             std::fflush(stdout);
-            if (type == 8) reference = Run{mc, peak};
-            for (const char *ext : {".las", ".shp", ".shx", ".dbf"}) std::remove((dir + "/" + stem + ext).c_str());
+            if (type == 8) reference = Run{mc, median(user), median(system), peak};
+            settle(dir, stem);
+            std::remove((dir + "/" + stem + ".las").c_str());
         }
         if (o.large > 0) {
             const std::string stem = make_survey(dir, 8, o.large);
+            settle(dir, stem);
             const Run big = convert(o, dir, stem + ".las");
-            std::printf("\n%llu points of type 8: %.3f s, peak %.1f MB", static_cast<unsigned long long>(o.large),
-                        big.seconds, big.peak_kib / 1024.0);
+            uint64_t sizes[3];
+            output_sizes(8, o.large, sizes);
+            check_outputs(dir, stem, sizes);
+            std::printf("\n%llu points of type 8: %.3f s (user %.3f s, sys %.3f s), peak %.1f MB",
+                        static_cast<unsigned long long>(o.large), big.seconds, big.user, big.system,
+                        megabytes(big.peak_kib));
             if (reference.seconds > 0)
                 std::printf("; %.2f times the %llu-point run (%.1f times the points)", big.seconds / reference.seconds,
                             static_cast<unsigned long long>(o.points), static_cast<double>(o.large) / o.points);
