@@ -22,34 +22,42 @@ inline constexpr int kGpsTimeDecimals = 8;
 
 namespace dbf_text_detail {
 
-// Numbers below 1000 as text: two digits and three digits with leading
-// zeros, three and two places right-aligned with blanks (blank2[0] is two
-// blanks), and -1 to -99 right-aligned in three places (negative3[k] is -k).
+// Numbers as text, for one memory copy per group of digits: two digits and
+// four digits with leading zeros; three and four places right-aligned with
+// blanks; and -1 to -99 right-aligned in three places (negative3[k] is -k).
 struct DigitTables {
     char pairs[100][2];
-    char zero3[1000][3];
+    char zero4[10000][4];
+    char blank4[10000][4];
     char blank3[1000][3];
-    char blank2[100][2];
     char negative3[100][3];
 };
 
 constexpr DigitTables make_digit_tables() {
     DigitTables t{};
-    for (int v = 0; v < 1000; ++v) {
-        const char h = static_cast<char>('0' + v / 100), d = static_cast<char>('0' + v / 10 % 10),
-                   u = static_cast<char>('0' + v % 10);
-        t.zero3[v][0] = h, t.zero3[v][1] = d, t.zero3[v][2] = u;
-        t.blank3[v][0] = v >= 100 ? h : ' ', t.blank3[v][1] = v >= 10 ? d : ' ', t.blank3[v][2] = u;
+    for (int v = 0; v < 10000; ++v) {
+        const char digits[4] = {static_cast<char>('0' + v / 1000), static_cast<char>('0' + v / 100 % 10),
+                                static_cast<char>('0' + v / 10 % 10), static_cast<char>('0' + v % 10)};
+        const int leading = v >= 1000 ? 0 : v >= 100 ? 1 : v >= 10 ? 2 : 3;  // blanks of the aligned text
+        for (int k = 0; k < 4; ++k) {
+            t.zero4[v][k] = digits[k];
+            t.blank4[v][k] = k < leading ? ' ' : digits[k];
+            if (v < 1000 && k > 0) t.blank3[v][k - 1] = t.blank4[v][k];
+            if (v < 100 && k > 1) t.pairs[v][k - 2] = digits[k];
+        }
         if (v < 100) {
-            t.pairs[v][0] = d, t.pairs[v][1] = u;
-            t.blank2[v][0] = v >= 10 ? d : ' ', t.blank2[v][1] = v > 0 ? u : ' ';
-            t.negative3[v][0] = v >= 10 ? '-' : ' ', t.negative3[v][1] = v >= 10 ? d : '-', t.negative3[v][2] = u;
+            t.negative3[v][0] = v >= 10 ? '-' : ' ';
+            t.negative3[v][1] = v >= 10 ? digits[2] : '-';
+            t.negative3[v][2] = digits[3];
         }
     }
     return t;
 }
 
 inline constexpr DigitTables kDigits = make_digit_tables();
+
+// The number of digits of `v`, below 10000.
+constexpr int digits_below_10000(uint32_t v) { return 1 + (v >= 10) + (v >= 100) + (v >= 1000); }
 
 inline constexpr uint64_t kPow10[17] = {1,
                                         10,
@@ -151,9 +159,9 @@ inline void put_integer(char *at, int width, int32_t value) {
         return;
     }
     if (width == 5 && value >= 0 && value < 100000) {
-        const uint32_t high = static_cast<uint32_t>(value) / 1000, low = static_cast<uint32_t>(value) % 1000;
-        std::memcpy(at, kDigits.blank2[high], 2);
-        std::memcpy(at + 2, high > 0 ? kDigits.zero3[low] : kDigits.blank3[low], 3);
+        const uint32_t high = static_cast<uint32_t>(value) / 10000, low = static_cast<uint32_t>(value) % 10000;
+        *at = high > 0 ? static_cast<char>('0' + high) : ' ';
+        std::memcpy(at + 1, high > 0 ? kDigits.zero4[low] : kDigits.blank4[low], 4);
         return;
     }
     char digits[12];
@@ -201,20 +209,34 @@ inline void put_gps_time(char *at, double value) {
             if (units >= kPow10[(d > 0 ? 15 : 16) - sign]) continue;
             const uint64_t n = static_cast<uint64_t>(units);
             std::memset(at, ' ', kGpsTimeWidth);  // the digits overwrite all but the leading blanks
-            char *p = at + kGpsTimeWidth;
-            uint64_t whole;
-            if (d == kGpsTimeDecimals) {  // the usual case: a constant divisor
-                whole = n / kPow10[kGpsTimeDecimals];
-                p = put_digits_before(p, static_cast<uint32_t>(n % kPow10[kGpsTimeDecimals]), kGpsTimeDecimals);
-                *--p = '.';
-            } else {
-                whole = n / kPow10[d];
-                if (d > 0) {
-                    p = put_digits_before(p, static_cast<uint32_t>(n % kPow10[d]), d);
-                    *--p = '.';
+            if (d == kGpsTimeDecimals) {
+                // The usual case, in fixed places: up to seven integer
+                // digits (at most six after a sign), the point at 7, then
+                // eight decimals, all in groups of four from the tables.
+                const uint64_t whole = n / kPow10[kGpsTimeDecimals];
+                const auto decimals = static_cast<uint32_t>(n % kPow10[kGpsTimeDecimals]);
+                std::memcpy(at + 8, kDigits.zero4[decimals / 10000], 4);
+                std::memcpy(at + 12, kDigits.zero4[decimals % 10000], 4);
+                at[7] = '.';
+                const auto low = static_cast<uint32_t>(whole % 10000), high = static_cast<uint32_t>(whole / 10000);
+                int first;  // place of the first digit
+                if (high == 0) {
+                    std::memcpy(at + 3, kDigits.blank4[low], 4);
+                    first = 7 - digits_below_10000(low);
+                } else {
+                    std::memcpy(at + 3, kDigits.zero4[low], 4);
+                    std::memcpy(at, kDigits.blank3[high], 3);
+                    first = 3 - digits_below_10000(high);
                 }
+                if (negative) at[first - 1] = '-';
+                return;
             }
-            p = put_number_before(p, whole);
+            char *p = at + kGpsTimeWidth;
+            if (d > 0) {
+                p = put_digits_before(p, static_cast<uint32_t>(n % kPow10[d]), d);
+                *--p = '.';
+            }
+            p = put_number_before(p, n / kPow10[d]);
             if (negative) *--p = '-';
             return;
         }
