@@ -67,6 +67,7 @@ void append_pointz(const char *shpname, const Point *p, const Header *ph, int32_
         const auto run = static_cast<int32_t>(output_batch(shp, kPointZRecordBytes, static_cast<size_t>(nRecords - i)));
         unsigned char *r = output_reserve(shp, static_cast<size_t>(run) * kPointZRecordBytes);
         for (const int32_t end = i + run; i < end; ++i, r += kPointZRecordBytes) {
+            prefetch_ahead(p + i);
             const double x = lidar::scale_coordinate(p[i].X, sx, ox);
             const double y = lidar::scale_coordinate(p[i].Y, sy, oy);
             const double z = lidar::scale_coordinate(p[i].Z, sz, oz);
