@@ -134,6 +134,28 @@ inline Wide scaled_by_power_of_ten(uint64_t m, int e, int d) {
     return q + (up ? 1 : 0);
 }
 
+// The usual GPS time text, `n` units of 10^-8 (below 10^15, or 10^14 with a
+// sign), in fixed places: up to seven integer digits (at most six after a
+// sign), the point at 7, then eight decimals, in groups of four digits.
+inline void put_eight_decimals(char *at, uint64_t n, bool negative) {
+    static_assert(kGpsTimeWidth == 16 && kGpsTimeDecimals == 8, "the places below");
+    std::memset(at, ' ', kGpsTimeWidth);  // the digits overwrite all but the leading blanks
+    const uint64_t whole = n / kPow10[8];
+    const auto decimals = static_cast<uint32_t>(n % kPow10[8]);
+    std::memcpy(at + 8, kDigits.zero4[decimals / 10000], 4);
+    std::memcpy(at + 12, kDigits.zero4[decimals % 10000], 4);
+    at[7] = '.';
+    const auto low = static_cast<uint32_t>(whole % 10000), high = static_cast<uint32_t>(whole / 10000);
+    if (high == 0) {
+        std::memcpy(at + 3, kDigits.blank4[low], 4);
+        if (negative) at[6 - digits_below_10000(low)] = '-';
+    } else {
+        std::memcpy(at + 3, kDigits.zero4[low], 4);
+        std::memcpy(at, kDigits.blank3[high], 3);
+        if (negative) at[2 - digits_below_10000(high)] = '-';
+    }
+}
+
 // `text` of `length` characters right-aligned in the GPS time's 16 places.
 inline void put_right_aligned(char *at, const char *text, size_t length) {
     std::memset(at, ' ', kGpsTimeWidth - length);
@@ -204,33 +226,16 @@ inline void put_gps_time(char *at, double value) {
         // point and d digits, so it fits when the number of units of 10^-d
         // is below 10^(15 - sign); without decimals, below 10^(16 - sign).
         const int sign = negative ? 1 : 0;
-        for (int d = kGpsTimeDecimals; d >= 0; --d) {
-            const Wide units = scaled_by_power_of_ten(m, e, d);
-            if (units >= kPow10[(d > 0 ? 15 : 16) - sign]) continue;
-            const uint64_t n = static_cast<uint64_t>(units);
+        const Wide units = scaled_by_power_of_ten(m, e, kGpsTimeDecimals);
+        if (units < kPow10[15 - sign]) {
+            put_eight_decimals(at, static_cast<uint64_t>(units), negative);
+            return;
+        }
+        for (int d = kGpsTimeDecimals - 1; d >= 0; --d) {
+            const Wide fewer = scaled_by_power_of_ten(m, e, d);
+            if (fewer >= kPow10[(d > 0 ? 15 : 16) - sign]) continue;
+            const uint64_t n = static_cast<uint64_t>(fewer);
             std::memset(at, ' ', kGpsTimeWidth);  // the digits overwrite all but the leading blanks
-            if (d == kGpsTimeDecimals) {
-                // The usual case, in fixed places: up to seven integer
-                // digits (at most six after a sign), the point at 7, then
-                // eight decimals, all in groups of four from the tables.
-                const uint64_t whole = n / kPow10[kGpsTimeDecimals];
-                const auto decimals = static_cast<uint32_t>(n % kPow10[kGpsTimeDecimals]);
-                std::memcpy(at + 8, kDigits.zero4[decimals / 10000], 4);
-                std::memcpy(at + 12, kDigits.zero4[decimals % 10000], 4);
-                at[7] = '.';
-                const auto low = static_cast<uint32_t>(whole % 10000), high = static_cast<uint32_t>(whole / 10000);
-                int first;  // place of the first digit
-                if (high == 0) {
-                    std::memcpy(at + 3, kDigits.blank4[low], 4);
-                    first = 7 - digits_below_10000(low);
-                } else {
-                    std::memcpy(at + 3, kDigits.zero4[low], 4);
-                    std::memcpy(at, kDigits.blank3[high], 3);
-                    first = 3 - digits_below_10000(high);
-                }
-                if (negative) at[first - 1] = '-';
-                return;
-            }
             char *p = at + kGpsTimeWidth;
             if (d > 0) {
                 p = put_digits_before(p, static_cast<uint32_t>(n % kPow10[d]), d);
