@@ -17,6 +17,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 inline constexpr int kGpsTimeWidth = 16;
 inline constexpr int kGpsTimeDecimals = 8;
 
@@ -134,6 +138,30 @@ inline Wide scaled_by_power_of_ten(uint64_t m, int e, int d) {
     return q + (up ? 1 : 0);
 }
 
+// round(magnitude x 10^8), half-way cases to even, into `n` by one
+// multiplication and one conversion, for a magnitude below 10^7; false when
+// it cannot be had that way. The product y is the exact one rounded to a
+// double, and rounding is monotonic, so the nearest integer to y is the
+// nearest to the exact product unless y lies half-way between two integers,
+// where the exact product may lie on either side: that case is left to
+// scaled_by_power_of_ten.
+inline bool quick_eight_decimals(double magnitude, uint64_t &n) {
+#if defined(__SSE2__)
+    if (!(magnitude < 1e7)) return false;
+    const double y = magnitude * 1e8;  // below 10^15 < 2^53: integers near it are exact doubles
+    // Rounds to nearest, half-way to even, in the default rounding mode.
+    const long long k = _mm_cvtsd_si64(_mm_set_sd(y));
+    const double off = y - static_cast<double>(k);  // exact (the two are within 1/2 of each other)
+    if (off == 0.5 || off == -0.5) return false;
+    n = static_cast<uint64_t>(k);
+    return true;
+#else
+    (void)magnitude;
+    (void)n;
+    return false;
+#endif
+}
+
 // The usual GPS time text, `n` units of 10^-8 (below 10^15, or 10^14 with a
 // sign), in fixed places: up to seven integer digits (at most six after a
 // sign), the point at 7, then eight decimals, in groups of four digits.
@@ -226,6 +254,11 @@ inline void put_gps_time(char *at, double value) {
         // point and d digits, so it fits when the number of units of 10^-d
         // is below 10^(15 - sign); without decimals, below 10^(16 - sign).
         const int sign = negative ? 1 : 0;
+        uint64_t quick;
+        if (quick_eight_decimals(magnitude, quick) && quick < kPow10[15 - sign]) {
+            put_eight_decimals(at, quick, negative);
+            return;
+        }
         const Wide units = scaled_by_power_of_ten(m, e, kGpsTimeDecimals);
         if (units < kPow10[15 - sign]) {
             put_eight_decimals(at, static_cast<uint64_t>(units), negative);
