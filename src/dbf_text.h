@@ -140,7 +140,7 @@ inline Wide scaled_by_power_of_ten(uint64_t m, int e, int d) {
 
 // round(magnitude x 10^8), half-way cases to even, into `n` by one
 // multiplication and one conversion, for a magnitude below 10^7; false when
-// it cannot be had that way. The product y is the exact one rounded to a
+// it cannot be had that way (NaN and infinities included). The product y is the exact one rounded to a
 // double, and rounding is monotonic, so the nearest integer to y is the
 // nearest to the exact product unless y lies half-way between two integers,
 // where the exact product may lie on either side: that case is left to
@@ -152,7 +152,7 @@ inline bool quick_eight_decimals(double magnitude, uint64_t &n) {
     // Rounds to nearest, half-way to even, in the default rounding mode.
     const long long k = _mm_cvtsd_si64(_mm_set_sd(y));
     const double off = y - static_cast<double>(k);  // exact (the two are within 1/2 of each other)
-    if (off == 0.5 || off == -0.5) return false;
+    if (std::fabs(off) == 0.5) return false;
     n = static_cast<uint64_t>(k);
     return true;
 #else
@@ -230,17 +230,23 @@ inline void put_integer(char *at, int width, int32_t value) {
     for (int k = 0; k < n; ++k) at[width - 1 - k] = digits[k];
 }
 
-// The GPS time in its 16 places (see above).
-inline void put_gps_time(char *at, double value) {
-    using namespace dbf_text_detail;
+namespace dbf_text_detail {
+
+// The GPS times that quick_eight_decimals does not place: every other text
+// of the rules above.
+[[gnu::noinline]] inline void put_gps_time_otherwise(char *at, double value) {
+    const bool negative = std::signbit(value);  // printf writes "-0.00000000" for -0.0 and tiny negatives
+    const double magnitude = std::fabs(value);
+    // With d > 0 decimals the text is the sign, the integer digits, the point
+    // and d digits, so it fits when the number of units of 10^-d is below
+    // 10^(15 - sign); without decimals, below 10^(16 - sign).
+    const int sign = negative ? 1 : 0;
     if (!std::isfinite(value)) {
         const char *text = std::isnan(value) ? (std::signbit(value) ? "-nan" : "nan")
                                              : (std::signbit(value) ? "-inf" : "inf");
         put_right_aligned(at, text, std::strlen(text));
         return;
     }
-    const bool negative = std::signbit(value);  // printf writes "-0.00000000" for -0.0 and tiny negatives
-    const double magnitude = std::fabs(value);
     // 10^16 and more has at least 17 integer digits: no text fits.
     if (magnitude < 1e16) {
         uint64_t bits;
@@ -249,16 +255,6 @@ inline void put_gps_time(char *at, double value) {
         const uint64_t fraction = bits & ((uint64_t{1} << 52) - 1);
         const uint64_t m = biased == 0 ? fraction : fraction | (uint64_t{1} << 52);
         const int e = (biased == 0 ? 1 : biased) - 1075;
-
-        // With d > 0 decimals the text is the sign, the integer digits, the
-        // point and d digits, so it fits when the number of units of 10^-d
-        // is below 10^(15 - sign); without decimals, below 10^(16 - sign).
-        const int sign = negative ? 1 : 0;
-        uint64_t quick;
-        if (quick_eight_decimals(magnitude, quick) && quick < kPow10[15 - sign]) {
-            put_eight_decimals(at, quick, negative);
-            return;
-        }
         const Wide units = scaled_by_power_of_ten(m, e, kGpsTimeDecimals);
         if (units < kPow10[15 - sign]) {
             put_eight_decimals(at, static_cast<uint64_t>(units), negative);
@@ -280,4 +276,18 @@ inline void put_gps_time(char *at, double value) {
         }
     }
     std::memset(at, '*', kGpsTimeWidth);
+}
+
+}  // namespace dbf_text_detail
+
+// The GPS time in its 16 places (see above).
+inline void put_gps_time(char *at, double value) {
+    using namespace dbf_text_detail;
+    const bool negative = std::signbit(value);
+    uint64_t quick;  // units of 10^-8; with a sign, the text fits below 10^14, without, below 10^15
+    if (quick_eight_decimals(std::fabs(value), quick) && quick < kPow10[15 - (negative ? 1 : 0)]) {
+        put_eight_decimals(at, quick, negative);
+        return;
+    }
+    put_gps_time_otherwise(at, value);
 }
