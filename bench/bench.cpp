@@ -288,6 +288,12 @@ int main(int argc, char *argv[]) {
             const std::string stem = make_survey(dir, 8, o.large);
             uint64_t sizes[3];
             output_sizes(8, o.large, sizes);
+            // An untimed floor first: the first program in a while to need
+            // gigabytes of page cache may find them handed back to a virtual
+            // machine's host and wait for them again (the 10M runs reuse one
+            // another's); both timed parts below then find them in use.
+            Unshared data(static_cast<size_t>(size_of(dir + "/" + stem + ".las")));
+            io_floor(dir, stem, sizes, data);
             settle(dir, stem);
             const Run big = convert(o, dir, stem + ".las");
             check_outputs(dir, stem, sizes);
@@ -298,9 +304,8 @@ int main(int argc, char *argv[]) {
                 std::printf("; %.2f times the %llu-point run (%.1f times the points)", big.seconds / reference.seconds,
                             static_cast<unsigned long long>(o.points), static_cast<double>(o.large) / o.points);
             std::printf("\n");
-            // The same file's floor, once: whether the machine itself keeps
-            // its speed over five times the bytes.
-            Unshared data(static_cast<size_t>(size_of(dir + "/" + stem + ".las")));
+            // The same file's floor: whether the machine itself keeps its
+            // speed over five times the bytes.
             const double big_floor = io_floor(dir, stem, sizes, data);
             std::printf("its floor: %.3f s, ratio %.2f", big_floor, big.seconds / big_floor);
             if (reference_floor > 0)
