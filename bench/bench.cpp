@@ -5,15 +5,28 @@
 // times each:
 //   (a) Tessaline converting the file, as a whole process, wall-clock;
 //   (b) the I/O floor for the same file: reading the input into memory and
-//       writing the byte counts of the three outputs that (a) produced from
-//       memory in 1 MiB blocks into the same folder, in one thread.
+//       writing the three outputs' byte counts (100 + 36n, 100 + 8n, the
+//       table's header + n x its record length) from memory in 1 MiB blocks
+//       into the same folder, in one thread.
+// Before each timed part, untimed, the outputs of both parts are removed and
+// the dirty pages written back (sync), so that neither part pays for the
+// other's writes; the floor's input buffer is allocated and touched once per
+// type, so that it times the transfers alone. Both parts start with the input
+// in the page cache (it was just written).
+//
 // It prints the median and spread of both, points and output megabytes per
-// second, the ratio (a)/(b) and the peak resident memory of (a). Finally it
+// second, the ratio (a)/(b) of the medians and of the fastest runs ("best":
+// work that lands on some runs, from other programs or a virtual machine's
+// host, makes the medians noisy, the fastest runs much less so), the CPU time
+// of (a) in user and kernel mode and its peak resident memory. Finally it
 // converts a survey five times as large once, for linear cost and bounded
-// memory. It prints figures; it does not pass or fail.
+// memory, and measures that file's floor once. It prints figures; it does
+// not pass or fail. Megabytes are 10^6 bytes.
 //
 //   tessaline_bench [--points N] [--repeat R] [--large N] [--types 8,6,1] [--dir PARENT]
+#include "dbf_writer.h"
 #include "las_writer.h"
+#include "shp_writer.h"
 
 #include <algorithm>
 #include <chrono>
@@ -26,6 +39,7 @@
 
 #include <fcntl.h>
 #include <ftw.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -46,8 +60,11 @@ struct Options {
 
 struct Run {
     double seconds = 0;
+    double user = 0, system = 0;  // CPU seconds
     long peak_kib = 0;
 };
+
+double seconds_of(const struct timeval &t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
 
 // Runs Tessaline on `las` in `dir` with its console output discarded.
 Run convert(const Options &o, const std::string &dir, const std::string &las) {
@@ -66,6 +83,8 @@ Run convert(const Options &o, const std::string &dir, const std::string &las) {
     if (::wait4(pid, &status, 0, &ru) != pid) throw std::runtime_error("wait4 failed");
     Run r;
     r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    r.user = seconds_of(ru.ru_utime);
+    r.system = seconds_of(ru.ru_stime);
     r.peak_kib = ru.ru_maxrss;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         throw std::runtime_error("Tessaline failed on " + las + " (status " + std::to_string(status) + ")");
@@ -90,24 +109,70 @@ void write_bytes(const std::string &path, uint64_t bytes, const std::vector<char
     if (std::fclose(f) != 0) throw std::runtime_error("cannot close " + path);
 }
 
-// Reads the input whole, then writes the outputs' sizes in 1 MiB blocks.
-double io_floor(const std::string &dir, const std::string &stem, const uint64_t sizes[3]) {
-    static const char *const ext[3] = {".shp", ".shx", ".dbf"};
-    std::vector<char> block(size_t{1} << 20, 'x');
-    const auto start = Clock::now();
-    {
-        const std::string in = dir + "/" + stem + ".las";
-        std::vector<char> data(static_cast<size_t>(size_of(in)));
-        FILE *f = std::fopen(in.c_str(), "rb");
-        if (f == nullptr || std::fread(data.data(), 1, data.size(), f) != data.size())
-            throw std::runtime_error("cannot read " + in);
-        std::fclose(f);
-        for (int k = 0; k < 3; ++k) write_bytes(dir + "/floor" + ext[k], sizes[k], block);
-    }
-    const double s = std::chrono::duration<double>(Clock::now() - start).count();
-    for (int k = 0; k < 3; ++k) std::remove((dir + "/floor" + ext[k]).c_str());
-    return s;
+const char *const kOutputExtensions[3] = {".shp", ".shx", ".dbf"};
+const char *const kFloorStem = "floor";
+
+// The byte counts of the three outputs of `points` points of LAS type `type`.
+void output_sizes(int type, uint64_t points, uint64_t sizes[3]) {
+    sizes[0] = kShapeHeaderBytes + kPointZRecordBytes * points;
+    sizes[1] = kShapeHeaderBytes + kIndexEntryBytes * points;
+    sizes[2] = static_cast<uint64_t>(header_length_of(type)) + static_cast<uint64_t>(record_length_of(type)) * points;
 }
+
+// Removes the outputs of the conversion of `stem` and of the floor, then
+// writes every dirty page back: the next timed part starts from a quiet page
+// cache, with the memory of both parts' outputs free for it to reuse.
+
+void settle(const std::string &dir, const std::string &stem) {
+    for (const std::string &name : {stem, std::string(kFloorStem)})
+        for (const char *ext : kOutputExtensions) std::remove((dir + "/" + name + ext).c_str());
+    ::sync();
+}
+
+// Anonymous memory that a forked child does not inherit, so that the peak
+// resident memory of a conversion is its own.
+struct Unshared {
+    char *data = nullptr;
+    size_t size = 0;
+    explicit Unshared(size_t n) : size(n) {
+        void *p = ::mmap(nullptr, n, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED || ::madvise(p, n, MADV_DONTFORK) != 0) throw std::runtime_error("cannot map memory");
+        data = static_cast<char *>(p);
+        std::memset(data, 1, n);
+    }
+    Unshared(const Unshared &) = delete;
+    Unshared &operator=(const Unshared &) = delete;
+    ~Unshared() { ::munmap(data, size); }
+};
+
+// Reads the input whole into `data` (its size, touched beforehand), then
+// writes the outputs' sizes in 1 MiB blocks.
+double io_floor(const std::string &dir, const std::string &stem, const uint64_t sizes[3], Unshared &data) {
+    const std::string in = dir + "/" + stem + ".las";
+    std::vector<char> block(size_t{1} << 20, 'x');
+    settle(dir, stem);
+    const auto start = Clock::now();
+    FILE *f = std::fopen(in.c_str(), "rb");
+    if (f == nullptr) throw std::runtime_error("cannot open " + in);
+    std::setvbuf(f, nullptr, _IONBF, 0);
+    const bool whole = std::fread(data.data, 1, data.size, f) == data.size;
+    std::fclose(f);
+    if (!whole) throw std::runtime_error("cannot read " + in);
+    for (int k = 0; k < 3; ++k) write_bytes(dir + "/" + kFloorStem + kOutputExtensions[k], sizes[k], block);
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The outputs of a conversion must be exactly the sizes the floor writes.
+void check_outputs(const std::string &dir, const std::string &stem, const uint64_t sizes[3]) {
+    for (int k = 0; k < 3; ++k) {
+        const std::string name = dir + "/" + stem + kOutputExtensions[k];
+        if (size_of(name) != sizes[k])
+            throw std::runtime_error(name + " holds " + std::to_string(size_of(name)) + " bytes, not " +
+                                     std::to_string(sizes[k]));
+    }
+}
+
+double megabytes(long kib) { return static_cast<double>(kib) * 1024 / 1e6; }
 
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -180,43 +245,74 @@ int main(int argc, char *argv[]) {
 
         std::printf("Tessaline benchmark: %llu points per file, %d alternating runs each, in %s\n",
                     static_cast<unsigned long long>(o.points), o.repeat, dir.c_str());
-        std::printf("%-22s %10s %14s %10s %14s %9s %9s %7s %9s\n", "type", "convert s", "(spread)", "floor s",
-                    "(spread)", "Mpts/s", "out MB/s", "ratio", "peak MB");
+        std::printf("%-22s %10s %14s %10s %14s %8s %9s %6s %6s %8s %7s %7s\n", "type", "convert s", "(spread)",
+                    "floor s", "(spread)", "Mpts/s", "out MB/s", "ratio", "best", "peak MB", "user s", "sys s");
         Run reference{};
+        double reference_floor = 0;
         for (int type : o.types) {
             const std::string stem = make_survey(dir, type, o.points);
-            std::vector<double> conv, floor;
+            uint64_t sizes[3];
+            output_sizes(type, o.points, sizes);
+            std::vector<double> conv, floor, user, system;
+            // The floor's input buffer, allocated once: memory given back
+            // between runs may cost more to take again (notably in a VM).
+            Unshared data(static_cast<size_t>(size_of(dir + "/" + stem + ".las")));
             long peak = 0;
-            uint64_t sizes[3] = {0, 0, 0};
             for (int r = 0; r < o.repeat; ++r) {
+                settle(dir, stem);
                 const Run run = convert(o, dir, stem + ".las");
                 conv.push_back(run.seconds);
+                user.push_back(run.user);
+                system.push_back(run.system);
                 peak = std::max(peak, run.peak_kib);
-                sizes[0] = size_of(dir + "/" + stem + ".shp");
-                sizes[1] = size_of(dir + "/" + stem + ".shx");
-                sizes[2] = size_of(dir + "/" + stem + ".dbf");
-                floor.push_back(io_floor(dir, stem, sizes));
+                check_outputs(dir, stem, sizes);
+                floor.push_back(io_floor(dir, stem, sizes, data));
             }
             const double mc = median(conv), mf = median(floor);
             const double out_mb = static_cast<double>(sizes[0] + sizes[1] + sizes[2]) / 1e6;
             char label[40];
             std::snprintf(label, sizeof label, "%d (%s)", type, version_of(type));
-            std::printf("%-22s %10.3f %14s %10.3f %14s %9.2f %9.1f %7.2f %9.1f\n", label, mc,
-                        spread(conv).c_str(), mf, spread(floor).c_str(), o.points / mc / 1e6, out_mb / mc,
-                        mc / mf, peak / 1024.0);
+            const double best = *std::min_element(conv.begin(), conv.end()) / *std::min_element(floor.begin(), floor.end());
+            std::printf("%-22s %10.3f %14s %10.3f %14s %8.2f %9.1f %6.2f %6.2f %8.1f %7.3f %7.3f\n", label, mc,
+                        spread(conv).c_str(), mf, spread(floor).c_str(), o.points / mc / 1e6, out_mb / mc, mc / mf,
+                        best, megabytes(peak), median(user), median(system));
             std::fflush(stdout);
-            if (type == 8) reference = Run{mc, peak};
-            for (const char *ext : {".las", ".shp", ".shx", ".dbf"}) std::remove((dir + "/" + stem + ext).c_str());
+            if (type == 8) {
+                reference = Run{mc, median(user), median(system), peak};
+                reference_floor = mf;
+            }
+            settle(dir, stem);
+            std::remove((dir + "/" + stem + ".las").c_str());
         }
         if (o.large > 0) {
             const std::string stem = make_survey(dir, 8, o.large);
+            uint64_t sizes[3];
+            output_sizes(8, o.large, sizes);
+            // An untimed floor first: the first program in a while to need
+            // gigabytes of page cache may find them handed back to a virtual
+            // machine's host and wait for them again (the 10M runs reuse one
+            // another's); both timed parts below then find them in use.
+            Unshared data(static_cast<size_t>(size_of(dir + "/" + stem + ".las")));
+            io_floor(dir, stem, sizes, data);
+            settle(dir, stem);
             const Run big = convert(o, dir, stem + ".las");
-            std::printf("\n%llu points of type 8: %.3f s, peak %.1f MB", static_cast<unsigned long long>(o.large),
-                        big.seconds, big.peak_kib / 1024.0);
+            check_outputs(dir, stem, sizes);
+            std::printf("\n%llu points of type 8: %.3f s (user %.3f s, sys %.3f s), peak %.1f MB",
+                        static_cast<unsigned long long>(o.large), big.seconds, big.user, big.system,
+                        megabytes(big.peak_kib));
             if (reference.seconds > 0)
                 std::printf("; %.2f times the %llu-point run (%.1f times the points)", big.seconds / reference.seconds,
                             static_cast<unsigned long long>(o.points), static_cast<double>(o.large) / o.points);
             std::printf("\n");
+            // The same file's floor: whether the machine itself keeps its
+            // speed over five times the bytes.
+            const double big_floor = io_floor(dir, stem, sizes, data);
+            std::printf("its floor: %.3f s, ratio %.2f", big_floor, big.seconds / big_floor);
+            if (reference_floor > 0)
+                std::printf("; the floor took %.2f times the %llu-point floor", big_floor / reference_floor,
+                            static_cast<unsigned long long>(o.points));
+            std::printf("\n");
+            settle(dir, stem);
         }
     } catch (const std::exception &e) {
         std::printf("benchmark stopped: %s\n", e.what());

@@ -83,15 +83,10 @@ void create_table(const char *dbfname) {
     std::remove((name.substr(0, name.size() >= 4 ? name.size() - 4 : 0) + ".cpg").c_str());
 }
 
-// The value of a column of point `p`.
+// The value of an integer column of point `p` (the flag columns are below).
 template <Column C, typename Point>
 int32_t column_value(const Point &p) {
-    const lidar::ReturnInfo r = lidar::decode_bitfield(p.bitfield);
     if constexpr (C == Column::Intensity) return p.Intensity;
-    else if constexpr (C == Column::ReturnNumber) return r.return_number;
-    else if constexpr (C == Column::NumberReturns) return r.number_of_returns;
-    else if constexpr (C == Column::ScanDirection) return r.scan_direction;
-    else if constexpr (C == Column::EdgeOfFlightLine) return r.edge_of_flight;
     else if constexpr (C == Column::Classification) return p.Classification;
     else if constexpr (C == Column::ScanAngleRank) return p.ScanAngleRank;  // signed
     else if constexpr (C == Column::FileMarker) return p.FileMarker;
@@ -103,9 +98,46 @@ int32_t column_value(const Point &p) {
     else return p.Blue;
 }
 
+// The four flag columns, one place each, always stand together in this
+// order: their text comes from the flag byte in one step, written with the
+// first of them.
+constexpr Column kFlagColumns[4] = {Column::ReturnNumber, Column::NumberReturns, Column::ScanDirection,
+                                    Column::EdgeOfFlightLine};
+
+constexpr bool flags_stand_together() {
+    for (int type = 1; type <= lidar::kLasTypeCount; ++type) {
+        const Schema s = schema_of(type);
+        for (int k = 0; k < s.count; ++k)
+            if (s.columns[k] == kFlagColumns[0])
+                for (int f = 0; f < 4; ++f)
+                    if (k + f >= s.count || s.columns[k + f] != kFlagColumns[f] || spec_of(kFlagColumns[f]).width != 1)
+                        return false;
+    }
+    return true;
+}
+static_assert(flags_stand_together(), "the flag columns are adjacent, one place each, in every schema");
+
+struct FlagText {
+    char text[256][4];
+};
+constexpr FlagText make_flag_text() {
+    FlagText t{};
+    for (int b = 0; b < 256; ++b) {
+        const lidar::ReturnInfo r = lidar::decode_bitfield(static_cast<int8_t>(b));
+        const int values[4] = {r.return_number, r.number_of_returns, r.scan_direction, r.edge_of_flight};
+        for (int f = 0; f < 4; ++f) t.text[b][f] = static_cast<char>('0' + values[f]);  // all below 10
+    }
+    return t;
+}
+inline constexpr FlagText kFlagText = make_flag_text();
+
 template <Column C, typename Point>
 char *put_column(char *at, const Point &p) {
-    if constexpr (C == Column::GPSTime) {
+    if constexpr (C == kFlagColumns[0]) {
+        std::memcpy(at, kFlagText.text[static_cast<uint8_t>(p.bitfield)], 4);
+    } else if constexpr (C == kFlagColumns[1] || C == kFlagColumns[2] || C == kFlagColumns[3]) {
+        // written with the first flag column
+    } else if constexpr (C == Column::GPSTime) {
         static_assert(spec_of(C).width == kGpsTimeWidth && spec_of(C).decimals == kGpsTimeDecimals, "GPSTime");
         put_gps_time(at, p.GPSTime);
     } else {
@@ -124,8 +156,15 @@ template <int N>
 void append_rows(const char *dbfname, const typename lidar::LasType<N>::Point *p, int32_t nRecords) {
     Output dbf;
     output_open(dbf, dbfname, "ab", "Unable to open %s for appending data\n");
-    for (int32_t i = 0; i < nRecords; ++i)
-        format_row<N>(reinterpret_cast<char *>(output_reserve(dbf, record_length_of(N))), p[i]);
+    constexpr size_t kRow = record_length_of(N);
+    for (int32_t i = 0; i < nRecords;) {
+        const auto run = static_cast<int32_t>(output_batch(dbf, kRow, static_cast<size_t>(nRecords - i)));
+        char *row = reinterpret_cast<char *>(output_reserve(dbf, static_cast<size_t>(run) * kRow));
+        for (const int32_t end = i + run; i < end; ++i, row += kRow) {
+            prefetch_ahead(p + i);
+            format_row<N>(row, p[i]);
+        }
+    }
     output_close(dbf);
 }
 

@@ -10,9 +10,25 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 inline constexpr size_t kStageBytes = size_t{1} << 20;
+
+// How many point records ahead of the one being written the writers ask for
+// the next ones: a chunk's records are read whole before they are written,
+// so by then most have left the caches, and the processor's own prefetching
+// does not keep up with the writers.
+inline constexpr size_t kPrefetchRecords = 96;
+
+// Asks for the record kPrefetchRecords after `record` to be brought into the
+// caches. Addresses past the end of the records are harmless: a prefetch
+// never faults (and integer arithmetic forms no out-of-range pointer).
+template <typename Record>
+inline void prefetch_ahead(const Record *record) {
+    __builtin_prefetch(reinterpret_cast<const void *>(reinterpret_cast<uintptr_t>(record) +
+                                                      kPrefetchRecords * sizeof(Record)));
+}
 
 struct Output {
     std::FILE *fp = nullptr;
@@ -42,6 +58,15 @@ inline unsigned char *output_reserve(Output &out, size_t n) {
     unsigned char *at = out.stage + out.used;
     out.used += n;
     return at;
+}
+
+// How many of `count` items of `size` bytes each (size <= kStageBytes) to
+// stage at once: as many as the free room holds, after writing out the
+// staged bytes if not even one fits. Reserving them then writes nothing.
+inline size_t output_batch(Output &out, size_t size, size_t count) {
+    if (out.used + size > kStageBytes) output_flush(out);
+    const size_t room = (kStageBytes - out.used) / size;
+    return room < count ? room : count;
 }
 
 // Writes what is staged and closes the file.

@@ -56,31 +56,44 @@ void append_pointz(const char *shpname, const Point *p, const Header *ph, int32_
     assert(nRecords <= kChunkRecords && _Xvec != nullptr && "one chunk, into the coordinate buffers");
     const int64_t first = int64_t{chunkID} * kChunkRecords + 1;  // record number of p[0]
 
+    // The coordinates are scaled straight into the records as well as into
+    // the buffers, in one pass over the points, and records are staged in
+    // runs that fit the staging buffer.
+    const double sx = ph->XScaleFactor, ox = ph->XOffset, sy = ph->YScaleFactor, oy = ph->YOffset,
+                 sz = ph->ZScaleFactor, oz = ph->ZOffset;
     Output shp;
     output_open(shp, shpname, "ab", kAppendFailure);
-    for (int32_t i = 0; i < nRecords; ++i) {
-        _Xvec[i] = lidar::scale_coordinate(p[i].X, ph->XScaleFactor, ph->XOffset);
-        _Yvec[i] = lidar::scale_coordinate(p[i].Y, ph->YScaleFactor, ph->YOffset);
-        _Zvec[i] = lidar::scale_coordinate(p[i].Z, ph->ZScaleFactor, ph->ZOffset);
-    }
-    for (int32_t i = 0; i < nRecords; ++i) {
-        unsigned char *r = output_reserve(shp, kPointZRecordBytes);
-        put_be32(r + 0, first + i);
-        put_be32(r + 4, kContentWords);
-        put_le32(r + 8, kPointZ);
-        put_le64(r + 12, _Xvec[i]);
-        put_le64(r + 20, _Yvec[i]);
-        put_le64(r + 28, _Zvec[i]);
+    for (int32_t i = 0; i < nRecords;) {
+        const auto run = static_cast<int32_t>(output_batch(shp, kPointZRecordBytes, static_cast<size_t>(nRecords - i)));
+        unsigned char *r = output_reserve(shp, static_cast<size_t>(run) * kPointZRecordBytes);
+        for (const int32_t end = i + run; i < end; ++i, r += kPointZRecordBytes) {
+            prefetch_ahead(p + i);
+            const double x = lidar::scale_coordinate(p[i].X, sx, ox);
+            const double y = lidar::scale_coordinate(p[i].Y, sy, oy);
+            const double z = lidar::scale_coordinate(p[i].Z, sz, oz);
+            _Xvec[i] = x;
+            _Yvec[i] = y;
+            _Zvec[i] = z;
+            put_be32(r + 0, first + i);
+            put_be32(r + 4, kContentWords);
+            put_le32(r + 8, kPointZ);
+            put_le64(r + 12, x);
+            put_le64(r + 20, y);
+            put_le64(r + 28, z);
+        }
     }
     output_close(shp);
 
     const std::string shxname = shx_name_of(shpname);
     Output shx;
     output_open(shx, shxname.c_str(), "ab", kAppendFailure);
-    for (int32_t i = 0; i < nRecords; ++i) {
-        unsigned char *e = output_reserve(shx, kIndexEntryBytes);
-        put_be32(e + 0, kHeaderWords + kRecordWords * (first + i - 1));
-        put_be32(e + 4, kContentWords);
+    for (int32_t i = 0; i < nRecords;) {
+        const auto run = static_cast<int32_t>(output_batch(shx, kIndexEntryBytes, static_cast<size_t>(nRecords - i)));
+        unsigned char *e = output_reserve(shx, static_cast<size_t>(run) * kIndexEntryBytes);
+        for (const int32_t end = i + run; i < end; ++i, e += kIndexEntryBytes) {
+            put_be32(e + 0, kHeaderWords + kRecordWords * (first + i - 1));
+            put_be32(e + 4, kContentWords);
+        }
     }
     output_close(shx);
 }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -234,15 +235,20 @@ TEST(DbfRows, AppendedAtTheEndOfTheTable) {
 
 // The formatting without printf against printf itself.
 TEST(DbfNumbers, IntegersAsPrintfGivesThem) {
-    char text[16];
-    for (int width : {1, 3, 5}) {
-        for (int32_t v = -1000; v <= 70000; ++v) {
-            char want[32];
-            const int n = std::snprintf(want, sizeof want, "%*d", width, v);
-            put_integer(text, width, v);
-            const std::string expected = n > width ? std::string(width, '*') : std::string(want);
-            ASSERT_EQ(std::string(text, width), expected) << v << " in " << width;
-        }
+    auto check = [](int width, int32_t v) {
+        char want[32], text[16];
+        const int n = std::snprintf(want, sizeof want, "%*d", width, v);
+        put_integer(text, width, v);
+        const std::string expected = n > width ? std::string(width, '*') : std::string(want);
+        if (std::string(text, width) != expected) ADD_FAILURE() << v << " in " << width;
+        return std::string(text, width) == expected;
+    };
+    // The columns' widths and two others, across each width's edges.
+    for (int width : {1, 2, 3, 5, 10}) {
+        for (int32_t v = -100001; v <= 200000; ++v)
+            if (!check(width, v)) return;
+        for (int32_t v : {INT32_MIN, INT32_MIN + 1, -999999999, 999999999, 1000000000, INT32_MAX})
+            if (!check(width, v)) return;
     }
 }
 
@@ -276,5 +282,16 @@ TEST(DbfNumbers, GpsTimesAsPrintfGivesThemOnMillionsOfDoubles) {
     for (double v : {0.001953125, 0.005859375, 1e7, 9999999.999999995, 9999999.999999994, 99999999.5,
                      999999999999999.5, 9999999999999999.0, 1e16, -999999.999999995, 5e-9, -5e-9, 1.5e-8})
         check(v), ++checked;
+    // Where the text loses its last decimals, and the smallest and largest magnitudes.
+    for (double v : {123456789.12345678, 1234567890.123456, -123456789.12345678, 99999.999999995,
+                     999999.9999999995, -99999.999999995, 4503599627370495.5, 9007199254740993.0,
+                     999999999999999.4, -99999999999999.5, -999999999999999.0, 4.9406564584124654e-324,
+                     -4.9406564584124654e-324, 2.2250738585072014e-308, 4.999999999e-9, 1e-9, 0.5, 1.0})
+        check(v), ++checked;
+    // Every power of ten and its neighbours, either sign.
+    for (int k = -12; k <= 17; ++k) {
+        const double v = std::pow(10.0, k);
+        for (double w : {std::nextafter(v, 0.0), v, std::nextafter(v, HUGE_VAL)}) check(w), check(-w), checked += 2;
+    }
     RecordProperty("doubles_checked", std::to_string(checked));
 }
