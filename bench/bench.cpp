@@ -196,11 +196,11 @@ const char *version_of(int type) {
 
 std::string make_survey(const std::string &dir, int type, uint64_t points) {
     const std::string stem = "type" + std::to_string(type) + "-" + std::to_string(points);
-    lastest::LasSpec spec = lastest::spec_for_type(type);
-    spec.offset[0] = 512000.0;
-    spec.offset[1] = 4180000.0;
-    spec.vlr_payloads = {120};  // points after a variable length record, as in real files
-    lastest::write_las(dir + "/" + stem + ".las", spec, points, lastest::survey_point);
+    lastest::LasOptions opts = lastest::options_for_type(type);
+    opts.offset[0] = 512000.0;
+    opts.offset[1] = 4180000.0;
+    opts.vlr_payloads = {120};  // points after a variable length record, as in real files
+    lastest::write_las(dir + "/" + stem + ".las", opts, points, lastest::survey_point);
     return stem;
 }
 

@@ -13,7 +13,7 @@ int main(int argc, char *argv[]) {
         return 2;
     }
     const unsigned long long count = argc == 3 ? std::strtoull(argv[2], nullptr, 10) : 100000ull;
-    lastest::LasSpec opts = lastest::spec_for_type(8);
+    lastest::LasOptions opts = lastest::options_for_type(8);
     opts.offset[0] = 512000.0;
     opts.offset[1] = 4180000.0;
     opts.offset[2] = 0.0;

@@ -15,7 +15,7 @@ int main(int argc, char *argv[]) {
     }
     const std::string dir = argv[1];
     int n = 0;
-    auto emit = [&](const lastest::LasSpec &opts, int points) {
+    auto emit = [&](const lastest::LasOptions &opts, int points) {
         std::vector<lastest::Point> pts;
         for (int i = 0; i < points; ++i) pts.push_back(lastest::varied_point(static_cast<uint64_t>(i + n)));
         const std::vector<uint8_t> bytes = lastest::make_las(opts, pts);
@@ -26,18 +26,18 @@ int main(int argc, char *argv[]) {
     };
     bool ok = true;
     for (int type = 1; type <= 8; ++type) {
-        lastest::LasSpec s = lastest::spec_for_type(type);
+        lastest::LasOptions s = lastest::options_for_type(type);
         ok = ok && emit(s, 3);
         s.vlr_payloads = {16, 0};
         s.header_size = 229;
         ok = ok && emit(s, 2);
-        lastest::LasSpec odd = lastest::spec_for_type(type);
+        lastest::LasOptions odd = lastest::options_for_type(type);
         odd.offset_to_data = 231;
         odd.trailing_bytes = 5;
         ok = ok && emit(odd, 1);
-        lastest::LasSpec empty = lastest::spec_for_type(type);
+        lastest::LasOptions empty = lastest::options_for_type(type);
         ok = ok && emit(empty, 0);
-        lastest::LasSpec cut = lastest::spec_for_type(type);
+        lastest::LasOptions cut = lastest::options_for_type(type);
         cut.declared_points = 4;
         ok = ok && emit(cut, 2);
     }

@@ -67,7 +67,7 @@ void create_table(const char *dbfname) {
         end_run(-1);
     }
     for (int k = 0; k < schema.count; ++k) {
-        const ColumnSpec &c = spec_of(schema.columns[k]);
+        const ColumnInfo &c = info_of(schema.columns[k]);
         if (DBFAddField(table.get(), c.name, c.type, c.width, c.decimals) == -1) {
             std::printf("Failed to add field %s to %s\n", c.reported, dbfname);
             end_run(-1);
@@ -110,7 +110,7 @@ constexpr bool flags_stand_together() {
         for (int k = 0; k < s.count; ++k)
             if (s.columns[k] == kFlagColumns[0])
                 for (int f = 0; f < 4; ++f)
-                    if (k + f >= s.count || s.columns[k + f] != kFlagColumns[f] || spec_of(kFlagColumns[f]).width != 1)
+                    if (k + f >= s.count || s.columns[k + f] != kFlagColumns[f] || info_of(kFlagColumns[f]).width != 1)
                         return false;
     }
     return true;
@@ -138,12 +138,12 @@ char *put_column(char *at, const Point &p) {
     } else if constexpr (C == kFlagColumns[1] || C == kFlagColumns[2] || C == kFlagColumns[3]) {
         // written with the first flag column
     } else if constexpr (C == Column::GPSTime) {
-        static_assert(spec_of(C).width == kGpsTimeWidth && spec_of(C).decimals == kGpsTimeDecimals, "GPSTime");
+        static_assert(info_of(C).width == kGpsTimeWidth && info_of(C).decimals == kGpsTimeDecimals, "GPSTime");
         put_gps_time(at, p.GPSTime);
     } else {
-        put_integer(at, spec_of(C).width, column_value<C>(p));
+        put_integer(at, info_of(C).width, column_value<C>(p));
     }
-    return at + spec_of(C).width;
+    return at + info_of(C).width;
 }
 
 template <int N, size_t... K>

@@ -18,7 +18,7 @@ enum class Column : uint8_t {
     FileMarker, UserBitField, UserData, PointSourceID, GPSTime, Red, Green, Blue,
 };
 
-struct ColumnSpec {
+struct ColumnInfo {
     const char *name;
     DBFFieldType type;
     int width;
@@ -26,7 +26,7 @@ struct ColumnSpec {
     const char *reported;  // in "Failed to add field %s to %s\n"
 };
 
-inline constexpr ColumnSpec kColumnSpecs[] = {
+inline constexpr ColumnInfo kColumnInfo[] = {
     {"Intensity", FTInteger, 5, 0, "Intensity"},
     {"ReturnNumber", FTInteger, 1, 0, "ReturnNumber"},
     {"NumberReturns", FTInteger, 1, 0, "NumberOfReturns"},
@@ -44,7 +44,7 @@ inline constexpr ColumnSpec kColumnSpecs[] = {
     {"Blue", FTInteger, 5, 0, "Blue"},
 };
 
-constexpr const ColumnSpec &spec_of(Column c) { return kColumnSpecs[static_cast<int>(c)]; }
+constexpr const ColumnInfo &info_of(Column c) { return kColumnInfo[static_cast<int>(c)]; }
 
 // The columns of a LAS type's table, in order: seven common ones, two that
 // LAS 1.0 names differently from 1.1 and 1.2, then GPS time and colour where
@@ -78,7 +78,7 @@ constexpr int header_length_of(int las_type) { return 33 + 32 * schema_of(las_ty
 constexpr int record_length_of(int las_type) {
     const Schema s = schema_of(las_type);
     int length = 1;
-    for (int k = 0; k < s.count; ++k) length += spec_of(s.columns[k]).width;
+    for (int k = 0; k < s.count; ++k) length += info_of(s.columns[k]).width;
     return length;
 }
 

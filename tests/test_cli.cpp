@@ -22,7 +22,7 @@ std::string startup(const std::string &in, const std::string &shp) {
 }
 
 void write_type(const std::string &path, int type, uint64_t points = 3) {
-    lastest::write_las(path, lastest::spec_for_type(type), points, lastest::varied_point);
+    lastest::write_las(path, lastest::options_for_type(type), points, lastest::varied_point);
 }
 
 }  // namespace
@@ -39,10 +39,10 @@ TEST(Cli, WrongArgumentCountPrintsUsageThenBanner) {
 
 TEST(Cli, RefusalsBeforeTheBanner) {
     TempDir dir;
-    lastest::LasSpec v2 = lastest::spec_for_type(5);
+    lastest::LasOptions v2 = lastest::options_for_type(5);
     v2.version_major = 2;
     lastest::write_las(dir / "v2.las", v2, 2, lastest::varied_point);
-    lastest::LasSpec f2 = lastest::spec_for_type(3);
+    lastest::LasOptions f2 = lastest::options_for_type(3);
     f2.point_format = 2;
     lastest::write_las(dir / "old.las", f2, 2, lastest::varied_point);
     testutil::write_file(dir / "tiny.las", {'L', 'A', 'S', 'F', 1, 2});

@@ -12,7 +12,7 @@
 #include <limits>
 #include <string>
 
-using lastest::LasSpec;
+using lastest::LasOptions;
 using lastest::Point;
 using testutil::run_tessaline;
 using testutil::TempDir;
@@ -25,7 +25,7 @@ struct Converted {
 };
 
 // Writes `name` in `dir`, converts it there and decodes the input.
-Converted convert(const TempDir &dir, const std::string &name, const LasSpec &opts, uint64_t count,
+Converted convert(const TempDir &dir, const std::string &name, const LasOptions &opts, uint64_t count,
                   const std::function<Point(uint64_t)> &gen) {
     lastest::write_las(dir / name, opts, count, gen);
     Converted c{run_tessaline({name}, dir.path()), lasread::read_las(dir / name)};
@@ -58,7 +58,7 @@ class ConversionRun : public testing::TestWithParam<RunCase> {};
 TEST_P(ConversionRun, ConsoleStatusAndEveryOutputByte) {
     const RunCase rc = GetParam();
     TempDir dir;
-    const Converted c = convert(dir, "run.las", lastest::spec_for_type(rc.type), rc.count, lastest::varied_point);
+    const Converted c = convert(dir, "run.las", lastest::options_for_type(rc.type), rc.count, lastest::varied_point);
     ASSERT_EQ(c.las.las_type, rc.type);
     expect_complete_conversion(dir, "run.las", c);
     const uint64_t n = rc.count;
@@ -101,7 +101,7 @@ TEST(Conversion, PointsAreReadFromOffsetToData) {
     for (int type : {1, 8}) {
         SCOPED_TRACE(type);
         TempDir dir;
-        LasSpec opts = lastest::spec_for_type(type);
+        LasOptions opts = lastest::options_for_type(type);
         opts.header_size = 300;
         opts.vlr_payloads = {10, 333};
         const Converted c = convert(dir, "vlr.las", opts, 1234, lastest::varied_point);
@@ -112,7 +112,7 @@ TEST(Conversion, PointsAreReadFromOffsetToData) {
 
 TEST(Conversion, HeaderBoundsAreWrittenAsTheLasHeaderHasThem) {
     TempDir dir;
-    LasSpec opts = lastest::spec_for_type(6);
+    LasOptions opts = lastest::options_for_type(6);
     opts.explicit_bounds = true;  // minimum above maximum, not enclosing the points
     opts.min[0] = 50;
     opts.max[0] = -50;
@@ -128,14 +128,14 @@ TEST(Conversion, ExistingOutputsAreReplaced) {
     TempDir dir;
     const std::vector<uint8_t> junk(300000, 0x5A);
     for (const char *ext : {".shp", ".shx", ".dbf", ".cpg"}) testutil::write_file(dir / (std::string("r") + ext), junk);
-    const Converted c = convert(dir, "r.las", lastest::spec_for_type(5), 7, lastest::varied_point);
+    const Converted c = convert(dir, "r.las", lastest::options_for_type(5), 7, lastest::varied_point);
     expect_complete_conversion(dir, "r.las", c);
 }
 
 TEST(Conversion, OutputsGoBesideTheInput) {
     TempDir dir;
     ASSERT_EQ(::system(("mkdir -p '" + (dir / "plots.v2") + "'").c_str()), 0);
-    const Converted c = convert(dir, "plots.v2/tile7.las", lastest::spec_for_type(7), 20, lastest::varied_point);
+    const Converted c = convert(dir, "plots.v2/tile7.las", lastest::options_for_type(7), 20, lastest::varied_point);
     expect_complete_conversion(dir, "plots.v2/tile7.las", c);
     EXPECT_TRUE(testutil::exists(dir / "plots.v2/tile7.shx"));
 }
@@ -168,7 +168,7 @@ TEST(Conversion, OverWideValuesKeepTheRowLength) {
     for (int type : {2, 8}) {
         SCOPED_TRACE(type);
         TempDir dir;
-        const Converted conv = convert(dir, "w.las", lastest::spec_for_type(type), points.size(),
+        const Converted conv = convert(dir, "w.las", lastest::options_for_type(type), points.size(),
                                        [&](uint64_t i) { return points[i]; });
         expect_complete_conversion(dir, "w.las", conv);
         const std::string dbf = testutil::read_text(dir / "w.dbf");

@@ -120,8 +120,8 @@ TEST(DbfSchema, Descriptors) {
 
 TEST(DbfSchema, FailuresNameTheColumnAsTheMessagesDo) {
     // The column names the library is given and those its messages use.
-    EXPECT_STREQ(spec_of(Column::NumberReturns).name, "NumberReturns");
-    EXPECT_STREQ(spec_of(Column::NumberReturns).reported, "NumberOfReturns");
+    EXPECT_STREQ(info_of(Column::NumberReturns).name, "NumberReturns");
+    EXPECT_STREQ(info_of(Column::NumberReturns).reported, "NumberOfReturns");
     TempDir dir;
     ASSERT_EQ(::system(("mkdir '" + (dir / "x.dbf") + "'").c_str()), 0);
     const std::string dbf = dir / "x.dbf";

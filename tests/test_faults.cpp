@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using lastest::LasSpec;
+using lastest::LasOptions;
 using testutil::run_tessaline;
 using testutil::TempDir;
 
@@ -45,7 +45,7 @@ TEST(TooManyPoints, RefusedBeforeAnyOutputExists) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.declared);
         TempDir dir;
-        LasSpec opts = lastest::spec_for_type(8);
+        LasOptions opts = lastest::options_for_type(8);
         opts.declared_points = c.declared;
         lastest::write_las(dir / "big.las", opts, 0, lastest::varied_point);
         const testutil::RunResult r = run_tessaline({"big.las"}, dir.path());
@@ -73,7 +73,7 @@ TEST(TruncatedInput, RefusedBeforeAnyOutputExists) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.label);
         TempDir dir;
-        LasSpec opts = lastest::spec_for_type(c.type);
+        LasOptions opts = lastest::options_for_type(c.type);
         opts.offset_to_data = c.offset_to_data;
         lastest::write_las(dir / "t.las", opts, c.points, lastest::varied_point);
         const uint64_t size = testutil::file_size(dir / "t.las");
@@ -88,7 +88,7 @@ TEST(TruncatedInput, RefusedBeforeAnyOutputExists) {
 TEST(TruncatedInput, NoPointsNeedNoPointData) {
     // Zero points whose offset to data lies past the end: nothing is missing.
     TempDir dir;
-    LasSpec opts = lastest::spec_for_type(8);
+    LasOptions opts = lastest::options_for_type(8);
     opts.offset_to_data = 4000;
     opts.truncate_to = 227;
     lastest::write_las(dir / "e.las", opts, 0, lastest::varied_point);
@@ -101,7 +101,7 @@ TEST(TruncatedInput, NoPointsNeedNoPointData) {
 
 TEST(TruncatedInput, TrailingBytesAfterTheRecordsAreIgnored) {
     TempDir dir;
-    LasSpec opts = lastest::spec_for_type(7);
+    LasOptions opts = lastest::options_for_type(7);
     opts.trailing_bytes = 13;
     lastest::write_las(dir / "x.las", opts, 100, lastest::varied_point);
     const testutil::RunResult r = run_tessaline({"x.las"}, dir.path());
@@ -123,7 +123,7 @@ TEST(OutputFailures, AnOutputThatCannotBeCreated) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.ext);
         TempDir dir;
-        lastest::write_las(dir / "o.las", lastest::spec_for_type(3), 5, lastest::varied_point);
+        lastest::write_las(dir / "o.las", lastest::options_for_type(3), 5, lastest::varied_point);
         ASSERT_EQ(::mkdir((dir / (std::string("o") + c.ext)).c_str(), 0755), 0);
         const testutil::RunResult r = run_tessaline({"o.las"}, dir.path());
         EXPECT_EQ(r.out, startup("o.las") + c.message);
@@ -150,7 +150,7 @@ TEST(OutputFailures, ReadOnlyFileOrFolder) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.label);
         TempDir dir;
-        lastest::write_las(dir / "p.las", lastest::spec_for_type(6), 40, lastest::varied_point);
+        lastest::write_las(dir / "p.las", lastest::options_for_type(6), 40, lastest::varied_point);
         const std::vector<uint8_t> input = testutil::read_file(dir / "p.las");
         const std::vector<uint8_t> old_bytes = {'o', 'l', 'd'};
         testutil::write_file(dir / "notes.txt", old_bytes);
@@ -189,7 +189,7 @@ TEST(OutputFailures, InjectedFaultsOfTheRun) {
         {"SHIM_MALLOC_OVER=8000000", "Failed to allocate memory for return structure\n"},
     };
     TempDir dir;
-    lastest::write_las(dir / "i.las", lastest::spec_for_type(8), 300000, lastest::varied_point);
+    lastest::write_las(dir / "i.las", lastest::options_for_type(8), 300000, lastest::varied_point);
     for (const auto &c : cases) {
         SCOPED_TRACE(c.fault);
         const testutil::RunResult r = testutil::run_tessaline_with_fault({"i.las"}, dir.path(), c.fault);
@@ -209,7 +209,7 @@ TEST(FullDisk, EveryOutputsWritesAreChecked) {
     for (const char *ext : {".shp", ".shx", ".dbf"}) {
         SCOPED_TRACE(ext);
         TempDir dir;
-        lastest::write_las(dir / "f.las", lastest::spec_for_type(8), 3000, lastest::varied_point);
+        lastest::write_las(dir / "f.las", lastest::options_for_type(8), 3000, lastest::varied_point);
         ASSERT_EQ(::symlink("/dev/full", (dir / (std::string("f") + ext)).c_str()), 0);
         const testutil::RunResult r = run_tessaline({"f.las"}, dir.path());
         EXPECT_EQ(r.out, startup("f.las") + "\nError writing f" + ext + "\n");
@@ -231,7 +231,7 @@ TEST(FullDisk, WritesOfRecordsAreChecked) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.failing);
         TempDir dir;
-        lastest::write_las(dir / "g.las", lastest::spec_for_type(8), 50000, lastest::varied_point);
+        lastest::write_las(dir / "g.las", lastest::options_for_type(8), 50000, lastest::varied_point);
         const std::string script = "trap '' XFSZ; ulimit -f " + std::to_string(c.limit_blocks) + " && exec \"$0\" g.las";
         const testutil::RunResult r = testutil::run("/bin/sh", {"-c", script, testutil::tessaline_exe()}, dir.path());
         EXPECT_EQ(r.out, startup("g.las") + "\nError writing " + c.failing + "\n");
@@ -242,7 +242,7 @@ TEST(FullDisk, WritesOfRecordsAreChecked) {
 // The elapsed time is printed in its format whatever the run's length.
 TEST(ElapsedTime, PrintedWithTwoDecimals) {
     TempDir dir;
-    lastest::write_las(dir / "c.las", lastest::spec_for_type(2), 10, lastest::varied_point);
+    lastest::write_las(dir / "c.las", lastest::options_for_type(2), 10, lastest::varied_point);
     const testutil::RunResult r = run_tessaline({"c.las"}, dir.path());
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out, lasread::mask_elapsed(r.out)) << "no \"Elapsed time N.NN seconds\" line at the end";

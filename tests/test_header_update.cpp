@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-using lastest::LasSpec;
+using lastest::LasOptions;
 using lastest::Point;
 using testutil::RunResult;
 using testutil::TempDir;
@@ -115,8 +115,8 @@ std::vector<Point> varied(size_t n) {
     return pts;
 }
 
-LasSpec stale_las(int type, const std::function<void(LasSpec &)> &edit) {
-    LasSpec s = lastest::spec_for_type(type);
+LasOptions stale_las(int type, const std::function<void(LasOptions &)> &edit) {
+    LasOptions s = lastest::options_for_type(type);
     s.scale[0] = 0.01;
     s.scale[1] = 0.001;
     s.scale[2] = 0.0001;
@@ -140,7 +140,7 @@ TEST(UpdateHeader, RecountsEveryTypeAndTouchesNothingElse) {
     for (int type = 1; type <= 8; ++type) {
         for (const bool extras : {false, true}) {
             SCOPED_TRACE("type " + std::to_string(type) + (extras ? " with VLRs and a longer header" : ""));
-            const LasSpec s = stale_las(type, [&](LasSpec &las) {
+            const LasOptions s = stale_las(type, [&](LasOptions &las) {
                 if (extras) {
                     las.header_size = 260;
                     las.vlr_payloads = {12, 0, 77};
@@ -165,30 +165,30 @@ TEST(UpdateHeader, EdgeCasesOfTheRecords) {
     struct Case {
         const char *label;
         int type;
-        std::function<void(LasSpec &)> edit;
+        std::function<void(LasOptions &)> edit;
         std::vector<Point> points;
         uint32_t count;
         std::vector<uint32_t> by_return;
     };
     const std::vector<Case> cases = {
-        {"12 records behind a header that says 10", 6, [](LasSpec &s) { s.declared_points = 10; }, varied(12),
+        {"12 records behind a header that says 10", 6, [](LasOptions &s) { s.declared_points = 10; }, varied(12),
          12, {}},
-        {"return numbers 0, 6 and 7 are counted in no slot", 5, [](LasSpec &) {},
+        {"return numbers 0, 6 and 7 are counted in no slot", 5, [](LasOptions &) {},
          {point(1, 1, 1, 0x00), point(2, 2, 2, 0x06), point(3, 3, 3, 0x07), point(4, 4, 4, 0x09),
           point(5, 5, 5, 0xD2), point(6, 6, 6, 0x0B), point(7, 7, 7, 0x0C), point(8, 8, 8, 0x2D)},
          8, {1, 1, 1, 1, 1}},
-        {"trailing bytes fewer than one record are ignored", 8, [](LasSpec &s) { s.trailing_bytes = 33; },
+        {"trailing bytes fewer than one record are ignored", 8, [](LasOptions &s) { s.trailing_bytes = 33; },
          varied(5), 5, {}},
-        {"raw Z above ten million", 5, [](LasSpec &) {},
+        {"raw Z above ten million", 5, [](LasOptions &) {},
          {point(0, 0, 390810002, 1), point(0, 0, 781190002, 1), point(0, 0, 500000000, 1)}, 3, {3, 0, 0, 0, 0}},
-        {"raw Z below minus ten million", 5, [](LasSpec &) {},
+        {"raw Z below minus ten million", 5, [](LasOptions &) {},
          {point(0, 0, -20000000, 1), point(0, 0, -30000000, 1)}, 2, {2, 0, 0, 0, 0}},
-        {"the int32 extremes of X and Y", 7, [](LasSpec &) {},
+        {"the int32 extremes of X and Y", 7, [](LasOptions &) {},
          {point(kMin, kMax, 0, 1), point(kMin, kMax, 5, 1), point(kMin + 1, kMax - 1, 7, 1)}, 3, {}},
-        {"a single record", 2, [](LasSpec &) {}, {point(-12345, 678, -9, 0x12)}, 1, {0, 1, 0, 0, 0}},
-        {"no records at all: six bounds of 0.0", 8, [](LasSpec &s) { s.vlr_payloads = {40}; }, {}, 0,
+        {"a single record", 2, [](LasOptions &) {}, {point(-12345, 678, -9, 0x12)}, 1, {0, 1, 0, 0, 0}},
+        {"no records at all: six bounds of 0.0", 8, [](LasOptions &s) { s.vlr_payloads = {40}; }, {}, 0,
          {0, 0, 0, 0, 0}},
-        {"no records, only bytes fewer than one record", 1, [](LasSpec &s) { s.trailing_bytes = 19; }, {}, 0,
+        {"no records, only bytes fewer than one record", 1, [](LasOptions &s) { s.trailing_bytes = 19; }, {}, 0,
          {0, 0, 0, 0, 0}},
     };
     for (const Case &c : cases) {
@@ -212,7 +212,7 @@ TEST(UpdateHeader, EdgeCasesOfTheRecords) {
 TEST(UpdateHeader, BoundsAreTheScaledRawExtremes) {
     // One file worked by hand: X in [-1, 250], Y in [3, 3], Z in [20000000, 20000004].
     TempDir dir;
-    const LasSpec s = stale_las(5, [](LasSpec &) {});
+    const LasOptions s = stale_las(5, [](LasOptions &) {});
     const std::string path = dir / "hand.las";
     testutil::write_file(path, lastest::make_las(s, {point(250, 3, 20000004, 1), point(-1, 3, 20000000, 2)}));
     ASSERT_EQ(update_in_child(path).status, 0);
@@ -236,7 +236,7 @@ TEST(UpdateHeader, NamesOfAnyLength) {
         ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
     }
     const std::string path = folder + "/" + std::string(200, 'n') + ".las";
-    const Bytes before = lastest::make_las(stale_las(6, [](LasSpec &) {}), varied(4));
+    const Bytes before = lastest::make_las(stale_las(6, [](LasOptions &) {}), varied(4));
     testutil::write_file(path, before);
     const RunResult r = update_in_child(path);
     EXPECT_EQ(r.status, 0);
@@ -245,10 +245,10 @@ TEST(UpdateHeader, NamesOfAnyLength) {
 }
 
 TEST(UpdateHeader, RefusalsEndTheProcessAndLeaveTheFile) {
-    const Bytes good = lastest::make_las(stale_las(8, [](LasSpec &) {}), varied(3));
+    const Bytes good = lastest::make_las(stale_las(8, [](LasOptions &) {}), varied(3));
     Bytes lower_case = good;
     std::memcpy(lower_case.data(), "lasf", 4);
-    const Bytes no_type = lastest::make_las(stale_las(1, [](LasSpec &s) {
+    const Bytes no_type = lastest::make_las(stale_las(1, [](LasOptions &s) {
         s.version_minor = 1;
         s.point_format = 2;
     }), varied(3));
@@ -282,7 +282,7 @@ TEST(UpdateHeader, ReadOnlyFileIsRefused) {
     TempDir dir;
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
     const std::string path = dir / "ro.las";
-    const Bytes before = lastest::make_las(stale_las(6, [](LasSpec &) {}), varied(3));
+    const Bytes before = lastest::make_las(stale_las(6, [](LasOptions &) {}), varied(3));
     testutil::write_file(path, before);
     ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
     const RunResult r = testutil::run_in_child([&] {
@@ -300,7 +300,7 @@ TEST(UpdateHeader, ReadOnlyFileIsRefused) {
 TEST(UpdateHeader, FailedWriteIsReportedNotAnnounced) {
     TempDir dir;
     const std::string path = dir / "limited.las";
-    testutil::write_file(path, lastest::make_las(stale_las(8, [](LasSpec &) {}), varied(4)));
+    testutil::write_file(path, lastest::make_las(stale_las(8, [](LasOptions &) {}), varied(4)));
     const RunResult r = testutil::run_in_child([&] {
         std::signal(SIGXFSZ, SIG_IGN);
         const struct rlimit limit = {100, 100};

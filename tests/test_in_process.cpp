@@ -54,10 +54,10 @@ std::pair<int, std::string> run(std::vector<std::string> args) {
 TEST(InProcess, RunsEndingEarlyLeaveNoFileOpen) {
     testutil::TempDir dir;
     testutil::ScopedChdir cd(dir.path());
-    lastest::LasSpec truncated = lastest::spec_for_type(4);
+    lastest::LasOptions truncated = lastest::options_for_type(4);
     truncated.truncate_to = 227 + 28 * 3 + 5;
     lastest::write_las("short.las", truncated, 10, lastest::varied_point);
-    lastest::write_las("good.las", lastest::spec_for_type(8), 2500, lastest::varied_point);
+    lastest::write_las("good.las", lastest::options_for_type(8), 2500, lastest::varied_point);
     testutil::write_file("full.las", testutil::read_file("good.las"));
     ASSERT_EQ(::symlink("/dev/full", "full.dbf"), 0);
 

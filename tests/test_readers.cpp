@@ -231,7 +231,7 @@ TEST(GeneratedFile, EveryTypeReadsBackEqual) {
     for (int type = 1; type <= 8; ++type) {
         SCOPED_TRACE(type);
         TempDir dir;
-        lastest::LasSpec opts = lastest::spec_for_type(type);
+        lastest::LasOptions opts = lastest::options_for_type(type);
         opts.scale[2] = 0.001;
         opts.offset[0] = 512000.0;
         lastest::write_las(dir / "g.las", opts, 1500, lastest::varied_point);
@@ -251,7 +251,7 @@ TEST(GeneratedFile, OverWideValuesReadAsNullOrTheirValue) {
     points[4].gps_time = -1e6;
     points[5].gps_time = 9999999.999999999;
     TempDir dir;
-    lastest::write_las(dir / "w.las", lastest::spec_for_type(8), points);
+    lastest::write_las(dir / "w.las", lastest::options_for_type(8), points);
     convert_and_read_back(dir, "w.las");
     const Table want = expected_table(lasread::read_las(dir / "w.las"));
     EXPECT_TRUE(want.attributes[0][6].null);

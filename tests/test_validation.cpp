@@ -12,7 +12,7 @@
 
 #include <sys/stat.h>
 
-using lastest::LasSpec;
+using lastest::LasOptions;
 using lastest::Point;
 using testutil::capture_stdout;
 
@@ -34,8 +34,8 @@ Outcome validate(const std::string &name, const std::vector<uint8_t> &bytes, boo
     return o;
 }
 
-std::vector<uint8_t> las_with(const std::function<void(LasSpec &)> &edit) {
-    LasSpec s = lastest::spec_for_type(8);
+std::vector<uint8_t> las_with(const std::function<void(LasOptions &)> &edit) {
+    LasOptions s = lastest::options_for_type(8);
     edit(s);
     return lastest::make_las(s, {Point{}, lastest::varied_point(1)});
 }
@@ -51,7 +51,7 @@ struct RefusalCase {
 }  // namespace
 
 TEST(CheckLas, RefusalsPrintTheirReasonExactly) {
-    const std::vector<uint8_t> good = las_with([](LasSpec &) {});
+    const std::vector<uint8_t> good = las_with([](LasOptions &) {});
     std::vector<uint8_t> short_header(good.begin(), good.begin() + 100);
     std::vector<uint8_t> just_short(good.begin(), good.begin() + 226);
     const std::vector<RefusalCase> cases = {
@@ -62,34 +62,34 @@ TEST(CheckLas, RefusalsPrintTheirReasonExactly) {
          "\nExtension of file scan_las should be preceeded by a dot (.)\n"},
         {"other extension", "scan.txt", good, -1, "\nFile extension of scan.txt is not .las\n"},
         {"upper-case extension", "scan.LAS", good, -1, "\nFile extension of scan.LAS is not .las\n"},
-        {"lower-case signature", "a.las", las_with([](LasSpec &s) { s.signature = "lasf"; }), -1,
+        {"lower-case signature", "a.las", las_with([](LasOptions &s) { s.signature = "lasf"; }), -1,
          "\na.las is not a valid .las file\n\n"},
         {"empty file", "a.las", {}, -1, "\na.las is not a valid .las file\n\n"},
         {"signature only", "a.las", {'L', 'A', 'S', 'F'}, -1, "\na.las is not a valid .las file\n\n"},
         {"header cut at 100 bytes", "a.las", short_header, -1, "\na.las is not a valid .las file\n\n"},
         {"header one byte short", "a.las", just_short, -1, "\na.las is not a valid .las file\n\n"},
-        {"major version 2", "a.las", las_with([](LasSpec &s) { s.version_major = 2; }), -1,
+        {"major version 2", "a.las", las_with([](LasOptions &s) { s.version_major = 2; }), -1,
          "\nCannot handle las files of version 2.x\n"},
         {"version 3.1", "a.las",
-         las_with([](LasSpec &s) { s.version_major = 3; s.version_minor = 1; }), -1,
+         las_with([](LasOptions &s) { s.version_major = 3; s.version_minor = 1; }), -1,
          "\nCannot handle las files of version 3.x\n"},
         {"version 1.3 with format 7: the version alone", "a.las",
-         las_with([](LasSpec &s) { s.version_minor = 3; s.point_format = 7; }), -1,
+         las_with([](LasOptions &s) { s.version_minor = 3; s.point_format = 7; }), -1,
          "\nCannot handle las files of version 1.3\n"},
-        {"format 5", "a.las", las_with([](LasSpec &s) { s.point_format = 5; }), -1,
+        {"format 5", "a.las", las_with([](LasOptions &s) { s.point_format = 5; }), -1,
          "\nPointDataFormatID in a.las is 5. Only 0, 1, 2, or 3 is accepted\n"},
-        {"format 200 shown as the byte 48 + 200", "a.las", las_with([](LasSpec &s) { s.point_format = 200; }),
+        {"format 200 shown as the byte 48 + 200", "a.las", las_with([](LasOptions &s) { s.point_format = 200; }),
          -1, std::string("\nPointDataFormatID in a.las is ") + static_cast<char>(48 + 200) +
                  ". Only 0, 1, 2, or 3 is accepted\n"},
         {"1.0 format 1 with record length 30", "a.las",
-         las_with([](LasSpec &s) { s.version_minor = 0; s.point_format = 1; s.record_length = 30; }), -1,
+         las_with([](LasOptions &s) { s.version_minor = 0; s.point_format = 1; s.record_length = 30; }), -1,
          "\nData format of a.las (1) is incompatible with Length of Data Record (30)\n"},
-        {"1.2 format 3 with record length 28", "a.las", las_with([](LasSpec &s) { s.record_length = 28; }),
+        {"1.2 format 3 with record length 28", "a.las", las_with([](LasOptions &s) { s.record_length = 28; }),
          -1, "\nData format of a.las (3) is incompatible with Length of Data Record (28)\n"},
         {"1.1 format 2: no type index, silently", "a.las",
-         las_with([](LasSpec &s) { s.version_minor = 1; s.point_format = 2; }), 0, ""},
+         las_with([](LasOptions &s) { s.version_minor = 1; s.point_format = 2; }), 0, ""},
         {"1.0 format 3: no type index, silently", "a.las",
-         las_with([](LasSpec &s) { s.version_minor = 0; s.point_format = 3; }), 0, ""},
+         las_with([](LasOptions &s) { s.version_minor = 0; s.point_format = 3; }), 0, ""},
     };
     for (const RefusalCase &c : cases) {
         SCOPED_TRACE(c.label);
@@ -115,7 +115,7 @@ TEST(CheckLas, AcceptsTheEightTypesSilently) {
     for (int type = 1; type <= 8; ++type) {
         for (const bool extras : {false, true}) {
             SCOPED_TRACE("type " + std::to_string(type) + (extras ? " with VLRs and a longer header" : ""));
-            LasSpec s = lastest::spec_for_type(type);
+            LasOptions s = lastest::options_for_type(type);
             if (extras) {
                 s.header_size = 300;
                 s.vlr_payloads = {10, 0, 333};
@@ -129,7 +129,7 @@ TEST(CheckLas, AcceptsTheEightTypesSilently) {
 }
 
 TEST(CheckLas, ShortestNameIsAccepted) {
-    const Outcome o = validate("a.las", las_with([](LasSpec &) {}));
+    const Outcome o = validate("a.las", las_with([](LasOptions &) {}));
     EXPECT_EQ(o.result, 8);
 }
 

@@ -32,7 +32,7 @@ constexpr size_t kVlrHeaderBytes = 54;
 struct Bounds {
     double min[3], max[3];
     bool any = false;
-    void add(const LasSpec &opts, const Point &p) {
+    void add(const LasOptions &opts, const Point &p) {
         const int32_t raw[3] = {p.x, p.y, p.z};
         for (int a = 0; a < 3; ++a) {
             const double v = raw[a] * opts.scale[a] + opts.offset[a];
@@ -43,29 +43,29 @@ struct Bounds {
     }
 };
 
-uint32_t record_length_of(const LasSpec &opts) {
+uint32_t record_length_of(const LasOptions &opts) {
     return opts.record_length >= 0 ? static_cast<uint32_t>(opts.record_length)
                                    : natural_record_length(opts.point_format);
 }
 
-uint32_t stride_of(const LasSpec &opts) {
+uint32_t stride_of(const LasOptions &opts) {
     return std::max(record_length_of(opts), natural_record_length(opts.point_format));
 }
 
-uint64_t vlr_bytes(const LasSpec &opts) {
+uint64_t vlr_bytes(const LasOptions &opts) {
     uint64_t total = 0;
     for (uint32_t payload : opts.vlr_payloads) total += kVlrHeaderBytes + payload;
     return total;
 }
 
-uint64_t offset_to_data_of(const LasSpec &opts) {
+uint64_t offset_to_data_of(const LasOptions &opts) {
     return opts.offset_to_data >= 0 ? static_cast<uint64_t>(opts.offset_to_data)
                                     : opts.header_size + vlr_bytes(opts);
 }
 
 // The public header block followed by the VLRs (and zero bytes up to the
 // point data, if the offset lies further on).
-std::vector<uint8_t> encode_head(const LasSpec &opts, uint64_t count, const Bounds &b) {
+std::vector<uint8_t> encode_head(const LasOptions &opts, uint64_t count, const Bounds &b) {
     std::vector<uint8_t> h(std::max<size_t>(227, opts.header_size), 0);
     for (size_t k = 0; k < 4; ++k) h[k] = k < opts.signature.size() ? opts.signature[k] : 0;
     put<uint16_t>(h, 4, 7);  // file source id (reserved in 1.0)
@@ -125,16 +125,16 @@ int las_type_of(unsigned version_minor, unsigned point_format) {
     return 5 + point_format;
 }
 
-LasSpec spec_for_type(int las_type) {
+LasOptions options_for_type(int las_type) {
     static const uint8_t minor[] = {0, 0, 0, 1, 1, 2, 2, 2, 2};
     static const uint8_t format[] = {0, 0, 1, 0, 1, 0, 1, 2, 3};
-    LasSpec s;
+    LasOptions s;
     s.version_minor = minor[las_type];
     s.point_format = format[las_type];
     return s;
 }
 
-std::vector<uint8_t> encode_point(const LasSpec &opts, const Point &p) {
+std::vector<uint8_t> encode_point(const LasOptions &opts, const Point &p) {
     std::vector<uint8_t> r(stride_of(opts), 0);
     put<int32_t>(r, 0, p.x);
     put<int32_t>(r, 4, p.y);
@@ -159,7 +159,7 @@ std::vector<uint8_t> encode_point(const LasSpec &opts, const Point &p) {
     return r;
 }
 
-std::vector<uint8_t> make_las(const LasSpec &opts, const std::vector<Point> &points) {
+std::vector<uint8_t> make_las(const LasOptions &opts, const std::vector<Point> &points) {
     Bounds b;
     for (const Point &p : points) b.add(opts, p);
     std::vector<uint8_t> out = encode_head(opts, points.size(), b);
@@ -173,14 +173,14 @@ std::vector<uint8_t> make_las(const LasSpec &opts, const std::vector<Point> &poi
     return out;
 }
 
-void write_las(const std::string &path, const LasSpec &opts, const std::vector<Point> &points) {
+void write_las(const std::string &path, const LasOptions &opts, const std::vector<Point> &points) {
     const std::vector<uint8_t> bytes = make_las(opts, points);
     std::unique_ptr<FILE, FileCloser> f(std::fopen(path.c_str(), "wb"));
     if (!f || (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size()))
         throw std::runtime_error("cannot write " + path);
 }
 
-void write_las(const std::string &path, const LasSpec &opts, uint64_t count,
+void write_las(const std::string &path, const LasOptions &opts, uint64_t count,
                const std::function<Point(uint64_t)> &gen) {
     std::unique_ptr<FILE, FileCloser> f(std::fopen(path.c_str(), "wb"));
     if (!f) throw std::runtime_error("cannot create " + path);

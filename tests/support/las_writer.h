@@ -4,7 +4,7 @@
 // LAS 1.0-1.2 standard, without the project's own record structs, so that a
 // misreading in those structs is not mirrored here. It writes well-formed
 // files of every version and point format and, through the options of
-// LasSpec, deliberately broken ones.
+// LasOptions, deliberately broken ones.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +26,7 @@ struct Point {
     uint16_t red = 0, green = 0, blue = 0;  // formats 2 and 3
 };
 
-struct LasSpec {
+struct LasOptions {
     std::string signature = "LASF";   // only the first four bytes are written
     uint8_t  version_major = 1;
     uint8_t  version_minor = 2;
@@ -52,20 +52,20 @@ unsigned natural_record_length(unsigned point_format);
 int las_type_of(unsigned version_minor, unsigned point_format);
 
 // The options of a file of LAS type index 1 to 8, with everything else left at its default.
-LasSpec spec_for_type(int las_type);
+LasOptions options_for_type(int las_type);
 
 // The whole file in memory.
-std::vector<uint8_t> make_las(const LasSpec &opts, const std::vector<Point> &points);
+std::vector<uint8_t> make_las(const LasOptions &opts, const std::vector<Point> &points);
 
 // Writes a file; the points come from gen(0) ... gen(count - 1), so that files
 // of any size are written in bounded memory. Throws std::runtime_error when
 // the file cannot be written.
-void write_las(const std::string &path, const LasSpec &opts, uint64_t count,
+void write_las(const std::string &path, const LasOptions &opts, uint64_t count,
                const std::function<Point(uint64_t)> &gen);
-void write_las(const std::string &path, const LasSpec &opts, const std::vector<Point> &points);
+void write_las(const std::string &path, const LasOptions &opts, const std::vector<Point> &points);
 
 // One encoded point record of the format and record length the options give.
-std::vector<uint8_t> encode_point(const LasSpec &opts, const Point &p);
+std::vector<uint8_t> encode_point(const LasOptions &opts, const Point &p);
 
 // Deterministic, varied points: every field takes many values, including the
 // extremes of the narrow ones.
