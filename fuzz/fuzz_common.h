@@ -9,22 +9,31 @@
 #include <cstdlib>
 #include <string>
 
+#include <ftw.h>
 #include <unistd.h>
 
 namespace fuzzing {
 
-inline const std::string &work_dir() {
-    static const std::string dir = [] {
-        char pattern[] = "/tmp/tessaline-fuzz-XXXXXX";
-        if (::mkdtemp(pattern) == nullptr) std::abort();
-        return std::string(pattern);
+// The private folder, removed with its files when the fuzzer ends. Its name
+// lives in a plain array, which outlasts the handlers that run at exit.
+inline const char *work_dir() {
+    static char dir[] = "/tmp/tessaline-fuzz-XXXXXX";
+    static const bool made = [] {
+        if (::mkdtemp(dir) == nullptr) std::abort();
+        std::atexit([] {
+            ::nftw(
+                dir, [](const char *p, const struct stat *, int, struct FTW *) { return ::remove(p); }, 8,
+                FTW_DEPTH | FTW_PHYS);
+        });
+        return true;
     }();
+    (void)made;
     return dir;
 }
 
 // Writes the input as `name` inside the private folder and returns its path.
 inline std::string write_input(const char *name, const uint8_t *data, size_t size) {
-    const std::string path = work_dir() + "/" + name;
+    const std::string path = std::string(work_dir()) + "/" + name;
     FILE *f = std::fopen(path.c_str(), "wb");
     if (f == nullptr) std::abort();
     if (size > 0 && std::fwrite(data, 1, size, f) != size) std::abort();
