@@ -1,5 +1,6 @@
 // Writes the example survey: 100,000 points of rolling terrain under trees
-// and a building, LAS 1.2 point format 3 (GPS time and colour).
+// and a building, LAS 1.2 point format 3 (GPS time and colour), in ETRS89 /
+// UTM zone 30N (EPSG:25830), stated by its GeoTIFF keys.
 //   make_sample <output.las> [points]
 #include "las_writer.h"
 
@@ -17,6 +18,7 @@ int main(int argc, char *argv[]) {
     opts.offset[0] = 512000.0;
     opts.offset[1] = 4180000.0;
     opts.offset[2] = 0.0;
+    opts.vlrs = {lastest::geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 25830}})};
     try {
         lastest::write_las(argv[1], opts, count, [&](uint64_t i) { return lastest::survey_point(i); });
     } catch (const std::exception &e) {

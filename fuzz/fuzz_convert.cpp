@@ -43,7 +43,7 @@ uint32_t read_u32(const std::string &path, long offset, bool big_endian) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string las = fuzzing::write_input("input.las", data, size);
     const std::string stem = las.substr(0, las.size() - 4);
-    for (const char *ext : {".shp", ".shx", ".dbf"}) std::remove((stem + ext).c_str());
+    for (const char *ext : {".shp", ".shx", ".dbf", ".prj"}) std::remove((stem + ext).c_str());
 
     std::string arg = las;
     char program[] = "Tessaline";

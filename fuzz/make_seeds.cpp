@@ -1,6 +1,7 @@
 // Writes the seed corpus of the fuzz targets with the tests' LAS writer:
 // every LAS type, with and without variable length records, longer headers,
-// odd offsets to the point data, trailing bytes and short files.
+// odd offsets to the point data, trailing bytes and short files, and the
+// projection records that carry a coordinate system.
 //   make_seeds <folder>
 #include "las_writer.h"
 
@@ -40,6 +41,22 @@ int main(int argc, char *argv[]) {
         lastest::LasOptions cut = lastest::options_for_type(type);
         cut.declared_points = 4;
         ok = ok && emit(cut, 2);
+    }
+    // Coordinate systems: an EPSG code, user-defined keys, a WKT record, and
+    // a key directory that declares more keys than it holds.
+    const std::string wkt =
+        "GEOGCS[\"WGS 84\",DATUM[\"WGS_1984\",SPHEROID[\"WGS 84\",6378137,298.257223563]],"
+        "PRIMEM[\"Greenwich\",0],UNIT[\"degree\",0.0174532925199433]]";
+    const std::vector<std::vector<lastest::Vlr>> projections = {
+        {lastest::geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 32633}})},
+        lastest::user_defined_tm_records(),
+        {lastest::text_record(2112, wkt)},
+        {lastest::geokey_directory({{1024, 0, 1, 2}, {2048, 0, 1, 4326}}, 5), lastest::text_record(2112, wkt)},
+    };
+    for (size_t k = 0; k < projections.size(); ++k) {
+        lastest::LasOptions p = lastest::options_for_type(static_cast<int>(1 + 2 * k));
+        p.vlrs = projections[k];
+        ok = ok && emit(p, 2);
     }
     if (!ok) {
         std::printf("cannot write seeds into %s\n", dir.c_str());

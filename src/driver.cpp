@@ -1,6 +1,7 @@
 #include "driver.h"
 
 #include "LiDAR.h"
+#include "coordinate_system.h"
 #include "dbf_writer.h"
 #include "end_run.h"
 #include "las_model.hpp"
@@ -62,7 +63,7 @@ void fix_record_count(const char *dbfname, uint32_t records) {
 }
 
 template <int N>
-void convert(std::FILE *fp, const char *lasname, const char *shpname, const char *dbfname) {
+void convert(std::FILE *fp, const char *lasname, const char *shpname, const char *dbfname, const char *prjname) {
     using Header = typename lidar::LasType<N>::Header;
     using Point = typename lidar::LasType<N>::Point;
     constexpr uint64_t kRecordBytes = sizeof(Point);
@@ -77,9 +78,9 @@ void convert(std::FILE *fp, const char *lasname, const char *shpname, const char
                     kMaxShapefilePoints);
         end_run(-1);
     }
+    struct stat st;
+    const uint64_t size = ::fstat(::fileno(fp), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
     if (ptsInLAS > 0) {
-        struct stat st;
-        const uint64_t size = ::fstat(::fileno(fp), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
         const uint64_t needed = ph.OffsetToData + ptsInLAS * kRecordBytes;
         if (size < needed) {
             const unsigned long long present = size > ph.OffsetToData ? (size - ph.OffsetToData) / kRecordBytes : 0;
@@ -87,6 +88,11 @@ void convert(std::FILE *fp, const char *lasname, const char *shpname, const char
             end_run(-1);
         }
     }
+    // The coordinate system is worked out before any output exists; its
+    // file is written once the shapefile is complete.
+    const std::string prj = esri_wkt_of(read_projection_records(
+        fp, RecordArea{ph.HeaderSize, ph.OffsetToData, ph.NumberOfVariableLengthRecords, size}));
+
     if (std::fseek(fp, static_cast<long>(ph.OffsetToData), SEEK_SET) != 0)
         refuse("\nUnexpected end of %s while reading point records\n", lasname);
 
@@ -120,6 +126,8 @@ void convert(std::FILE *fp, const char *lasname, const char *shpname, const char
         convert_chunk(kChunkRecords, i);
     }
     if (remainingRecords > 0) convert_chunk(remainingRecords, nChunks);
+    // Without a coordinate system no .prj is written: one already there may be the user's own.
+    if (!prj.empty()) write_prj(prjname, prj);
     std::printf("\r%78s\r", " ");
 }
 
@@ -151,6 +159,7 @@ int tessaline_run(int argc, char *argv[]) {
     const std::string stem(lasname, std::strlen(lasname) - 4);
     const std::string shpname = stem + ".shp";
     const std::string dbfname = stem + ".dbf";
+    const std::string prjname = stem + ".prj";
 
     credits();
     std::printf("Input LAS file:    %s\n", lasname);
@@ -168,16 +177,16 @@ int tessaline_run(int argc, char *argv[]) {
     std::fflush(stdout);
 
     std::FILE *in = fp.get();
-    const char *shp = shpname.c_str(), *dbf = dbfname.c_str();
+    const char *shp = shpname.c_str(), *dbf = dbfname.c_str(), *prj = prjname.c_str();
     switch (LASType) {
-        case 1: convert<1>(in, lasname, shp, dbf); break;
-        case 2: convert<2>(in, lasname, shp, dbf); break;
-        case 3: convert<3>(in, lasname, shp, dbf); break;
-        case 4: convert<4>(in, lasname, shp, dbf); break;
-        case 5: convert<5>(in, lasname, shp, dbf); break;
-        case 6: convert<6>(in, lasname, shp, dbf); break;
-        case 7: convert<7>(in, lasname, shp, dbf); break;
-        case 8: convert<8>(in, lasname, shp, dbf); break;
+        case 1: convert<1>(in, lasname, shp, dbf, prj); break;
+        case 2: convert<2>(in, lasname, shp, dbf, prj); break;
+        case 3: convert<3>(in, lasname, shp, dbf, prj); break;
+        case 4: convert<4>(in, lasname, shp, dbf, prj); break;
+        case 5: convert<5>(in, lasname, shp, dbf, prj); break;
+        case 6: convert<6>(in, lasname, shp, dbf, prj); break;
+        case 7: convert<7>(in, lasname, shp, dbf, prj); break;
+        case 8: convert<8>(in, lasname, shp, dbf, prj); break;
     }
 
     std::fclose(fp.release());

@@ -44,6 +44,10 @@ struct Output {
     ~Output();
 };
 
+// The failure to create an output that stands on its own: the main shapefile
+// and the coordinate system file.
+inline constexpr char kCreateFailure[] = "\nUnable to open file %s for writing\n";
+
 // Opens `name` with the fopen mode `mode` ("wb" or "ab"). When it cannot be
 // opened, prints `failure` (a format with one %s, given `name`) and ends the run.
 void output_open(Output &out, const char *name, const char *mode, const char *failure);

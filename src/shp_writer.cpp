@@ -115,7 +115,7 @@ std::string shx_name_of(const char *shpname) {
 
 void createSHPwHeader(const char *shpname, int32_t nReturns, double Xmin, double Ymin, double Xmax, double Ymax,
                       double Zmin, double Zmax) {
-    write_header(shpname, "\nUnable to open file %s for writing\n", kHeaderWords + int64_t{kRecordWords} * nReturns,
+    write_header(shpname, kCreateFailure, kHeaderWords + int64_t{kRecordWords} * nReturns,
                  Xmin, Ymin, Xmax, Ymax, Zmin, Zmax);
 }
 

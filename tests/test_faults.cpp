@@ -206,10 +206,13 @@ TEST(OutputFailures, InjectedFaultsOfTheRun) {
 // fails with "no space left".
 TEST(FullDisk, EveryOutputsWritesAreChecked) {
     if (!testutil::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    for (const char *ext : {".shp", ".shx", ".dbf"}) {
+    // The survey carries a coordinate system, so that a .prj is written too.
+    LasOptions opts = lastest::options_for_type(8);
+    opts.vlrs = {lastest::geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 32633}})};
+    for (const char *ext : {".shp", ".shx", ".dbf", ".prj"}) {
         SCOPED_TRACE(ext);
         TempDir dir;
-        lastest::write_las(dir / "f.las", lastest::options_for_type(8), 3000, lastest::varied_point);
+        lastest::write_las(dir / "f.las", opts, 3000, lastest::varied_point);
         ASSERT_EQ(::symlink("/dev/full", (dir / (std::string("f") + ext)).c_str()), 0);
         const testutil::RunResult r = run_tessaline({"f.las"}, dir.path());
         EXPECT_EQ(r.out, startup("f.las") + "\nError writing f" + ext + "\n");

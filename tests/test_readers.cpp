@@ -177,10 +177,22 @@ std::string compare(const Table &want, const Table &got, bool geometry) {
     return "";
 }
 
-// Converts `name` in `dir` and checks the outputs with every reader.
-void convert_and_read_back(const TempDir &dir, const std::string &name) {
+// How GDAL reads the shapefile's coordinate system against `expected`
+// (anything osr takes): "same", "different: WKT", or "none" without a .prj.
+std::string read_crs(const TempDir &dir, const std::string &stem, const std::string &expected) {
+    std::vector<std::string> args = {READERS_DIR "/shp_crs.py", stem + ".shp"};
+    if (!expected.empty()) args.push_back(expected);
+    std::string out = run_tool("/usr/bin/python3", args, dir.path());
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
+
+// Converts `name` in `dir` and checks the outputs with every reader; `crs`
+// is the coordinate system that GDAL must read, "" for none.
+void convert_and_read_back(const TempDir &dir, const std::string &name, const std::string &crs = "") {
     const testutil::RunResult r = testutil::run_tessaline({name}, dir.path());
     ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.err, "");
     const lasread::LasFile las = lasread::read_las(dir / name);
     const std::string stem = name.substr(0, name.size() - 4);
     EXPECT_EQ(lasread::mask_elapsed(r.out), lasread::console_of(name, stem + ".shp", las.las_type, las.count));
@@ -189,9 +201,28 @@ void convert_and_read_back(const TempDir &dir, const std::string &name) {
     EXPECT_EQ(compare(want, read_gdal(dir, stem), true), "") << "GDAL";
     EXPECT_EQ(compare(want, read_shapelib(dir, stem), true), "") << "Shapelib";
     EXPECT_EQ(compare(want, read_pyshp(dir, stem), true), "") << "pyshp";
+    EXPECT_EQ(read_crs(dir, stem, crs), crs.empty() ? "none" : "same");
 }
 
-class SharedFile : public testing::TestWithParam<const char *> {};
+// The coordinate system of autzen_trim.las: user-defined keys for a Lambert
+// conformal conic in international feet on NAD83(HARN). Its own WKT record
+// says the same but names the datum in a way PROJ does not take for EPSG's.
+const char kAutzenCrs[] =
+    "PROJCS[\"NAD83(HARN) / Lambert conformal conic\",GEOGCS[\"NAD83(HARN)\","
+    "DATUM[\"NAD83_High_Accuracy_Reference_Network\",SPHEROID[\"GRS 1980\",6378137,298.257222101]],"
+    "PRIMEM[\"Greenwich\",0],UNIT[\"degree\",0.0174532925199433]],PROJECTION[\"Lambert_Conformal_Conic_2SP\"],"
+    "PARAMETER[\"standard_parallel_1\",43],PARAMETER[\"standard_parallel_2\",45.5],"
+    "PARAMETER[\"latitude_of_origin\",41.75],PARAMETER[\"central_meridian\",-120.5],"
+    "PARAMETER[\"false_easting\",1312335.958005249],PARAMETER[\"false_northing\",0],UNIT[\"foot\",0.3048]]";
+
+struct SharedCase {
+    const char *name;
+    const char *crs;  // "" for none
+};
+
+void PrintTo(const SharedCase &c, std::ostream *os) { *os << c.name; }
+
+class SharedFile : public testing::TestWithParam<SharedCase> {};
 
 }  // namespace
 
@@ -199,18 +230,23 @@ TEST_P(SharedFile, ConvertsAndReadsBackEqual) {
     const std::string data = testutil::shared_testdata();
     if (data.empty()) GTEST_SKIP() << "no shared test data";
     TempDir dir;
-    const std::string name = GetParam();
+    const std::string name = GetParam().name;
     // The data folder is read-only and the outputs go beside the input.
     ASSERT_EQ(::symlink((data + "/" + name).c_str(), (dir / name).c_str()), 0);
-    convert_and_read_back(dir, name);
+    convert_and_read_back(dir, name, GetParam().crs);
 }
 
 INSTANTIATE_TEST_SUITE_P(Testdata, SharedFile,
-                         testing::Values("1.0_0.las", "1.0_1.las", "1.1_0.las", "1.1_1.las", "1.2_0.las", "1.2_1.las",
-                                         "1.2_2.las", "1.2_3.las", "simple.las", "autzen_trim.las", "mvk-thin.las",
-                                         "epsg_4326.las", "no-points.las"),
-                         [](const testing::TestParamInfo<const char *> &info) {
-                             std::string n = info.param;
+                         testing::Values(SharedCase{"1.0_0.las", "EPSG:26915"}, SharedCase{"1.0_1.las", "EPSG:26915"},
+                                         SharedCase{"1.1_0.las", "EPSG:26915"}, SharedCase{"1.1_1.las", "EPSG:26915"},
+                                         SharedCase{"1.2_0.las", "EPSG:26915"}, SharedCase{"1.2_1.las", "EPSG:26915"},
+                                         SharedCase{"1.2_2.las", "EPSG:26915"}, SharedCase{"1.2_3.las", "EPSG:26915"},
+                                         SharedCase{"simple.las", ""}, SharedCase{"autzen_trim.las", kAutzenCrs},
+                                         SharedCase{"mvk-thin.las", "EPSG:26995"},
+                                         SharedCase{"epsg_4326.las", "EPSG:4326"},
+                                         SharedCase{"no-points.las", "EPSG:4269"}),
+                         [](const testing::TestParamInfo<SharedCase> &info) {
+                             std::string n = info.param.name;
                              for (char &c : n)
                                  if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
                              return n.substr(0, n.size() - 4);
@@ -257,4 +293,81 @@ TEST(GeneratedFile, OverWideValuesReadAsNullOrTheirValue) {
     EXPECT_TRUE(want.attributes[0][6].null);
     EXPECT_EQ(want.attributes[2][9].value, 206860645.046875);
     EXPECT_TRUE(want.attributes[3][9].null);
+}
+
+// The coordinate system from the projection records: GeoTIFF keys first,
+// then the WKT record. Records that cannot be trusted give no .prj, leave a
+// .prj already there as it was, and change nothing else of the run.
+TEST(GeneratedFile, CoordinateSystemFromProjectionRecords) {
+    using lastest::geo_doubles;
+    using lastest::geokey_directory;
+    using lastest::text_record;
+    using lastest::Vlr;
+    const Vlr utm33 = geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 32633}});
+    const std::vector<Vlr> tm = lastest::user_defined_tm_records();
+    const std::string tm_crs =
+        "+proj=tmerc +lat_0=37.5 +lon_0=-85.5 +k=0.9999 +x_0=1200 +y_0=0 +datum=NAD83 +units=us-ft +type=crs";
+    const std::string utm33_wkt =
+        "PROJCS[\"WGS 84 / UTM zone 33N\",GEOGCS[\"WGS 84\",DATUM[\"WGS_1984\",SPHEROID[\"WGS 84\",6378137,"
+        "298.257223563]],PRIMEM[\"Greenwich\",0],UNIT[\"degree\",0.0174532925199433]],PROJECTION["
+        "\"Transverse_Mercator\"],PARAMETER[\"latitude_of_origin\",0],PARAMETER[\"central_meridian\",15],"
+        "PARAMETER[\"scale_factor\",0.9996],PARAMETER[\"false_easting\",500000],PARAMETER[\"false_northing\",0],"
+        "UNIT[\"metre\",1]]";
+    const std::string compound_wkt = "COMPD_CS[\"UTM 33N + EGM96 height\"," + utm33_wkt +
+                                     ",VERT_CS[\"EGM96 height\",VERT_DATUM[\"EGM96 geoid\",2005],UNIT[\"metre\",1]]]";
+    Vlr too_long = utm33;
+    too_long.declared_length = static_cast<int32_t>(utm33.data.size() + 60);
+    Vlr foreign_wkt = text_record(2112, utm33_wkt);
+    foreign_wkt.user_id = "another";
+
+    const struct {
+        const char *label;
+        std::vector<Vlr> vlrs;
+        std::string crs;           // "" for none
+        int header_size = 227;     // the header's HeaderSize
+        int64_t offset_to_data = -1;
+        int64_t declared_vlrs = -1;
+    } cases[] = {
+        {"projected EPSG code, vertical key left out", {geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 32633},
+                                                                          {4096, 0, 1, 5703}})}, "EPSG:32633"},
+        {"geographic EPSG code", {geokey_directory({{1024, 0, 1, 2}, {2048, 0, 1, 4258}})}, "EPSG:4258"},
+        {"user-defined transverse Mercator in US survey feet", tm, tm_crs},
+        {"WKT record alone", {text_record(2112, utm33_wkt)}, "EPSG:32633"},
+        {"compound WKT: the horizontal part", {text_record(2112, compound_wkt)}, "EPSG:32633"},
+        {"keys that give nothing, then the WKT", {geokey_directory({{1024, 0, 1, 1}}), text_record(2112, utm33_wkt)},
+         "EPSG:32633"},
+        // Nothing usable:
+        {"a WKT record of another user ID", {foreign_wkt}, ""},
+        {"a WKT record without its terminator", {text_record(2112, utm33_wkt, false)}, ""},
+        {"an EPSG code unknown to PROJ", {geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 1}})}, ""},
+        {"garbage record count", {}, "", 227, 227 + 3 * 54, 0xFFFFFFFF},
+        {"record longer than the space before the points", {too_long}, ""},
+        {"HeaderSize below 227", {utm33}, "", 100, 227 + 54 + 4 * 2 + 2 * 8},
+        {"HeaderSize beyond OffsetToData", {utm33}, "", 400, 300},
+        {"more keys declared than the record holds", {geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 32633}}, 3)}, ""},
+        {"a key past the doubles", {tm[0], geo_doubles({-85.5, 37.5, 3937, 0}), tm[2]}, ""},
+        {"a key past the ASCII text", {tm[0], tm[1], text_record(34737, "Test TM|", false)}, ""},
+    };
+    const std::string users_own = "the user's own .prj";
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        lastest::LasOptions opts = lastest::options_for_type(6);
+        opts.vlrs = c.vlrs;
+        opts.header_size = static_cast<uint16_t>(c.header_size);
+        opts.offset_to_data = c.offset_to_data;
+        opts.declared_vlrs = c.declared_vlrs;
+        lastest::write_las(dir / "t.las", opts, 40, lastest::varied_point);
+        if (!c.crs.empty()) {
+            convert_and_read_back(dir, "t.las", c.crs);
+            continue;
+        }
+        testutil::write_file(dir / "t.prj", std::vector<uint8_t>(users_own.begin(), users_own.end()));
+        const testutil::RunResult r = testutil::run_tessaline({"t.las"}, dir.path());
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(lasread::mask_elapsed(r.out), lasread::console_of("t.las", "t.shp", 6, 40));
+        EXPECT_EQ(lasread::compare_outputs(dir / "t.las", lasread::read_las(dir / "t.las")), "");
+        EXPECT_EQ(testutil::read_text(dir / "t.prj"), users_own);
+    }
 }

@@ -55,6 +55,7 @@ uint32_t stride_of(const LasOptions &opts) {
 uint64_t vlr_bytes(const LasOptions &opts) {
     uint64_t total = 0;
     for (uint32_t payload : opts.vlr_payloads) total += kVlrHeaderBytes + payload;
+    for (const Vlr &v : opts.vlrs) total += kVlrHeaderBytes + v.data.size();
     return total;
 }
 
@@ -78,7 +79,8 @@ std::vector<uint8_t> encode_head(const LasOptions &opts, uint64_t count, const B
     put<uint16_t>(h, 92, 2026);
     put<uint16_t>(h, 94, opts.header_size);
     put<uint32_t>(h, 96, static_cast<uint32_t>(offset_to_data_of(opts)));
-    put<uint32_t>(h, 100, static_cast<uint32_t>(opts.vlr_payloads.size()));
+    const uint64_t records = opts.vlr_payloads.size() + opts.vlrs.size();
+    put<uint32_t>(h, 100, static_cast<uint32_t>(opts.declared_vlrs >= 0 ? opts.declared_vlrs : records));
     h[104] = opts.point_format;
     put<uint16_t>(h, 105, static_cast<uint16_t>(record_length_of(opts)));
     const uint64_t declared = opts.declared_points >= 0 ? static_cast<uint64_t>(opts.declared_points) : count;
@@ -100,6 +102,14 @@ std::vector<uint8_t> encode_head(const LasOptions &opts, uint64_t count, const B
         for (size_t k = kVlrHeaderBytes; k < vlr.size(); ++k) vlr[k] = static_cast<uint8_t>(k * 7 + v);
         h.insert(h.end(), vlr.begin(), vlr.end());
     }
+    for (const Vlr &v : opts.vlrs) {
+        std::vector<uint8_t> vlr(kVlrHeaderBytes, 0);
+        std::memcpy(&vlr[2], v.user_id.data(), std::min<size_t>(16, v.user_id.size()));
+        put<uint16_t>(vlr, 18, v.record_id);
+        put<uint16_t>(vlr, 20, static_cast<uint16_t>(v.declared_length >= 0 ? v.declared_length : v.data.size()));
+        h.insert(h.end(), vlr.begin(), vlr.end());
+        h.insert(h.end(), v.data.begin(), v.data.end());
+    }
     if (h.size() < offset_to_data_of(opts)) h.resize(offset_to_data_of(opts), 0);
     return h;
 }
@@ -109,6 +119,47 @@ struct FileCloser {
 };
 
 }  // namespace
+
+Vlr geokey_directory(const std::vector<std::vector<uint16_t>> &keys, int declared_keys) {
+    Vlr v;
+    v.record_id = 34735;
+    const uint16_t count = static_cast<uint16_t>(declared_keys >= 0 ? declared_keys : keys.size());
+    for (uint16_t s : {uint16_t{1}, uint16_t{1}, uint16_t{0}, count}) put<uint16_t>(v.data, v.data.size(), s);
+    for (const std::vector<uint16_t> &key : keys)
+        for (uint16_t s : key) put<uint16_t>(v.data, v.data.size(), s);
+    return v;
+}
+
+Vlr geo_doubles(const std::vector<double> &values) {
+    Vlr v;
+    v.record_id = 34736;
+    for (double d : values) put<double>(v.data, v.data.size(), d);
+    return v;
+}
+
+Vlr text_record(uint16_t record_id, const std::string &text, bool terminated) {
+    Vlr v;
+    v.record_id = record_id;
+    v.data.assign(text.begin(), text.end());
+    if (terminated) v.data.push_back(0);
+    return v;
+}
+
+std::vector<Vlr> user_defined_tm_records() {
+    return {geokey_directory({{1024, 0, 1, 1},
+                              {1026, 34737, 13, 0},
+                              {2048, 0, 1, 4269},
+                              {3072, 0, 1, 32767},
+                              {3074, 0, 1, 32767},
+                              {3075, 0, 1, 1},
+                              {3076, 0, 1, 9003},
+                              {3080, 34736, 1, 0},
+                              {3081, 34736, 1, 1},
+                              {3082, 34736, 1, 2},
+                              {3083, 34736, 1, 3},
+                              {3092, 34736, 1, 4}}),
+            geo_doubles({-85.5, 37.5, 3937, 0, 0.9999}), text_record(34737, "Test TM ftUS|", false)};
+}
 
 unsigned natural_record_length(unsigned point_format) {
     switch (point_format) {

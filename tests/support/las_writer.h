@@ -26,6 +26,28 @@ struct Point {
     uint16_t red = 0, green = 0, blue = 0;  // formats 2 and 3
 };
 
+// A variable length record: a 54-byte header, then its data.
+struct Vlr {
+    std::string user_id = "LASF_Projection";  // 16 bytes at most
+    uint16_t record_id = 0;
+    std::vector<uint8_t> data;
+    int32_t declared_length = -1;  // header field; -1: the size of the data
+};
+
+// Projection records: a GeoTIFF key directory of (key ID, location, count,
+// value or offset) entries, whose header declares `declared_keys` keys (-1:
+// as many as given); the double parameters; a text (the ASCII parameters or
+// a WKT), with its terminating NUL or without.
+Vlr geokey_directory(const std::vector<std::vector<uint16_t>> &keys, int declared_keys = -1);
+Vlr geo_doubles(const std::vector<double> &values);
+Vlr text_record(uint16_t record_id, const std::string &text, bool terminated = true);
+
+// User-defined GeoTIFF keys of a transverse Mercator on NAD83 (EPSG 4269) in
+// US survey feet: latitude of origin 37.5, central meridian -85.5, scale
+// 0.9999, false easting 3937 US feet (1200 m); the directory, its doubles
+// and its ASCII citation (without a terminator, as many writers store it).
+std::vector<Vlr> user_defined_tm_records();
+
 struct LasOptions {
     std::string signature = "LASF";   // only the first four bytes are written
     uint8_t  version_major = 1;
@@ -34,6 +56,8 @@ struct LasOptions {
     int      record_length = -1;      // header field; -1: the format's own size
     uint16_t header_size = 227;       // bytes of header written (extra ones are zero)
     std::vector<uint32_t> vlr_payloads;  // one variable length record per entry
+    std::vector<Vlr> vlrs;            // further records, after those of vlr_payloads
+    int64_t  declared_vlrs = -1;      // header's record count; -1: the records written
     int64_t  offset_to_data = -1;     // -1: right after the header and the VLRs
     int64_t  declared_points = -1;    // -1: the number of points written
     double   scale[3] = {0.01, 0.01, 0.01};
