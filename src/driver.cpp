@@ -3,6 +3,7 @@
 #include "LiDAR.h"
 #include "dbf_writer.h"
 #include "end_run.h"
+#include "file_guard.h"
 #include "las_model.hpp"
 #include "output.h"
 #include "shp_writer.h"
@@ -13,6 +14,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -97,6 +99,11 @@ void convert(std::FILE *fp, const char *lasname, const char *shpname, const char
         std::puts("Failed to allocate memory for return structure");
         end_run(-1);
     }
+
+    // Every name the run creates, truncates or removes, in the order of its outputs.
+    std::vector<std::string> outputs = {shpname, shx_name_of(shpname), dbfname, cpg_name_of(dbfname)};
+    refuse_same_files(::fileno(fp), lasname, outputs);
+    lock_input(::fileno(fp), lasname);
 
     const auto count = static_cast<int32_t>(ptsInLAS);
     createSHPwHeader(shpname, count, ph.MinX, ph.MinY, ph.MaxX, ph.MaxY, ph.MinZ, ph.MaxZ);
