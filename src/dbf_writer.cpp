@@ -79,8 +79,7 @@ void create_table(const char *dbfname) {
     DBFClose(table.release());
     if (g_dbf_io_failed) fail_writing(dbfname);
     // A code page file would tell readers to decode the table otherwise.
-    const std::string name(dbfname);
-    std::remove((name.substr(0, name.size() >= 4 ? name.size() - 4 : 0) + ".cpg").c_str());
+    std::remove(cpg_name_of(dbfname).c_str());
 }
 
 // The value of an integer column of point `p` (the flag columns are below).
@@ -169,6 +168,11 @@ void append_rows(const char *dbfname, const typename lidar::LasType<N>::Point *p
 }
 
 }  // namespace
+
+std::string cpg_name_of(const char *dbfname) {
+    const size_t length = std::strlen(dbfname);
+    return std::string(dbfname, length >= 4 ? length - 4 : 0) + ".cpg";
+}
 
 template <int N>
 void format_row(char *row, const typename lidar::LasType<N>::Point &p) {

@@ -9,6 +9,7 @@
 #include "las_model.hpp"
 
 #include <cstdint>
+#include <string>
 #include <shapefil.h>
 
 // Every column of every schema: its name as passed to the library, its type,
@@ -91,7 +92,12 @@ static_assert(header_length_of(6) == 353 && record_length_of(6) == 40, "LAS 1.2 
 static_assert(header_length_of(7) == 417 && record_length_of(7) == 39, "LAS 1.2 format 2");
 static_assert(header_length_of(8) == 449 && record_length_of(8) == 55, "LAS 1.2 format 3");
 
-// Create the table `dbfname` with the type's schema and no records.
+// The code page file that creating the table `dbfname` removes: `dbfname`
+// less its last four characters, plus ".cpg".
+std::string cpg_name_of(const char *dbfname);
+
+// Create the table `dbfname` with the type's schema and no records, and
+// remove a code page file of the same name.
 void createDBF1(const char *dbfname);
 void createDBF2(const char *dbfname);
 void createDBF3(const char *dbfname);

@@ -4,6 +4,7 @@
 #include "coordinate_system.h"
 #include "dbf_writer.h"
 #include "end_run.h"
+#include "file_guard.h"
 #include "las_model.hpp"
 #include "output.h"
 #include "shp_writer.h"
@@ -14,6 +15,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -103,6 +105,12 @@ void convert(std::FILE *fp, const char *lasname, const char *shpname, const char
         std::puts("Failed to allocate memory for return structure");
         end_run(-1);
     }
+
+    // Every name the run creates, truncates or removes, in the order of its outputs.
+    std::vector<std::string> outputs = {shpname, shx_name_of(shpname), dbfname, cpg_name_of(dbfname)};
+    if (!prj.empty()) outputs.push_back(prjname);
+    refuse_same_files(::fileno(fp), lasname, outputs);
+    lock_input(::fileno(fp), lasname);
 
     const auto count = static_cast<int32_t>(ptsInLAS);
     createSHPwHeader(shpname, count, ph.MinX, ph.MinY, ph.MaxX, ph.MaxY, ph.MinZ, ph.MaxZ);

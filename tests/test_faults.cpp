@@ -7,8 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
+#include <vector>
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +30,28 @@ bool any_output(const TempDir &dir, const std::string &stem) {
     for (const char *ext : {".shp", ".shx", ".dbf"})
         if (testutil::exists(dir / (stem + ext))) return true;
     return false;
+}
+
+// Each name in the folder with what it holds: a symbolic link's target
+// ("-> t.las") or a file's bytes.
+std::map<std::string, std::string> folder_state(const TempDir &dir) {
+    std::map<std::string, std::string> state;
+    DIR *d = ::opendir(dir.path().c_str());
+    if (d == nullptr) return state;
+    while (const dirent *e = ::readdir(d)) {
+        const std::string name = e->d_name, path = dir / name;
+        struct stat st;
+        if (name == "." || name == ".." || ::lstat(path.c_str(), &st) != 0) continue;
+        if (S_ISLNK(st.st_mode)) {
+            char target[4096];
+            const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
+            state[name] = "-> " + std::string(target, n > 0 ? static_cast<size_t>(n) : 0);
+        } else {
+            state[name] = testutil::read_text(path);
+        }
+    }
+    ::closedir(d);
+    return state;
 }
 
 }  // namespace
@@ -239,6 +264,124 @@ TEST(FullDisk, WritesOfRecordsAreChecked) {
         const testutil::RunResult r = testutil::run("/bin/sh", {"-c", script, testutil::tessaline_exe()}, dir.path());
         EXPECT_EQ(r.out, startup("g.las") + "\nError writing " + c.failing + "\n");
         EXPECT_EQ(r.status, 255);
+    }
+}
+
+// Names that lead to one file: an output name is a link to the input or to
+// another output, or the input is a link to an existing output. Each is
+// refused before any file is created, truncated or removed; names that lead
+// to no file yet, and the names of outputs that this run does not write, are
+// converted through as usual.
+TEST(SameFile, RefusedBeforeAnyFileIsTouched) {
+    struct Link {
+        bool hard;
+        const char *name, *target;
+    };
+    const struct {
+        const char *label;
+        const char *las_file;                // where the LAS file's bytes are written
+        std::vector<const char *> old_files;  // other files present, holding "old"
+        std::vector<Link> links;
+        const char *arg;
+        std::string message;  // "": converted
+        bool crs = false;     // the LAS file states a coordinate system, so the run writes a .prj
+    } cases[] = {
+        {".shp a symbolic link to the input", "t.las", {}, {{false, "t.shp", "t.las"}}, "t.las",
+         "\nt.shp and t.las are the same file\n"},
+        {".shx a symbolic link to the input", "t.las", {}, {{false, "t.shx", "t.las"}}, "t.las",
+         "\nt.shx and t.las are the same file\n"},
+        {".dbf a symbolic link to the input", "t.las", {}, {{false, "t.dbf", "t.las"}}, "t.las",
+         "\nt.dbf and t.las are the same file\n"},
+        {".cpg a symbolic link to the input", "t.las", {}, {{false, "t.cpg", "t.las"}}, "t.las",
+         "\nt.cpg and t.las are the same file\n"},
+        {".dbf a hard link of the input", "t.las", {}, {{true, "t.dbf", "t.las"}}, "./t.las",
+         "\n./t.dbf and ./t.las are the same file\n"},
+        {".shx a link to an existing .shp", "t.las", {"t.shp", "t.cpg"}, {{false, "t.shx", "t.shp"}}, "t.las",
+         "\nt.shx and t.shp are the same file\n"},
+        {"the input a link to an existing .dbf", "t.dbf", {}, {{false, "t.las", "t.dbf"}}, "t.las",
+         "\nt.dbf and t.las are the same file\n"},
+        {".prj a link to the input, and the run writes one", "t.las", {}, {{false, "t.prj", "t.las"}}, "t.las",
+         "\nt.prj and t.las are the same file\n", true},
+        {".prj a link to the input, and the run writes no .prj", "t.las", {}, {{false, "t.prj", "t.las"}}, "t.las",
+         ""},
+        {"a dangling link as an output name", "t.las", {}, {{false, "t.shp", "elsewhere.shp"}}, "t.las", ""},
+    };
+    constexpr uint64_t kPoints = 20;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        LasOptions opts = lastest::options_for_type(8);
+        if (c.crs) opts.vlrs = {lastest::geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 32633}})};
+        lastest::write_las(dir / c.las_file, opts, kPoints, lastest::varied_point);
+        for (const char *f : c.old_files) testutil::write_file(dir / f, {'o', 'l', 'd'});
+        for (const Link &l : c.links)
+            ASSERT_EQ(l.hard ? ::link((dir / l.target).c_str(), (dir / l.name).c_str())
+                             : ::symlink(l.target, (dir / l.name).c_str()),
+                      0);
+        const std::map<std::string, std::string> before = folder_state(dir);
+
+        const testutil::RunResult r = run_tessaline({c.arg}, dir.path());
+        if (c.message.empty()) {
+            EXPECT_EQ(r.status, 0);
+            EXPECT_EQ(lasread::mask_elapsed(r.out), lasread::console_of(c.arg, "t.shp", 8, kPoints));
+            EXPECT_EQ(lasread::compare_outputs(dir / "t.las", lasread::read_las(dir / "t.las")), "");
+            const std::map<std::string, std::string> after = folder_state(dir);
+            for (const auto &kept : {c.las_file, c.links[0].name}) EXPECT_EQ(after.at(kept), before.at(kept)) << kept;
+        } else {
+            EXPECT_EQ(r.out, startup(c.arg) + c.message);
+            EXPECT_EQ(r.status, 255);
+            EXPECT_EQ(folder_state(dir), before);
+        }
+    }
+}
+
+// A second run of a file that a first run is converting, through the same
+// name or another link of it: the first holds its input when it is about to
+// create its first output, and the second starts then (the fault library
+// holds the first until the second has ended). The second is refused having
+// created nothing; the first completes.
+TEST(OneRunPerInput, ASecondRunOfTheSameFileIsRefused) {
+    struct Link {
+        bool hard;
+        const char *name;
+    };
+    const struct {
+        const char *second;
+        std::vector<Link> links;  // to big.las
+    } cases[] = {
+        {"big.las", {}},
+        {"copy.las", {{true, "copy.las"}}},
+        {"alias.las", {{false, "alias.las"}}},
+    };
+    constexpr uint64_t kPoints = 20000;
+    TempDir dir;
+    lastest::write_las(dir / "big.las", lastest::options_for_type(8), kPoints, lastest::varied_point);
+    const lasread::LasFile las = lasread::read_las(dir / "big.las");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.second);
+        for (const char *ext : {".shp", ".shx", ".dbf"}) std::remove((dir / (std::string("big") + ext)).c_str());
+        for (const Link &l : c.links)
+            ASSERT_EQ(l.hard ? ::link((dir / "big.las").c_str(), (dir / l.name).c_str())
+                             : ::symlink("big.las", (dir / l.name).c_str()),
+                      0);
+        const std::map<std::string, std::string> names_before = folder_state(dir);
+
+        TempDir notes;
+        const std::string second = "'" + testutil::tessaline_exe() + "' " + c.second + " > '" + (notes / "out") +
+                                   "'; echo $? > '" + (notes / "status") + "'";
+        const testutil::RunResult first =
+            testutil::run_tessaline_with_fault({"big.las"}, dir.path(), "SHIM_BEFORE_OUTPUT=" + second);
+
+        EXPECT_EQ(testutil::read_text(notes / "out"), startup(c.second) + "\n" + c.second +
+                                                         " is being converted by another run\n");
+        EXPECT_EQ(testutil::read_text(notes / "status"), "255\n");
+        EXPECT_EQ(first.status, 0);
+        EXPECT_EQ(lasread::mask_elapsed(first.out), lasread::console_of("big.las", "big.shp", 8, kPoints));
+        EXPECT_EQ(lasread::compare_outputs(dir / "big.las", las), "");
+        std::map<std::string, std::string> names_after = folder_state(dir);
+        for (const char *ext : {".shp", ".shx", ".dbf"}) names_after.erase(std::string("big") + ext);
+        EXPECT_EQ(names_after, names_before);
+        for (const Link &l : c.links) std::remove((dir / l.name).c_str());
     }
 }
 

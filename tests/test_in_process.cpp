@@ -1,7 +1,8 @@
 // Whole conversions driven in-process, as a fuzz target will drive them:
 // this program links its own end_run, which throws instead of ending the
-// process. Runs that end early must leave no file open, and repeated runs
-// must give the same outputs as the program.
+// process. Runs that end early must leave no file open (an input left open
+// would also keep its lock, and the next run of it would be refused), and
+// repeated runs must give the same outputs as the program.
 #include "driver.h"
 #include "end_run.h"
 #include "las_reader.h"

@@ -6,7 +6,12 @@
  *   SHIM_SHORT_READ   a read of several records (not of bytes) returns one less
  *                     than asked, as when the input shrinks during the run;
  *   SHIM_MALLOC_OVER  an allocation of more bytes than this number fails, as
- *                     on a machine without the memory for it.
+ *                     on a machine without the memory for it;
+ *   SHIM_BEFORE_OUTPUT the program's first opening of a file for writing
+ *                     ("wb", its first output) waits until this shell command
+ *                     has run: a second run, started while this one holds its
+ *                     input and has written nothing. The variable is removed
+ *                     first, so the command's own runs are not held.
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -25,6 +30,14 @@ FILE *fopen(const char *path, const char *mode) {
             errno = EACCES;
             return NULL;
         }
+    }
+    const char *command = getenv("SHIM_BEFORE_OUTPUT");
+    if (command != NULL && strcmp(mode, "wb") == 0) {
+        char *copy = strdup(command);
+        if (copy == NULL) abort();
+        unsetenv("SHIM_BEFORE_OUTPUT"); /* once, and not in the command's own runs */
+        if (system(copy) == -1) abort();
+        free(copy);
     }
     return real_fopen(path, mode);
 }
