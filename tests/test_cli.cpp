@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -15,7 +16,8 @@ using testutil::TempDir;
 
 namespace {
 
-const std::string kUsage = "\nMissing or excessive number of arguments\nUsage:\nTessaline <LAS file>\n";
+const std::string kUsageLine = "Tessaline <LAS file>\n";
+const std::string kUsage = "\nMissing or excessive number of arguments\nUsage:\n" + kUsageLine;
 
 std::string startup(const std::string &in, const std::string &shp) {
     return banner() + "Input LAS file:    " + in + "\nOutput Shapefile:  " + shp + "\n\nProcessing ...";
@@ -29,7 +31,8 @@ void write_type(const std::string &path, int type, uint64_t points = 3) {
 
 TEST(Cli, WrongArgumentCountPrintsUsageThenBanner) {
     TempDir dir;
-    for (const auto &args : {std::vector<std::string>{}, std::vector<std::string>{"a.las", "b.las"}}) {
+    for (const auto &args : {std::vector<std::string>{}, std::vector<std::string>{"a.las", "b.las"},
+                             std::vector<std::string>{"--help", "--version"}}) {
         const testutil::RunResult r = run_tessaline(args, dir.path());
         EXPECT_EQ(r.out, kUsage + banner());
         EXPECT_EQ(r.status, 255);
@@ -54,6 +57,7 @@ TEST(Cli, RefusalsBeforeTheBanner) {
         std::string out;
     } cases[] = {
         {"nofile.las", "\nCannot open binary file nofile.las for reading\n\n"},
+        {"-help", "\nCannot open binary file -help for reading\n\n"},
         {"v2.las", "\nCannot handle las files of version 2.x\nv2.las is not a valid LAS file\n"},
         {"old.las", "old.las is not a valid LAS file\n"},
         {"tiny.las", "\ntiny.las is not a valid .las file\n\ntiny.las is not a valid LAS file\n"},
@@ -81,6 +85,7 @@ TEST(Cli, AcceptedFileShowsBannerNamesAndProcessing) {
     } cases[] = {
         {"a.las", "a.shp"},
         {"data.v2/tile.las", "data.v2/tile.shp"},
+        {"--help.las", "--help.shp"},
         {long_name, long_name.substr(0, long_name.size() - 4) + ".shp"},
     };
     for (const auto &c : cases) {
@@ -91,3 +96,18 @@ TEST(Cli, AcceptedFileShowsBannerNamesAndProcessing) {
         EXPECT_EQ(r.status, 0);
     }
 }
+
+TEST(Cli, HelpAndVersionAloneAnswerWithStatusZero) {
+    TempDir dir;
+    const testutil::RunResult version = run_tessaline({"--version"}, dir.path());
+    EXPECT_EQ(version.out, "Tessaline " TESSALINE_VERSION "\n");
+    EXPECT_EQ(version.status, 0);
+
+    const testutil::RunResult help = run_tessaline({"--help"}, dir.path());
+    EXPECT_EQ(help.out.rfind("Usage: " + kUsageLine, 0), 0u) << help.out;
+    for (const char *fact : {"NAME.shp", "NAME.shx", "NAME.dbf", "NAME.prj", "\n  0 ", "\n  255 "})
+        EXPECT_NE(help.out.find(fact), std::string::npos) << fact;
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.err + version.err, "");
+}
+
