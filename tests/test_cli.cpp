@@ -111,3 +111,83 @@ TEST(Cli, HelpAndVersionAloneAnswerWithStatusZero) {
     EXPECT_EQ(help.err + version.err, "");
 }
 
+// A folder of tiles: good ones of three types (one with a space in its name,
+// one without points), one refused, one truncated, and files that are no tiles.
+TEST(Tiles, ConvertsEveryTileAndNamesTheRefusedOnes) {
+    TempDir dir;
+    for (const char *folder : {"survey", "survey/north", "more", "direct"})
+        ASSERT_EQ(::mkdir((dir / folder).c_str(), 0755), 0);
+    const struct {
+        std::string stem;
+        int type;
+        uint64_t points;
+    } good[] = {{"survey/a", 8, 5}, {"survey/north/b c", 1, 3}, {"more/d", 4, 0}};
+    for (const auto &g : good) write_type(dir / (g.stem + ".las"), g.type, g.points);
+    lastest::LasOptions v2 = lastest::options_for_type(5);
+    v2.version_major = 2;
+    lastest::write_las(dir / "survey/north/v2.las", v2, 2, lastest::varied_point);
+    lastest::LasOptions cut = lastest::options_for_type(8);
+    cut.truncate_to = 227 + 2 * 34 + 10;
+    lastest::write_las(dir / "survey/cut.las", cut, 4, lastest::varied_point);
+    testutil::write_file(dir / "survey/notes.txt", {'x'});
+    testutil::write_file(dir / "survey/UPPER.LAS", {'x'});
+
+    const testutil::RunResult r = testutil::run_tessaline_tiles({"-j", "2", "survey", "more"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("\nConverted 3 of 5 tiles in "), std::string::npos) << r.out;
+    const std::string cut_reason = "survey/cut.las is truncated: 4 point records declared, 2 present";
+    const std::string v2_reason = "Cannot handle las files of version 2.x";
+    const std::string refused = "Refused or failed: 2\n  survey/cut.las: " + cut_reason +
+                                "\n  survey/north/v2.las: " + v2_reason + "\n";
+    ASSERT_GE(r.out.size(), refused.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - refused.size()), refused) << r.out;
+    EXPECT_EQ(r.err, "");
+
+    // Each good tile: its line, and the outputs that Tessaline alone makes of it.
+    for (const auto &g : good) {
+        SCOPED_TRACE(g.stem);
+        EXPECT_NE(r.out.find("] " + g.stem + ".las: converted\n"), std::string::npos);
+        const std::string log = testutil::read_text(dir / (g.stem + ".log"));
+        EXPECT_EQ(log.rfind(startup(g.stem + ".las", g.stem + ".shp"), 0), 0u) << log;
+        const std::string alone = dir / ("direct/" + std::to_string(g.type));
+        write_type(alone + ".las", g.type, g.points);
+        ASSERT_EQ(run_tessaline({alone + ".las"}, dir.path()).status, 0);
+        for (const char *ext : {".shp", ".shx", ".dbf"})
+            EXPECT_EQ(testutil::read_file(dir / (g.stem + ext)), testutil::read_file(alone + ext)) << ext;
+    }
+    // The refused tiles: their console text in the log, no outputs.
+    EXPECT_EQ(testutil::read_text(dir / "survey/cut.log"),
+              startup("survey/cut.las", "survey/cut.shp") + "\n" + cut_reason + "\n");
+    EXPECT_EQ(testutil::read_text(dir / "survey/north/v2.log"),
+              "\n" + v2_reason + "\nsurvey/north/v2.las is not a valid LAS file\n");
+    for (const char *stem : {"survey/cut", "survey/north/v2"})
+        for (const char *ext : {".shp", ".shx", ".dbf"})
+            EXPECT_FALSE(testutil::exists(dir / (stem + std::string(ext)))) << stem << ext;
+    EXPECT_FALSE(testutil::exists(dir / "survey/notes.log"));
+    EXPECT_FALSE(testutil::exists(dir / "survey/UPPER.log"));
+}
+
+TEST(Tiles, RefusesToStartWithStatusTwo) {
+    TempDir dir;
+    ASSERT_EQ(::mkdir((dir / "empty").c_str(), 0755), 0);
+    write_type(dir / "a.las", 8);
+    const struct {
+        std::vector<std::string> args;
+        std::string first_line;
+        int status;
+    } cases[] = {
+        {{}, "Tessaline-tiles: no FOLDER given", 2},
+        {{"a.las"}, "Tessaline-tiles: a.las is not a folder", 2},
+        {{"empty"}, "Tessaline-tiles: no .las file under empty", 2},
+        {{"-j", "0", "."}, "Tessaline-tiles: JOBS must be a whole number above 0, not '0'", 2},
+        {{"--jobz", "."}, "Tessaline-tiles: unknown option --jobz", 2},
+        {{"--help"}, "Usage: Tessaline-tiles [-j JOBS] [--sshloginfile FILE] FOLDER...", 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.first_line);
+        const testutil::RunResult r = testutil::run_tessaline_tiles(c.args, dir.path());
+        EXPECT_EQ(r.out.substr(0, r.out.find('\n')), c.first_line);
+        EXPECT_EQ(r.status, c.status);
+    }
+    EXPECT_FALSE(testutil::exists(dir / "a.log"));
+}
