@@ -139,13 +139,36 @@ void convert(std::FILE *fp, const char *lasname, const char *shpname, const char
     std::printf("\r%78s\r", " ");
 }
 
+constexpr char kUsageLine[] = "Tessaline <LAS file>";
+
+constexpr char kHelp[] =
+    "\n"
+    "Converts one LAS file (version 1.0, 1.1 or 1.2, point format 0, 1, 2 or 3) into an ESRI Shapefile\n"
+    "written beside it under the same name: NAME.shp with one PointZ shape per point, its index NAME.shx,\n"
+    "the points' attributes in the dBASE table NAME.dbf and, when the LAS file carries a coordinate\n"
+    "system, NAME.prj. Existing outputs of those names are replaced. The name must end in \".las\".\n"
+    "Every message, refusals included, goes to standard output.\n"
+    "\n"
+    "Exit status:\n"
+    "  0    the conversion completed (or --help, --version)\n"
+    "  255  the file was refused or the conversion failed; a message says why\n";
+
 }  // namespace
 
 int tessaline_run(int argc, char *argv[]) {
+    // Neither name ends in ".las", so neither can be a LAS file to convert.
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::printf("Usage: %s\n       Tessaline --help | --version\n%s", kUsageLine, kHelp);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::puts("Tessaline " TESSALINE_VERSION);
+        return 0;
+    }
     if (argc != 2) {
         std::puts("\nMissing or excessive number of arguments");
         std::puts("Usage:");
-        std::puts("Tessaline <LAS file>");
+        std::puts(kUsageLine);
         credits();
         end_run(-1);
     }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -15,7 +16,8 @@ using testutil::TempDir;
 
 namespace {
 
-const std::string kUsage = "\nMissing or excessive number of arguments\nUsage:\nTessaline <LAS file>\n";
+const std::string kUsageLine = "Tessaline <LAS file>\n";
+const std::string kUsage = "\nMissing or excessive number of arguments\nUsage:\n" + kUsageLine;
 
 std::string startup(const std::string &in, const std::string &shp) {
     return banner() + "Input LAS file:    " + in + "\nOutput Shapefile:  " + shp + "\n\nProcessing ...";
@@ -29,7 +31,8 @@ void write_type(const std::string &path, int type, uint64_t points = 3) {
 
 TEST(Cli, WrongArgumentCountPrintsUsageThenBanner) {
     TempDir dir;
-    for (const auto &args : {std::vector<std::string>{}, std::vector<std::string>{"a.las", "b.las"}}) {
+    for (const auto &args : {std::vector<std::string>{}, std::vector<std::string>{"a.las", "b.las"},
+                             std::vector<std::string>{"--help", "--version"}}) {
         const testutil::RunResult r = run_tessaline(args, dir.path());
         EXPECT_EQ(r.out, kUsage + banner());
         EXPECT_EQ(r.status, 255);
@@ -54,6 +57,7 @@ TEST(Cli, RefusalsBeforeTheBanner) {
         std::string out;
     } cases[] = {
         {"nofile.las", "\nCannot open binary file nofile.las for reading\n\n"},
+        {"-help", "\nCannot open binary file -help for reading\n\n"},
         {"v2.las", "\nCannot handle las files of version 2.x\nv2.las is not a valid LAS file\n"},
         {"old.las", "old.las is not a valid LAS file\n"},
         {"tiny.las", "\ntiny.las is not a valid .las file\n\ntiny.las is not a valid LAS file\n"},
@@ -81,6 +85,7 @@ TEST(Cli, AcceptedFileShowsBannerNamesAndProcessing) {
     } cases[] = {
         {"a.las", "a.shp"},
         {"data.v2/tile.las", "data.v2/tile.shp"},
+        {"--help.las", "--help.shp"},
         {long_name, long_name.substr(0, long_name.size() - 4) + ".shp"},
     };
     for (const auto &c : cases) {
@@ -90,4 +95,99 @@ TEST(Cli, AcceptedFileShowsBannerNamesAndProcessing) {
         EXPECT_EQ(r.out.substr(0, startup(c.in, c.shp).size()), startup(c.in, c.shp));
         EXPECT_EQ(r.status, 0);
     }
+}
+
+TEST(Cli, HelpAndVersionAloneAnswerWithStatusZero) {
+    TempDir dir;
+    const testutil::RunResult version = run_tessaline({"--version"}, dir.path());
+    EXPECT_EQ(version.out, "Tessaline " TESSALINE_VERSION "\n");
+    EXPECT_EQ(version.status, 0);
+
+    const testutil::RunResult help = run_tessaline({"--help"}, dir.path());
+    EXPECT_EQ(help.out.rfind("Usage: " + kUsageLine, 0), 0u) << help.out;
+    for (const char *fact : {"NAME.shp", "NAME.shx", "NAME.dbf", "NAME.prj", "\n  0 ", "\n  255 "})
+        EXPECT_NE(help.out.find(fact), std::string::npos) << fact;
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.err + version.err, "");
+}
+
+// A folder of tiles: good ones of three types (one with a space in its name,
+// one without points), one refused, one truncated, and files that are no tiles.
+TEST(Tiles, ConvertsEveryTileAndNamesTheRefusedOnes) {
+    TempDir dir;
+    for (const char *folder : {"survey", "survey/north", "more", "direct"})
+        ASSERT_EQ(::mkdir((dir / folder).c_str(), 0755), 0);
+    const struct {
+        std::string stem;
+        int type;
+        uint64_t points;
+    } good[] = {{"survey/a", 8, 5}, {"survey/north/b c", 1, 3}, {"more/d", 4, 0}};
+    for (const auto &g : good) write_type(dir / (g.stem + ".las"), g.type, g.points);
+    lastest::LasOptions v2 = lastest::options_for_type(5);
+    v2.version_major = 2;
+    lastest::write_las(dir / "survey/north/v2.las", v2, 2, lastest::varied_point);
+    lastest::LasOptions cut = lastest::options_for_type(8);
+    cut.truncate_to = 227 + 2 * 34 + 10;
+    lastest::write_las(dir / "survey/cut.las", cut, 4, lastest::varied_point);
+    testutil::write_file(dir / "survey/notes.txt", {'x'});
+    testutil::write_file(dir / "survey/UPPER.LAS", {'x'});
+
+    const testutil::RunResult r = testutil::run_tessaline_tiles({"-j", "2", "survey", "more"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("\nConverted 3 of 5 tiles in "), std::string::npos) << r.out;
+    const std::string cut_reason = "survey/cut.las is truncated: 4 point records declared, 2 present";
+    const std::string v2_reason = "Cannot handle las files of version 2.x";
+    const std::string refused = "Refused or failed: 2\n  survey/cut.las: " + cut_reason +
+                                "\n  survey/north/v2.las: " + v2_reason + "\n";
+    ASSERT_GE(r.out.size(), refused.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - refused.size()), refused) << r.out;
+    EXPECT_EQ(r.err, "");
+
+    // Each good tile: its line, and the outputs that Tessaline alone makes of it.
+    for (const auto &g : good) {
+        SCOPED_TRACE(g.stem);
+        EXPECT_NE(r.out.find("] " + g.stem + ".las: converted\n"), std::string::npos);
+        const std::string log = testutil::read_text(dir / (g.stem + ".log"));
+        EXPECT_EQ(log.rfind(startup(g.stem + ".las", g.stem + ".shp"), 0), 0u) << log;
+        const std::string alone = dir / ("direct/" + std::to_string(g.type));
+        write_type(alone + ".las", g.type, g.points);
+        ASSERT_EQ(run_tessaline({alone + ".las"}, dir.path()).status, 0);
+        for (const char *ext : {".shp", ".shx", ".dbf"})
+            EXPECT_EQ(testutil::read_file(dir / (g.stem + ext)), testutil::read_file(alone + ext)) << ext;
+    }
+    // The refused tiles: their console text in the log, no outputs.
+    EXPECT_EQ(testutil::read_text(dir / "survey/cut.log"),
+              startup("survey/cut.las", "survey/cut.shp") + "\n" + cut_reason + "\n");
+    EXPECT_EQ(testutil::read_text(dir / "survey/north/v2.log"),
+              "\n" + v2_reason + "\nsurvey/north/v2.las is not a valid LAS file\n");
+    for (const char *stem : {"survey/cut", "survey/north/v2"})
+        for (const char *ext : {".shp", ".shx", ".dbf"})
+            EXPECT_FALSE(testutil::exists(dir / (stem + std::string(ext)))) << stem << ext;
+    EXPECT_FALSE(testutil::exists(dir / "survey/notes.log"));
+    EXPECT_FALSE(testutil::exists(dir / "survey/UPPER.log"));
+}
+
+TEST(Tiles, RefusesToStartWithStatusTwo) {
+    TempDir dir;
+    ASSERT_EQ(::mkdir((dir / "empty").c_str(), 0755), 0);
+    write_type(dir / "a.las", 8);
+    const struct {
+        std::vector<std::string> args;
+        std::string first_line;
+        int status;
+    } cases[] = {
+        {{}, "Tessaline-tiles: no FOLDER given", 2},
+        {{"a.las"}, "Tessaline-tiles: a.las is not a folder", 2},
+        {{"empty"}, "Tessaline-tiles: no .las file under empty", 2},
+        {{"-j", "0", "."}, "Tessaline-tiles: JOBS must be a whole number above 0, not '0'", 2},
+        {{"--jobz", "."}, "Tessaline-tiles: unknown option --jobz", 2},
+        {{"--help"}, "Usage: Tessaline-tiles [-j JOBS] [--sshloginfile FILE] FOLDER...", 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.first_line);
+        const testutil::RunResult r = testutil::run_tessaline_tiles(c.args, dir.path());
+        EXPECT_EQ(r.out.substr(0, r.out.find('\n')), c.first_line);
+        EXPECT_EQ(r.status, c.status);
+    }
+    EXPECT_FALSE(testutil::exists(dir / "a.log"));
 }

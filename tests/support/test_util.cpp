@@ -101,6 +101,11 @@ RunResult run_tessaline(const std::vector<std::string> &args, const std::string 
     return run(TESSALINE_EXE, args, cwd);
 }
 
+RunResult run_tessaline_tiles(const std::vector<std::string> &args, const std::string &cwd) {
+    const std::string exe = TESSALINE_EXE;
+    return run(exe.substr(0, exe.rfind('/') + 1) + "Tessaline-tiles", args, cwd);
+}
+
 RunResult run_tessaline_unprivileged(const std::vector<std::string> &args, const std::string &cwd,
                                      const TempDir &tools) {
     const std::string exe = tools / "Tessaline";

@@ -41,6 +41,10 @@ RunResult run(const std::string &program, const std::vector<std::string> &args,
 // Runs the Tessaline executable of this build.
 RunResult run_tessaline(const std::vector<std::string> &args, const std::string &cwd = ".");
 
+// Runs the Tessaline-tiles command of this build, which runs the Tessaline
+// executable beside it.
+RunResult run_tessaline_tiles(const std::vector<std::string> &args, const std::string &cwd);
+
 // Runs the Tessaline executable with the fault-injection library preloaded
 // and `fault` (an environment setting that names the fault) in force.
 RunResult run_tessaline_with_fault(const std::vector<std::string> &args, const std::string &cwd,
