@@ -167,10 +167,11 @@ constexpr char kUsageLine[] = "Tessaline <LAS file>";
 
 constexpr char kHelp[] =
     "\n"
-    "Converts one LAS file (version 1.0, 1.1 or 1.2, point format 0, 1, 2 or 3) into an ESRI Shapefile\n"
-    "written beside it under the same name: NAME.shp with one PointZ shape per point, its index NAME.shx,\n"
-    "the points' attributes in the dBASE table NAME.dbf and, when the LAS file carries a coordinate\n"
-    "system, NAME.prj. Existing outputs of those names are replaced. The name must end in \".las\".\n"
+    "Converts one LAS file of version 1.0 to 1.4 (point formats 0 to 3 in LAS 1.0 to 1.2, 0 to 5 in\n"
+    "LAS 1.3, 0 to 10 in LAS 1.4) into an ESRI Shapefile written beside it under the same name:\n"
+    "NAME.shp with one PointZ shape per point, its index NAME.shx, the points' attributes (extra bytes\n"
+    "included) in the dBASE table NAME.dbf and, when the LAS file carries a coordinate system,\n"
+    "NAME.prj. Existing outputs of those names are replaced. The name must end in \".las\".\n"
     "Every message, refusals included, goes to standard output.\n"
     "\n"
     "Exit status:\n"
