@@ -4,6 +4,20 @@
 
 namespace laz {
 
+uint32_t ArithmeticDecoder::next_byte_refilled() {
+    if (refill_ != nullptr) {
+        const uint8_t *data = nullptr;
+        const size_t n = refill_(refill_context_, &data);
+        if (n != 0) {
+            at_ = data;
+            end_ = data + n;
+            return *at_++;
+        }
+    }
+    ++overrun_bytes_;
+    return 0;
+}
+
 void BitModel::update() {
     // Halve the counts before they outgrow the probability's precision.
     if ((count_ += update_cycle_) > kBitMaxCount) {

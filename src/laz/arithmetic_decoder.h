@@ -72,6 +72,15 @@ class SymbolModel {
 
 class ArithmeticDecoder {
  public:
+    // Where a long stream's next bytes come from once [data, data + size) is
+    // read: the function points `data` at them and returns their count, 0 at
+    // the stream's end.
+    using Refill = size_t (*)(void *context, const uint8_t **data);
+    void set_refill(Refill refill, void *context) {
+        refill_ = refill;
+        refill_context_ = context;
+    }
+
     // Decodes the bytes [data, data + size); reading past their end yields zero bytes and sets overrun().
     void start(const uint8_t *data, size_t size) {
         at_ = data;
@@ -163,9 +172,9 @@ class ArithmeticDecoder {
  private:
     uint32_t next_byte() {
         if (at_ < end_) return *at_++;
-        ++overrun_bytes_;
-        return 0;
+        return next_byte_refilled();
     }
+    uint32_t next_byte_refilled();
     void renormalise() {
         do {
             value_ = value_ << 8 | next_byte();
@@ -180,6 +189,8 @@ class ArithmeticDecoder {
     }
 
     const uint8_t *at_ = nullptr, *end_ = nullptr;
+    Refill refill_ = nullptr;
+    void *refill_context_ = nullptr;
     size_t overrun_bytes_ = 0;
     uint32_t value_ = 0, length_ = kMaxLength;
 };
