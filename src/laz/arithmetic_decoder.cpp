@@ -39,15 +39,14 @@ SymbolModel::SymbolModel(uint32_t symbols) : symbols_(symbols), last_symbol_(sym
         while (symbols > (1u << (table_bits_ + 2))) ++table_bits_;
         table_size_ = 1u << table_bits_;
         table_shift_ = kSymbolLengthShift - table_bits_;
-        table_.resize(table_size_ + 2);
     }
-    distribution_.resize(symbols);
-    counts_.resize(symbols);
+    storage_.resize(2 * symbols + (table_size_ ? table_size_ + 2 : 0));
     reset();
 }
 
 void SymbolModel::reset() {
-    for (auto &c : counts_) c = 1;
+    uint32_t *c = counts();
+    for (uint32_t k = 0; k < symbols_; ++k) c[k] = 1;
     total_count_ = 0;
     update_cycle_ = symbols_;
     update();
@@ -57,28 +56,30 @@ void SymbolModel::reset() {
 void SymbolModel::update() {
     if ((total_count_ += update_cycle_) > kSymbolMaxCount) {
         total_count_ = 0;
-        for (auto &c : counts_) {
-            c = (c + 1) >> 1;
-            total_count_ += c;
+        uint32_t *c = counts();
+        for (uint32_t k = 0; k < symbols_; ++k) {
+            c[k] = (c[k] + 1) >> 1;
+            total_count_ += c[k];
         }
     }
     const uint32_t scale = 0x80000000u / total_count_;
     uint32_t sum = 0;
-    if (table_.empty()) {
+    uint32_t *d = distribution(), *c = counts(), *t = table();
+    if (table_size_ == 0) {
         for (uint32_t k = 0; k < symbols_; ++k) {
-            distribution_[k] = (scale * sum) >> (31 - kSymbolLengthShift);
-            sum += counts_[k];
+            d[k] = (scale * sum) >> (31 - kSymbolLengthShift);
+            sum += c[k];
         }
     } else {
         uint32_t s = 0;
         for (uint32_t k = 0; k < symbols_; ++k) {
-            distribution_[k] = (scale * sum) >> (31 - kSymbolLengthShift);
-            sum += counts_[k];
-            const uint32_t w = distribution_[k] >> table_shift_;
-            while (s < w) table_[++s] = k - 1;
+            d[k] = (scale * sum) >> (31 - kSymbolLengthShift);
+            sum += c[k];
+            const uint32_t w = d[k] >> table_shift_;
+            while (s < w) t[++s] = k - 1;
         }
-        table_[0] = 0;
-        while (s <= table_size_) table_[++s] = symbols_ - 1;
+        t[0] = 0;
+        while (s <= table_size_) t[++s] = symbols_ - 1;
     }
     update_cycle_ = (5 * update_cycle_) >> 2;
     const uint32_t max_cycle = (symbols_ + 6) << 3;

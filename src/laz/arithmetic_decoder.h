@@ -64,13 +64,18 @@ class SymbolModel {
     friend class ArithmeticEncoder;
     void update();
 
+    // One block, so that what a decode reads lies together: the cumulative
+    // probability of each symbol (15 bits), the table (table_size_ + 2
+    // entries, or none), then each symbol's occurrences since the last rescaling.
+    uint32_t *distribution() { return storage_.data(); }
+    uint32_t *table() { return storage_.data() + symbols_; }
+    uint32_t *counts() { return storage_.data() + symbols_ + (table_size_ ? table_size_ + 2 : 0); }
+
     uint32_t symbols_;
     uint32_t last_symbol_;
     uint32_t table_bits_ = 0, table_size_ = 0, table_shift_ = 0;
     uint32_t total_count_ = 0, update_cycle_ = 0, until_update_ = 0;
-    std::vector<uint32_t> distribution_;  // cumulative probability of each symbol, 15 bits
-    std::vector<uint32_t> counts_;        // occurrences since the last rescaling
-    std::vector<uint32_t> table_;         // table_size_ + 2 entries, or none
+    std::vector<uint32_t> storage_;
 };
 
 class ArithmeticDecoder {
@@ -94,7 +99,7 @@ class ArithmeticDecoder {
         for (int i = 0; i < 4; ++i) value_ = value_ << 8 | next_byte();
     }
 
-    uint32_t decode_bit(BitModel &m) {
+    [[gnu::always_inline]] uint32_t decode_bit(BitModel &m) {
         const uint32_t x = m.zero_probability_ * (length_ >> kBitLengthShift);
         const uint32_t bit = value_ >= x;
         if (bit == 0) {
@@ -104,47 +109,48 @@ class ArithmeticDecoder {
             value_ -= x;
             length_ -= x;
         }
-        if (length_ < kMinLength) renormalise();
+        normalise();
         if (--m.until_update_ == 0) m.update();
         return bit;
     }
 
-    uint32_t decode_symbol(SymbolModel &m) {
+    [[gnu::always_inline]] uint32_t decode_symbol(SymbolModel &m) {
         uint32_t symbol, x, y = length_;
-        if (!m.table_.empty()) {
+        const uint32_t *distribution = m.distribution();
+        if (m.table_size_ != 0) {
+            const uint32_t *table = distribution + m.symbols_;
             length_ >>= kSymbolLengthShift;
             const uint32_t scaled = value_ / length_;
             uint32_t t = scaled >> m.table_shift_;
             if (t > m.table_size_) t = m.table_size_;  // only a damaged stream gets here
-            symbol = m.table_[t];
-            uint32_t n = m.table_[t + 1] + 1;
-            while (n > symbol + 1) {  // bisect between the table's bounds
+            symbol = table[t];
+            uint32_t n = table[t + 1] + 1;
+            while (n > symbol + 1) {  // bisect between the table's bounds, without branches
                 const uint32_t k = (symbol + n) >> 1;
-                if (m.distribution_[k] > scaled) n = k;
-                else symbol = k;
+                const bool above = distribution[k] > scaled;
+                n = above ? k : n;
+                symbol = above ? symbol : k;
             }
-            x = m.distribution_[symbol] * length_;
-            if (symbol != m.last_symbol_) y = m.distribution_[symbol + 1] * length_;
+            x = distribution[symbol] * length_;
+            if (symbol != m.last_symbol_) y = distribution[symbol + 1] * length_;
         } else {
             x = symbol = 0;
             length_ >>= kSymbolLengthShift;
             uint32_t n = m.symbols_;
             uint32_t k = n >> 1;
             do {
-                const uint32_t z = length_ * m.distribution_[k];
-                if (z > value_) {
-                    n = k;
-                    y = z;
-                } else {
-                    symbol = k;
-                    x = z;
-                }
+                const uint32_t z = length_ * distribution[k];
+                const bool above = z > value_;
+                n = above ? k : n;
+                y = above ? z : y;
+                symbol = above ? symbol : k;
+                x = above ? x : z;
             } while ((k = (symbol + n) >> 1) != symbol);
         }
         value_ -= x;
         length_ = y - x;
-        if (length_ < kMinLength) renormalise();
-        ++m.counts_[symbol];
+        normalise();
+        ++m.counts()[symbol];
         if (--m.until_update_ == 0) m.update();
         return symbol;
     }
@@ -185,11 +191,26 @@ class ArithmeticDecoder {
             value_ = value_ << 8 | next_byte();
         } while ((length_ <<= 8) < kMinLength);
     }
+    // Renormalises when the interval needs it, without a branch on that: the
+    // bytes wanted (0 to 3) follow from the length's leading zeros, and are
+    // taken from the next four whenever four remain.
+    void normalise() {
+        if (end_ - at_ >= 4) {
+            const uint32_t shift = (static_cast<uint32_t>(__builtin_clz(length_)) >> 3) << 3;
+            const uint64_t next = static_cast<uint64_t>(at_[0]) << 24 | static_cast<uint64_t>(at_[1]) << 16 |
+                                  static_cast<uint64_t>(at_[2]) << 8 | at_[3];
+            value_ = static_cast<uint32_t>(static_cast<uint64_t>(value_) << shift | next >> (32 - shift));
+            length_ <<= shift;
+            at_ += shift >> 3;
+        } else if (length_ < kMinLength) {
+            renormalise();
+        }
+    }
     uint32_t read_raw(uint32_t bits) {
         length_ >>= bits;
         const uint32_t v = value_ / length_;
         value_ -= length_ * v;
-        if (length_ < kMinLength) renormalise();
+        normalise();
         return v;
     }
 

@@ -26,17 +26,17 @@ class ArithmeticEncoder {
     void encode_symbol(SymbolModel &m, uint32_t symbol) {
         uint32_t x;
         if (symbol == m.last_symbol_) {
-            x = m.distribution_[symbol] * (length_ >> kSymbolLengthShift);
+            x = m.distribution()[symbol] * (length_ >> kSymbolLengthShift);
             add(x);
             length_ -= x;
         } else {
             length_ >>= kSymbolLengthShift;
-            x = m.distribution_[symbol] * length_;
+            x = m.distribution()[symbol] * length_;
             add(x);
-            length_ = m.distribution_[symbol + 1] * length_ - x;
+            length_ = m.distribution()[symbol + 1] * length_ - x;
         }
         if (length_ < kMinLength) renormalise();
-        ++m.counts_[symbol];
+        ++m.counts()[symbol];
         if (--m.until_update_ == 0) m.update();
     }
     void write_bits(uint32_t bits, uint32_t value) {
