@@ -1,0 +1,224 @@
+// The layered chunk of LAS 1.4 point formats 6 to 10 against files written by
+// other software: every decoded record equals its uncompressed twin's, and
+// damaged chunks decode to false without reading outside their bytes (the
+// sanitizer build checks the reads).
+#include "arithmetic_decoder.h"
+#include "integer_decoder.h"
+#include "layered_chunk.h"
+#include "test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The shared folder beside the project, or where TESSALINE_TESTDATA names it.
+std::string testdata() {
+    const char *env = std::getenv("TESSALINE_TESTDATA");
+    if (env != nullptr && *env != '\0') return env;
+    return testutil::shared_testdata();
+}
+
+std::vector<uint8_t> slurp(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+template <typename T>
+T at(const std::vector<uint8_t> &b, size_t offset) {
+    T v{};
+    if (offset + sizeof v <= b.size()) std::memcpy(&v, b.data() + offset, sizeof v);
+    return v;
+}
+
+// What the test needs of a LAS 1.4 file: where its records start, their
+// length and count.
+struct Las14 {
+    uint32_t data_at;
+    uint16_t record_bytes;
+    uint64_t points;
+};
+
+Las14 las14_of(const std::vector<uint8_t> &b) {
+    return {at<uint32_t>(b, 96), at<uint16_t>(b, 105), at<uint64_t>(b, 247)};
+}
+
+// A LAZ file's chunks, found through its LASzip record and chunk table.
+struct Chunk {
+    size_t at, bytes;
+    uint32_t points;
+};
+struct Laz {
+    std::vector<laz::Item> items;
+    std::vector<Chunk> chunks;
+};
+
+Laz laz_of(const std::vector<uint8_t> &b) {
+    Laz z;
+    const Las14 las = las14_of(b);
+    size_t vlr = at<uint16_t>(b, 94);
+    uint32_t chunk_size = 0;
+    for (uint32_t i = 0, n = at<uint32_t>(b, 100); i < n && vlr + 54 <= b.size(); ++i) {
+        const uint16_t id = at<uint16_t>(b, vlr + 18), length = at<uint16_t>(b, vlr + 20);
+        if (id == 22204) {
+            const size_t r = vlr + 54;
+            chunk_size = at<uint32_t>(b, r + 12);
+            for (uint16_t k = 0, items = at<uint16_t>(b, r + 32); k < items; ++k)
+                z.items.push_back({at<uint16_t>(b, r + 34 + 6 * k), at<uint16_t>(b, r + 36 + 6 * k),
+                                   at<uint16_t>(b, r + 38 + 6 * k)});
+        }
+        vlr += 54 + length;
+    }
+    const uint64_t table = at<uint64_t>(b, las.data_at);
+    const uint32_t count = at<uint32_t>(b, table + 4);
+    if (table + 8 > b.size()) return z;
+    laz::ArithmeticDecoder dec;
+    dec.start(b.data() + table + 8, b.size() - table - 8);
+    laz::IntegerDecoder ints(32, 2);
+    const bool variable = chunk_size == UINT32_MAX;
+    int32_t last_points = 0, last_bytes = 0;
+    size_t start = las.data_at + 8;
+    uint64_t left = las.points;
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t points = static_cast<uint32_t>(left < chunk_size ? left : chunk_size);
+        if (variable) points = static_cast<uint32_t>(last_points = ints.decode(dec, last_points, 0));
+        last_bytes = ints.decode(dec, last_bytes, 1);
+        z.chunks.push_back({start, static_cast<uint32_t>(last_bytes), points});
+        start += static_cast<uint32_t>(last_bytes);
+        left -= points;
+    }
+    return z;
+}
+
+uint32_t record_bytes(const std::vector<laz::Item> &items) {
+    uint32_t n = 0;
+    for (const laz::Item &i : items) n += i.size;
+    return n;
+}
+
+// Each layered file and its twin: every record decodes to the twin's bytes.
+struct TwinCase {
+    const char *laz;
+    const char *twin;  // relative to the shared folder
+    size_t chunks;
+};
+
+class LayeredChunk : public ::testing::TestWithParam<TwinCase> {};
+
+TEST_P(LayeredChunk, RecordsEqualTheTwinsBytes) {
+    const std::string data = testdata();
+    if (data.empty()) GTEST_SKIP() << "no shared test data";
+    const std::vector<uint8_t> b = slurp(data + "/laz/" + GetParam().laz);
+    const std::vector<uint8_t> twin = slurp(data + "/" + GetParam().twin);
+    const Laz z = laz_of(b);
+    const Las14 t = las14_of(twin);
+    ASSERT_EQ(z.chunks.size(), GetParam().chunks);
+    ASSERT_EQ(record_bytes(z.items), t.record_bytes);
+
+    std::vector<uint8_t> records;
+    uint64_t done = 0;
+    for (const Chunk &c : z.chunks) {
+        ASSERT_LE(c.at + c.bytes, b.size());
+        records.assign(size_t{c.points} * t.record_bytes, 0);
+        ASSERT_TRUE(laz::decode_layered_chunk(z.items, b.data() + c.at, c.bytes, c.points, records.data()))
+            << "chunk at " << c.at;
+        for (uint32_t p = 0; p < c.points; ++p, ++done) {
+            const uint8_t *want = twin.data() + t.data_at + done * t.record_bytes;
+            ASSERT_EQ(std::memcmp(records.data() + size_t{p} * t.record_bytes, want, t.record_bytes), 0)
+                << "point " << done;
+        }
+    }
+    EXPECT_EQ(done, t.points);
+}
+
+INSTANTIATE_TEST_SUITE_P(RealFiles, LayeredChunk,
+                         ::testing::Values(TwinCase{"evlr-1.4.laz", "evlr-1.4.las", 1},
+                                           TwinCase{"pdrf6-1.4.laz", "laz/pdrf6-1.4.las", 4},
+                                           TwinCase{"pdrf7-v4-1.4.laz", "laz/pdrf7-v4-1.4.las", 4},
+                                           TwinCase{"pdrf8-1.4.laz", "pdrf8-1.4.las", 4},
+                                           TwinCase{"pdrf9-1.4.laz", "pdrf9-1.4.las", 4}));
+
+// Damage done to a file's first chunk, which then must decode to false. The
+// chunk is copied to a buffer of exactly its size, so that a read past it
+// stops the sanitizer build.
+enum class Damage {
+    CountUp,          // the largest layer's byte count one more
+    CountDown,        // one less
+    CountHuge,        // near 2^32
+    CutShort,         // the chunk's last byte gone
+    CutInFirstPoint,  // only ten bytes left
+    LayerHalved,      // the largest layer's second half gone, its count halved to match
+    CountMismatch,    // the chunk said to hold one point more than it does
+};
+
+struct DamageCase {
+    const char *name;
+    Damage damage;
+};
+
+class DamagedChunk : public ::testing::TestWithParam<DamageCase> {};
+
+TEST_P(DamagedChunk, DecodesToFalseWithinItsBytes) {
+    const std::string data = testdata();
+    if (data.empty()) GTEST_SKIP() << "no shared test data";
+    for (const char *file : {"evlr-1.4.laz", "pdrf7-v4-1.4.laz", "pdrf8-1.4.laz", "pdrf9-1.4.laz"}) {
+        const std::vector<uint8_t> b = slurp(data + "/laz/" + file);
+        const Laz z = laz_of(b);
+        ASSERT_FALSE(z.chunks.empty()) << file;
+        const Chunk c = z.chunks[0];
+        std::vector<uint8_t> chunk(b.begin() + c.at, b.begin() + c.at + c.bytes);
+        uint32_t points = c.points;
+
+        // The layers' byte counts follow the first point and the point count;
+        // their number is the one that makes the chunk add up.
+        const size_t counts_at = record_bytes(z.items) + 4;
+        size_t layers = 0, sum = 0;
+        while (counts_at + 4 * layers + sum != chunk.size()) {
+            ASSERT_LT(counts_at + 4 * (layers + 1), chunk.size()) << file;
+            sum += at<uint32_t>(chunk, counts_at + 4 * layers++);
+        }
+        size_t largest = 0, largest_at = counts_at + 4 * layers, layer_at = largest_at;
+        for (size_t i = 0; i < layers; ++i) {
+            const uint32_t n = at<uint32_t>(chunk, counts_at + 4 * i);
+            if (n > at<uint32_t>(chunk, counts_at + 4 * largest)) largest = i, largest_at = layer_at;
+            layer_at += n;
+        }
+        const size_t count_at = counts_at + 4 * largest;
+        const uint32_t count = at<uint32_t>(chunk, count_at);
+        auto set_count = [&](uint32_t v) { std::memcpy(chunk.data() + count_at, &v, 4); };
+
+        switch (GetParam().damage) {
+            case Damage::CountUp: set_count(count + 1); break;
+            case Damage::CountDown: set_count(count - 1); break;
+            case Damage::CountHuge: set_count(0xFFFFFFF0u); break;
+            case Damage::CutShort: chunk.pop_back(); break;
+            case Damage::CutInFirstPoint: chunk.resize(10); break;
+            case Damage::LayerHalved:
+                set_count(count / 2);
+                chunk.erase(chunk.begin() + largest_at + count / 2, chunk.begin() + largest_at + count);
+                break;
+            case Damage::CountMismatch: ++points; break;
+        }
+        chunk.shrink_to_fit();
+        std::vector<uint8_t> records(size_t{points} * record_bytes(z.items));
+        EXPECT_FALSE(laz::decode_layered_chunk(z.items, chunk.data(), chunk.size(), points, records.data()))
+            << file;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, DamagedChunk,
+    ::testing::Values(DamageCase{"CountUp", Damage::CountUp}, DamageCase{"CountDown", Damage::CountDown},
+                      DamageCase{"CountHuge", Damage::CountHuge}, DamageCase{"CutShort", Damage::CutShort},
+                      DamageCase{"CutInFirstPoint", Damage::CutInFirstPoint},
+                      DamageCase{"LayerHalved", Damage::LayerHalved},
+                      DamageCase{"CountMismatch", Damage::CountMismatch}),
+    [](const ::testing::TestParamInfo<DamageCase> &info) { return std::string(info.param.name); });
+
+}  // namespace
