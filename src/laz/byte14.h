@@ -22,12 +22,14 @@ class Byte14Decoder {
     bool damaged() const;
 
  private:
+    void start_models(uint32_t context);
     ContextSwitch switch_;
     uint32_t count_;
     std::vector<ArithmeticDecoder> layer_;
     std::vector<uint8_t> present_;
     std::vector<uint8_t> last_[kContexts];
-    std::vector<SymbolModel> models_[kContexts];  // one per byte, made when the context is first used
+    // One model per byte and context, made when first used, reset when a later chunk uses them.
+    std::vector<SymbolModel> models_[kContexts];
 };
 
 }  // namespace laz

@@ -45,6 +45,9 @@ class ContextSwitch {
         current_ = context;
     }
 
+    // Whether the chunk has used `context` yet.
+    bool born(uint32_t context) const { return born_[context]; }
+
     // Enters `context` for the next point and returns the index of the last
     // value that predicts it; `last` holds one value per context.
     template <typename Value>

@@ -46,57 +46,94 @@ constexpr uint32_t kGpsSequences = 4;
 // A valid stream switches sequence at most once before it codes the time.
 constexpr int kGpsMostSwitches = 3;
 
-SymbolModel &model(std::optional<SymbolModel> &m, uint32_t symbols) {
-    if (!m) m.emplace(symbols);
-    return *m;
-}
+// A model made when a chunk first uses it, and kept (reset) for later chunks:
+// `epoch` tells whether it has been reset for its channel's current start.
+struct LazyModel {
+    std::optional<SymbolModel> m;
+    uint32_t epoch = 0;
+};
 
 }  // namespace
 
 // Everything a scanner channel predicts from: its last point and its models.
+// Made when a chunk first uses the channel, started over (reset) when a later
+// chunk does.
 struct Point14Decoder::Channel {
-    explicit Channel(const Point14Record &from) : last(from) {
-        for (uint16_t &i : last_intensity) i = from.intensity;
-        for (int32_t &z : last_z) z = from.z;
+    explicit Channel(const Point14Record &from) { reset(from); }
+
+    void reset(const Point14Record &from) {
+        ++epoch;
+        last = from;
+        gps_time_change = false;
+        for (SymbolModel &m : changed_values) m.reset();
+        scanner_channel.reset();
+        return_number_gps_same.reset();
+        for (IntegerDecoder *d : {&dx, &dy, &z, &intensity, &scan_angle, &point_source, &gps}) d->reset();
+        for (Median5 &m : dx_median) m.reset();
+        for (Median5 &m : dy_median) m.reset();
+        for (int32_t &v : last_z) v = from.z;
+        for (uint16_t &v : last_intensity) v = from.intensity;
+        gps_multi.reset();
+        gps_no_diff.reset();
+        for (uint32_t i = 0; i < kGpsSequences; ++i) gps_time[i] = gps_diff[i] = gps_extreme[i] = 0;
         gps_time[0] = from.gps_time;
+        gps_last = gps_next = 0;
     }
 
+    // One of the models made on first use, fresh for this chunk.
+    SymbolModel &model(LazyModel &lazy, uint32_t symbols) {
+        if (lazy.epoch != epoch) {
+            if (lazy.m) lazy.m->reset();
+            else lazy.m.emplace(symbols);
+            lazy.epoch = epoch;
+        }
+        return *lazy.m;
+    }
+
+    uint32_t epoch = 0;
     Point14Record last;
-    bool gps_time_change = false;  // in the last point
+    bool gps_time_change;  // in the last point
 
     // The returns and X/Y layer.
     std::vector<SymbolModel> changed_values = std::vector<SymbolModel>(8, SymbolModel(128));
     SymbolModel scanner_channel{kContexts - 1};
-    std::optional<SymbolModel> number_of_returns[16], return_number[16];
+    LazyModel number_of_returns[16], return_number[16];
     SymbolModel return_number_gps_same{13};
     IntegerDecoder dx{32, 2}, dy{32, 22};
     Median5 dx_median[kReturnMapContexts * 2], dy_median[kReturnMapContexts * 2];
     // The other layers.
     IntegerDecoder z{32, 20};
     int32_t last_z[kReturnLevels];
-    std::optional<SymbolModel> classification[64], flags[64], user_data[64];
+    LazyModel classification[64], flags[64], user_data[64];
     IntegerDecoder intensity{16, 4};
     uint16_t last_intensity[8];
     IntegerDecoder scan_angle{16, 2}, point_source{16};
     // GPS time: four sequences of times, each with its last difference.
     SymbolModel gps_multi{kGpsSymbols}, gps_no_diff{kGpsSequences + 1};
     IntegerDecoder gps{32, 9};
-    uint64_t gps_time[kGpsSequences] = {};
-    int32_t gps_diff[kGpsSequences] = {};
-    int32_t gps_extreme[kGpsSequences] = {};
-    uint32_t gps_last = 0, gps_next = 0;
+    uint64_t gps_time[kGpsSequences];
+    int32_t gps_diff[kGpsSequences];
+    int32_t gps_extreme[kGpsSequences];
+    uint32_t gps_last, gps_next;
 };
 
 Point14Decoder::Point14Decoder(uint16_t version) : version_(version) {}
 Point14Decoder::Point14Decoder(Point14Decoder &&) noexcept = default;
 Point14Decoder::~Point14Decoder() = default;
 
+void Point14Decoder::start_channel(uint32_t channel, const Point14Record &from) {
+    if (channel_[channel]) channel_[channel]->reset(from);
+    else channel_[channel] = std::make_unique<Channel>(from);
+    started_[channel] = true;
+}
+
 uint32_t Point14Decoder::first(const uint8_t *record) {
     Point14Record p;
     std::memcpy(&p, record, sizeof p);
     current_ = p.flags >> 4 & 3;
-    for (auto &c : channel_) c.reset();
-    channel_[current_] = std::make_unique<Channel>(p);
+    bad_gps_ = false;
+    for (bool &s : started_) s = false;
+    start_channel(current_, p);
     return current_;
 }
 
@@ -117,7 +154,7 @@ uint32_t Point14Decoder::decode(uint8_t *record) {
     ArithmeticDecoder &xy = layer_[kReturnsXY];
     Channel *c = channel_[current_].get();
 
-    // Which fields changed, in a context of the last point's returns: first (1), last (2), GPS time changed (4).
+    // Which fields changed, in a context of the last point: first return (1), last (2), GPS time changed (4).
     const uint32_t last_r = c->last.returns & 15, last_n = c->last.returns >> 4;
     const uint32_t lpr = (last_r == 1) | (last_r >= last_n) << 1 | c->gps_time_change << 2;
     const uint32_t changed = xy.decode_symbol(c->changed_values[lpr]);
@@ -126,9 +163,7 @@ uint32_t Point14Decoder::decode(uint8_t *record) {
     uint32_t context = 0;
     if (changed & 1 << 6) {
         const uint32_t channel = (current_ + xy.decode_symbol(c->scanner_channel) + 1) % kContexts;
-        if (!channel_[channel]) {
-            channel_[channel] = std::make_unique<Channel>(c->last);
-        }
+        if (!started_[channel]) start_channel(channel, c->last);
         current_ = channel;
         c = channel_[channel].get();
         c->last.flags = static_cast<uint8_t>((c->last.flags & ~0x30) | channel << 4);
@@ -142,12 +177,12 @@ uint32_t Point14Decoder::decode(uint8_t *record) {
     const bool scan_angle_change = changed >> 3 & 1;
 
     uint32_t n = p.returns >> 4, r = p.returns & 15;
-    if (changed & 1 << 2) n = xy.decode_symbol(model(c->number_of_returns[n], 16));
+    if (changed & 1 << 2) n = xy.decode_symbol(c->model(c->number_of_returns[n], 16));
     switch (changed & 3) {
         case 1: r = (r + 1) % 16; break;
         case 2: r = (r + 15) % 16; break;
         case 3:
-            if (gps_change) r = xy.decode_symbol(model(c->return_number[r], 16));
+            if (gps_change) r = xy.decode_symbol(c->model(c->return_number[r], 16));
             else r = (r + xy.decode_symbol(c->return_number_gps_same) + 2) % 16;
             break;
         default: break;
@@ -175,12 +210,13 @@ uint32_t Point14Decoder::decode(uint8_t *record) {
     }
     if (present_[kClassification]) {
         const uint32_t ccc = (p.classification & 0x1F) << 1 | (cpr == 3);
-        p.classification = static_cast<uint8_t>(layer_[kClassification].decode_symbol(model(c->classification[ccc], 256)));
+        SymbolModel &m = c->model(c->classification[ccc], 256);
+        p.classification = static_cast<uint8_t>(layer_[kClassification].decode_symbol(m));
     }
     if (present_[kFlags]) {
         // Coded as 6 bits: classification flags, then scan direction (4) and edge of flight line (5).
         const uint32_t last_flags = (p.flags & 0x0F) | (p.flags >> 6 & 3) << 4;
-        const uint32_t f = layer_[kFlags].decode_symbol(model(c->flags[last_flags], 64));
+        const uint32_t f = layer_[kFlags].decode_symbol(c->model(c->flags[last_flags], 64));
         p.flags = static_cast<uint8_t>((f & 0x0F) | (p.flags & 0x30) | (f >> 4 & 3) << 6);
     }
     if (present_[kIntensity]) {
@@ -190,8 +226,10 @@ uint32_t Point14Decoder::decode(uint8_t *record) {
     }
     if (present_[kScanAngle] && scan_angle_change)
         p.scan_angle = static_cast<int16_t>(c->scan_angle.decode(layer_[kScanAngle], p.scan_angle, gps_change));
-    if (present_[kUserData])
-        p.user_data = static_cast<uint8_t>(layer_[kUserData].decode_symbol(model(c->user_data[p.user_data / 4], 256)));
+    if (present_[kUserData]) {
+        SymbolModel &m = c->model(c->user_data[p.user_data / 4], 256);
+        p.user_data = static_cast<uint8_t>(layer_[kUserData].decode_symbol(m));
+    }
     if (present_[kPointSource] && point_source_change)
         p.point_source = static_cast<uint16_t>(c->point_source.decode(layer_[kPointSource], p.point_source));
     if (present_[kGpsTime] && gps_change) {

@@ -46,7 +46,7 @@ class Point14Decoder {
     ~Point14Decoder();
 
     static uint32_t layers() { return kLayers; }
-    // The chunk's first point, raw; returns its context for the other items.
+    // The chunk's first point, raw: starts the chunk over; returns the point's context for the other items.
     uint32_t first(const uint8_t *record);
     // Hands layer `layer` its bytes; a layer of no bytes is a field that keeps its value.
     void start_layer(uint32_t layer, const uint8_t *data, size_t size);
@@ -57,6 +57,7 @@ class Point14Decoder {
 
  private:
     struct Channel;
+    void start_channel(uint32_t channel, const Point14Record &from);
     void read_gps_time(Channel &c);
 
     uint16_t version_;
@@ -64,7 +65,8 @@ class Point14Decoder {
     bool bad_gps_ = false;
     ArithmeticDecoder layer_[kLayers];
     bool present_[kLayers] = {};
-    std::unique_ptr<Channel> channel_[kContexts];
+    std::unique_ptr<Channel> channel_[kContexts];  // kept from chunk to chunk
+    bool started_[kContexts] = {};                 // in this chunk
 };
 
 }  // namespace laz

@@ -19,16 +19,27 @@ struct Rgb14Decoder::Models {
                            SymbolModel(256), SymbolModel(256), SymbolModel(256)};
     SymbolModel nir_changed{4};
     SymbolModel nir_byte[2] = {SymbolModel(256), SymbolModel(256)};
+
+    void reset() {
+        changed.reset();
+        for (SymbolModel &m : byte) m.reset();
+        nir_changed.reset();
+        for (SymbolModel &m : nir_byte) m.reset();
+    }
 };
 
 Rgb14Decoder::Rgb14Decoder(uint16_t version, bool nir) : switch_(version), nir_(nir) {}
 Rgb14Decoder::Rgb14Decoder(Rgb14Decoder &&) noexcept = default;
 Rgb14Decoder::~Rgb14Decoder() = default;
 
+void Rgb14Decoder::start_models(uint32_t context) {
+    if (models_[context]) models_[context]->reset();
+    else models_[context] = std::make_unique<Models>();
+}
+
 void Rgb14Decoder::first(const uint8_t *record, uint32_t context) {
     switch_.first(context);
-    for (auto &m : models_) m.reset();
-    models_[context] = std::make_unique<Models>();
+    start_models(context);
     Colour &c = last_[context];
     std::memcpy(&c, record, nir_ ? 8 : 6);
 }
@@ -45,16 +56,18 @@ bool Rgb14Decoder::damaged() const {
 }
 
 void Rgb14Decoder::decode(uint8_t *record, uint32_t context) {
+    if (!switch_.born(context)) start_models(context);
     Colour &last = last_[switch_.enter(context, last_)];
-    if (!models_[context]) models_[context] = std::make_unique<Models>();
     Models &m = *models_[context];
 
     if (present_[0]) {
         ArithmeticDecoder &dec = layer_[0];
         const uint32_t changed = dec.decode_symbol(m.changed);
-        // Byte `shift` (0 low, 8 high) of channel value v, and a byte coded as a difference from a prediction.
+        // Byte `shift` (0 low, 8 high) of a value, and a byte coded as its difference from a prediction.
         auto byte_of = [](uint32_t v, int shift) { return static_cast<int32_t>(v >> shift & 0xFF); };
-        auto coded = [&](int i, int32_t predicted) { return (dec.decode_symbol(m.byte[i]) + predicted) & 0xFF; };
+        auto coded = [&](int i, int32_t predicted) {
+            return (dec.decode_symbol(m.byte[i]) + predicted) & 0xFF;
+        };
 
         // Both bytes of red first, then green and blue byte by byte (low, then high).
         uint32_t red[2], green[2], blue[2];

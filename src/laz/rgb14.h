@@ -31,12 +31,13 @@ class Rgb14Decoder {
 
  private:
     struct Models;
+    void start_models(uint32_t context);
     ContextSwitch switch_;
     bool nir_;
     ArithmeticDecoder layer_[2];
     bool present_[2] = {};
     Colour last_[kContexts] = {};
-    std::unique_ptr<Models> models_[kContexts];
+    std::unique_ptr<Models> models_[kContexts];  // made when first used, reset when a later chunk uses them
 };
 
 }  // namespace laz

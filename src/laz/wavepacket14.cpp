@@ -18,16 +18,28 @@ struct WavePacket14Decoder::Models {
     IntegerDecoder offset_diff{32}, size{32}, return_point{32}, xyz{32, 3};
     uint32_t last_offset_code = 0;
     int32_t last_offset_diff = 0;
+
+    void reset() {
+        descriptor.reset();
+        for (SymbolModel &m : offset_code) m.reset();
+        for (IntegerDecoder *d : {&offset_diff, &size, &return_point, &xyz}) d->reset();
+        last_offset_code = 0;
+        last_offset_diff = 0;
+    }
 };
 
 WavePacket14Decoder::WavePacket14Decoder(uint16_t version) : switch_(version) {}
 WavePacket14Decoder::WavePacket14Decoder(WavePacket14Decoder &&) noexcept = default;
 WavePacket14Decoder::~WavePacket14Decoder() = default;
 
+void WavePacket14Decoder::start_models(uint32_t context) {
+    if (models_[context]) models_[context]->reset();
+    else models_[context] = std::make_unique<Models>();
+}
+
 void WavePacket14Decoder::first(const uint8_t *record, uint32_t context) {
     switch_.first(context);
-    for (auto &m : models_) m.reset();
-    models_[context] = std::make_unique<Models>();
+    start_models(context);
     std::memcpy(&last_[context], record, sizeof(WavePacketRecord));
 }
 
@@ -37,8 +49,8 @@ void WavePacket14Decoder::start_layer(uint32_t, const uint8_t *data, size_t size
 }
 
 void WavePacket14Decoder::decode(uint8_t *record, uint32_t context) {
+    if (!switch_.born(context)) start_models(context);
     WavePacketRecord &last = last_[switch_.enter(context, last_)];
-    if (!models_[context]) models_[context] = std::make_unique<Models>();
     if (present_) {
         Models &m = *models_[context];
         ArithmeticDecoder &dec = layer_;

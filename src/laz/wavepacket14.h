@@ -38,11 +38,12 @@ class WavePacket14Decoder {
 
  private:
     struct Models;
+    void start_models(uint32_t context);
     ContextSwitch switch_;
     ArithmeticDecoder layer_;
     bool present_ = false;
     WavePacketRecord last_[kContexts] = {};
-    std::unique_ptr<Models> models_[kContexts];
+    std::unique_ptr<Models> models_[kContexts];  // made when first used, reset when a later chunk uses them
 };
 
 }  // namespace laz
