@@ -2,8 +2,8 @@
 // other software: every decoded record equals its uncompressed twin's, and
 // damaged chunks decode to false without reading outside their bytes (the
 // sanitizer build checks the reads).
-#include "arithmetic_decoder.h"
-#include "integer_decoder.h"
+#include "chunk_table.h"
+#include "laszip_record.h"
 #include "layered_chunk.h"
 #include "test_util.h"
 
@@ -16,6 +16,9 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -50,50 +53,29 @@ Las14 las14_of(const std::vector<uint8_t> &b) {
     return {at<uint32_t>(b, 96), at<uint16_t>(b, 105), at<uint64_t>(b, 247)};
 }
 
-// A LAZ file's chunks, found through its LASzip record and chunk table.
-struct Chunk {
-    size_t at, bytes;
-    uint32_t points;
-};
+// A LAZ file's items and chunks, found through its LASzip record and chunk table.
 struct Laz {
     std::vector<laz::Item> items;
-    std::vector<Chunk> chunks;
+    std::vector<laz::Chunk> chunks;
 };
 
-Laz laz_of(const std::vector<uint8_t> &b) {
+Laz laz_of(const std::string &path, const std::vector<uint8_t> &b) {
     Laz z;
     const Las14 las = las14_of(b);
-    size_t vlr = at<uint16_t>(b, 94);
-    uint32_t chunk_size = 0;
-    for (uint32_t i = 0, n = at<uint32_t>(b, 100); i < n && vlr + 54 <= b.size(); ++i) {
-        const uint16_t id = at<uint16_t>(b, vlr + 18), length = at<uint16_t>(b, vlr + 20);
-        if (id == 22204) {
-            const size_t r = vlr + 54;
-            chunk_size = at<uint32_t>(b, r + 12);
-            for (uint16_t k = 0, items = at<uint16_t>(b, r + 32); k < items; ++k)
-                z.items.push_back({at<uint16_t>(b, r + 34 + 6 * k), at<uint16_t>(b, r + 36 + 6 * k),
-                                   at<uint16_t>(b, r + 38 + 6 * k)});
+    laz::LaszipRecord record;
+    for (size_t vlr = at<uint16_t>(b, 94), i = 0; i < at<uint32_t>(b, 100) && vlr + 54 <= b.size(); ++i) {
+        const uint16_t length = at<uint16_t>(b, vlr + 20);
+        if (at<uint16_t>(b, vlr + 18) == laz::kLaszipRecordId && vlr + 54 + length <= b.size()) {
+            EXPECT_EQ(laz::parse_laszip_record(b.data() + vlr + 54, length, record), "");
+            z.items = record.items;
         }
         vlr += 54 + length;
     }
-    const uint64_t table = at<uint64_t>(b, las.data_at);
-    const uint32_t count = at<uint32_t>(b, table + 4);
-    if (table + 8 > b.size()) return z;
-    laz::ArithmeticDecoder dec;
-    dec.start(b.data() + table + 8, b.size() - table - 8);
-    laz::IntegerDecoder ints(32, 2);
-    const bool variable = chunk_size == UINT32_MAX;
-    int32_t last_points = 0, last_bytes = 0;
-    size_t start = las.data_at + 8;
-    uint64_t left = las.points;
-    for (uint32_t i = 0; i < count; ++i) {
-        uint32_t points = static_cast<uint32_t>(left < chunk_size ? left : chunk_size);
-        if (variable) points = static_cast<uint32_t>(last_points = ints.decode(dec, last_points, 0));
-        last_bytes = ints.decode(dec, last_bytes, 1);
-        z.chunks.push_back({start, static_cast<uint32_t>(last_bytes), points});
-        start += static_cast<uint32_t>(last_bytes);
-        left -= points;
-    }
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    EXPECT_GE(fd, 0) << path;
+    const laz::ChunkLayout layout{b.size(), las.data_at, record.chunk_size, las.points, las.record_bytes};
+    EXPECT_EQ(laz::read_chunk_table(fd, layout, z.chunks), "") << path;
+    if (fd >= 0) ::close(fd);
     return z;
 }
 
@@ -115,9 +97,10 @@ class LayeredChunk : public ::testing::TestWithParam<TwinCase> {};
 TEST_P(LayeredChunk, RecordsEqualTheTwinsBytes) {
     const std::string data = testdata();
     if (data.empty()) GTEST_SKIP() << "no shared test data";
-    const std::vector<uint8_t> b = slurp(data + "/laz/" + GetParam().laz);
+    const std::string path = data + "/laz/" + GetParam().laz;
+    const std::vector<uint8_t> b = slurp(path);
     const std::vector<uint8_t> twin = slurp(data + "/" + GetParam().twin);
-    const Laz z = laz_of(b);
+    const Laz z = laz_of(path, b);
     const Las14 t = las14_of(twin);
     ASSERT_EQ(z.chunks.size(), GetParam().chunks);
     ASSERT_EQ(record_bytes(z.items), t.record_bytes);
@@ -126,12 +109,13 @@ TEST_P(LayeredChunk, RecordsEqualTheTwinsBytes) {
     std::vector<uint8_t> records;
     uint64_t done = t.points;
     for (size_t i = z.chunks.size(); i-- > 0;) {
-        const Chunk &c = z.chunks[i];
-        ASSERT_LE(c.at + c.bytes, b.size());
+        const laz::Chunk &c = z.chunks[i];
+        ASSERT_LE(c.offset + c.bytes, b.size());
         ASSERT_LE(c.points, done);
         done -= c.points;
-        records.assign(size_t{c.points} * t.record_bytes, 0);
-        ASSERT_TRUE(laz::decode_layered_chunk(z.items, b.data() + c.at, c.bytes, c.points, records.data()))
+        records.assign(c.points * t.record_bytes, 0);
+        ASSERT_TRUE(laz::decode_layered_chunk(z.items, b.data() + c.offset, c.bytes, static_cast<uint32_t>(c.points),
+                                               records.data()))
             << "chunk " << i;
         for (uint32_t p = 0; p < c.points; ++p) {
             const uint8_t *want = twin.data() + t.data_at + (done + p) * t.record_bytes;
@@ -179,12 +163,13 @@ TEST_P(DamagedChunk, DecodesToFalseWithinItsBytes) {
     const std::string data = testdata();
     if (data.empty()) GTEST_SKIP() << "no shared test data";
     for (const char *file : {"evlr-1.4.laz", "pdrf7-v4-1.4.laz", "pdrf8-1.4.laz", "pdrf9-1.4.laz"}) {
-        const std::vector<uint8_t> b = slurp(data + "/laz/" + file);
-        const Laz z = laz_of(b);
+        const std::string path = data + "/laz/" + file;
+        const std::vector<uint8_t> b = slurp(path);
+        const Laz z = laz_of(path, b);
         ASSERT_FALSE(z.chunks.empty()) << file;
-        const Chunk c = z.chunks[0];
-        std::vector<uint8_t> chunk(b.begin() + c.at, b.begin() + c.at + c.bytes);
-        uint32_t points = c.points;
+        const laz::Chunk c = z.chunks[0];
+        std::vector<uint8_t> chunk(b.begin() + c.offset, b.begin() + c.offset + c.bytes);
+        uint32_t points = static_cast<uint32_t>(c.points);
 
         // The layers' byte counts follow the first point and the point count;
         // their number is the one that makes the chunk add up.
@@ -221,8 +206,10 @@ TEST_P(DamagedChunk, DecodesToFalseWithinItsBytes) {
         EXPECT_FALSE(laz::decode_layered_chunk(z.items, chunk.data(), chunk.size(), points, records.data()))
             << file;
         // and the intact chunk still decodes after it.
-        records.resize(size_t{c.points} * record_bytes(z.items));
-        EXPECT_TRUE(laz::decode_layered_chunk(z.items, b.data() + c.at, c.bytes, c.points, records.data())) << file;
+        records.resize(c.points * record_bytes(z.items));
+        EXPECT_TRUE(laz::decode_layered_chunk(z.items, b.data() + c.offset, c.bytes, static_cast<uint32_t>(c.points),
+                                              records.data()))
+            << file;
     }
 }
 

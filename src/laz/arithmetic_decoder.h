@@ -28,6 +28,7 @@ inline constexpr uint32_t kSymbolLengthShift = 15;
 inline constexpr uint32_t kSymbolMaxCount = 1u << kSymbolLengthShift;
 
 class ArithmeticDecoder;
+class ArithmeticEncoder;  // the tests' encoder, which makes streams to decode
 
 // An adaptive model of one binary decision.
 class BitModel {
@@ -42,6 +43,7 @@ class BitModel {
 
  private:
     friend class ArithmeticDecoder;
+    friend class ArithmeticEncoder;
     void update();
 
     uint32_t zero_count_, count_, zero_probability_;
@@ -59,6 +61,7 @@ class SymbolModel {
 
  private:
     friend class ArithmeticDecoder;
+    friend class ArithmeticEncoder;
     void update();
 
     uint32_t symbols_;
@@ -168,6 +171,8 @@ class ArithmeticDecoder {
     bool overrun() const { return overrun_bytes_ != 0; }
     // How many zero bytes were read past the end.
     size_t overrun_bytes() const { return overrun_bytes_; }
+    // How many of the given bytes are not read yet.
+    size_t unread() const { return static_cast<size_t>(end_ - at_); }
 
  private:
     uint32_t next_byte() {

@@ -48,7 +48,10 @@ bool decode_pointwise_chunk(PointwiseDecoder &decoder, const uint8_t *data, size
     ArithmeticDecoder dec;
     dec.start(data + length, size - length);
     for (uint32_t i = 1; i < points; ++i) decoder.decode(dec, records + static_cast<size_t>(i) * length);
-    return !dec.overrun();
+    // The encoder ends a stream with as many bytes as the decoder reads
+    // ahead: a chunk that holds other points than it is said to hold leaves
+    // bytes unread or reads past its end.
+    return !dec.overrun() && dec.unread() == 0;
 }
 
 }  // namespace laz
