@@ -24,7 +24,7 @@
 namespace {
 
 // Whether the layered chunk decoder (LAS 1.4 formats) is part of the library.
-constexpr bool kLayeredDecoder = false;
+constexpr bool kLayeredDecoder = true;
 
 // The shared folder beside the project, or where TESSALINE_TESTDATA names it
 // (a worktree outside the project's folder); "" where neither holds it.
