@@ -4,6 +4,7 @@
 #include "file_bytes.h"
 #include "item_common.h"
 #include "laszip_record.h"
+#include "layered_chunk.h"
 #include "pointwise_chunk.h"
 
 #include <condition_variable>
@@ -14,10 +15,6 @@
 #include <vector>
 
 namespace laz {
-
-// Decodes one layered chunk (the layered chunk decoder's own file declares it).
-bool decode_layered_chunk(const std::vector<Item> &items, const uint8_t *data, size_t size, uint32_t points,
-                          uint8_t *records);
 
 namespace {
 
