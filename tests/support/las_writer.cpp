@@ -76,7 +76,7 @@ std::vector<uint8_t> encode_evlrs(const LasOptions &opts) {
         std::vector<uint8_t> e(kEvlrHeaderBytes, 0);
         std::memcpy(&e[2], v.user_id.data(), std::min<size_t>(16, v.user_id.size()));
         put<uint16_t>(e, 18, v.record_id);
-        put<uint64_t>(e, 20, v.declared_length >= 0 ? static_cast<uint64_t>(v.declared_length) : v.data.size());
+        put<uint64_t>(e, 20, v.declared_length != -1 ? static_cast<uint64_t>(v.declared_length) : v.data.size());
         out.insert(out.end(), e.begin(), e.end());
         out.insert(out.end(), v.data.begin(), v.data.end());
     }

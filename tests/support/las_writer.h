@@ -38,7 +38,7 @@ struct Vlr {
     std::string user_id = "LASF_Projection";  // 16 bytes at most
     uint16_t record_id = 0;
     std::vector<uint8_t> data;
-    int64_t declared_length = -1;  // header field; -1: the size of the data
+    int64_t declared_length = -1;  // header field; -1: the size of the data (an EVLR's wraps other negatives)
 };
 
 // Projection records: a GeoTIFF key directory of (key ID, location, count,
