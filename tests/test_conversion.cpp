@@ -200,6 +200,10 @@ struct Las14Case {
     uint32_t count;
 };
 
+void PrintTo(const Las14Case &c, std::ostream *os) {
+    *os << "LAS 1." << int{c.minor} << " format " << int{c.format} << ", " << c.count << " points";
+}
+
 class Las14Run : public testing::TestWithParam<Las14Case> {};
 
 }  // namespace
