@@ -8,7 +8,12 @@
 
 #include "LiDAR.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include <sys/stat.h>
 
 namespace lidar {
 
@@ -77,6 +82,75 @@ constexpr ReturnInfo decode_bitfield(int8_t bitfield) {
     const unsigned b = static_cast<uint8_t>(bitfield);
     return ReturnInfo{static_cast<int>(b & 7u), static_cast<int>((b & 0x38u) >> 3),
                       static_cast<int>((b & 0x40u) >> 6), static_cast<int>((b & 0x80u) >> 7)};
+}
+
+// check_las's checks of the file and its name, then its reading of the
+// public header block: the file must be a regular one that can be opened,
+// its name must end in "." and `extension`, and it must start with the
+// signature and hold at least the 227 bytes of a LAS 1.0-1.2 header. Up to
+// `size` bytes are read into `header` and their count into `got`. Returns
+// false after printing the reason.
+inline bool check_file_and_header(const char *filename, const char *extension, void *header, size_t size,
+                                  size_t &got) {
+    // A folder or a device is refused before anything opens it: opening a
+    // named pipe for reading would wait for a writer that never comes.
+    struct stat st;
+    if (::stat(filename, &st) == 0 && !S_ISREG(st.st_mode)) {
+        std::printf("\n%s is not a regular file\n", filename);
+        return false;
+    }
+    if (file_access(filename) != 0) {
+        error_msg(1, filename);
+        return false;
+    }
+    if (check_file_extension(filename, extension) != 0) return false;
+
+    std::FILE *f = std::fopen(filename, "rb");
+    if (f == nullptr) {
+        std::printf("\n%s is not a valid .las file\n\n", filename);
+        return false;
+    }
+    // The whole public header block is read at once: a file that carries the
+    // signature but ends before byte 227 is no LAS file either.
+    got = std::fread(header, 1, size, f);
+    std::fclose(f);
+    if (got < 4 || std::memcmp(header, "LASF", 4) != 0 || got < kHeaderBytes) {
+        std::printf("\n%s is not a valid .las file\n\n", filename);
+        return false;
+    }
+    return true;
+}
+
+// Versions and formats are shown as the character 48 + the byte's value,
+// a digit for the values 0 to 9.
+constexpr char as_digit(uint8_t value) { return static_cast<char>('0' + value); }
+
+// The checks of check_las on the content of a whole public header block:
+// the version (1.0 to 1.2), the point format (0 to 3) and the record length
+// of the format. Returns the type index, 0 for a version and format pair
+// without one, or -1 after printing the reason.
+inline int16_t check_header_content(const char *filename, const LAS12Header &h) {
+    if (h.VersionMajor != 1) {
+        std::printf("\nCannot handle las files of version %c.x\n", as_digit(h.VersionMajor));
+        return -1;
+    }
+    if (h.VersionMinor > 2) {
+        std::printf("\nCannot handle las files of version %c.%c\n", as_digit(h.VersionMajor), as_digit(h.VersionMinor));
+        return -1;
+    }
+    if (h.PointDataFormatID > 3) {
+        std::printf("\nPointDataFormatID in %s is %c. Only 0, 1, 2, or 3 is accepted\n", filename,
+                    as_digit(h.PointDataFormatID));
+        return -1;
+    }
+    const int16_t type = las_type_of(h.VersionMinor, h.PointDataFormatID);
+    if (type == 0) return 0;
+    if (h.PointDataRecordLength != kLasTypes[type].record_length) {
+        std::printf("\nData format of %s (%c) is incompatible with Length of Data Record (%d)\n", filename,
+                    as_digit(h.PointDataFormatID), h.PointDataRecordLength);
+        return -1;
+    }
+    return type;
 }
 
 // Real coordinate of an integer one: the product is rounded before the

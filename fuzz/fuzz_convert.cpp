@@ -56,9 +56,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     if (status != 0) return 0;
 
-    // Complete outputs: every length follows from the declared point count.
-    uint32_t n;
-    std::memcpy(&n, data + 107, 4);
+    // Complete outputs: every length follows from the declared point count,
+    // LAS 1.4's 64-bit one where it has one.
+    uint32_t legacy;
+    std::memcpy(&legacy, data + 107, 4);
+    uint64_t n = legacy;
+    if (size >= 255 && data[24] == 1 && data[25] == 4) {
+        uint64_t extended;
+        std::memcpy(&extended, data + 247, 8);
+        if (extended != 0) n = extended;
+    }
     const std::string shp = stem + ".shp", shx = stem + ".shx", dbf = stem + ".dbf";
     if (size_of(shp) != 100 + 36ull * n || size_of(shx) != 100 + 8ull * n) __builtin_trap();
     if (read_u32(shp, 24, true) != 50 + 18ull * n || read_u32(shx, 24, true) != 50 + 4ull * n) __builtin_trap();

@@ -257,7 +257,7 @@ TEST(Tiles, RefusesToStartWithStatusTwo) {
     } cases[] = {
         {{}, "Tessaline-tiles: no FOLDER given", 2},
         {{"a.las"}, "Tessaline-tiles: a.las is not a folder", 2},
-        {{"empty"}, "Tessaline-tiles: no .las file under empty", 2},
+        {{"empty"}, "Tessaline-tiles: no .las or .laz file under empty", 2},
         {{"-j", "0", "."}, "Tessaline-tiles: JOBS must be a whole number above 0, not '0'", 2},
         {{"--jobz", "."}, "Tessaline-tiles: unknown option --jobz", 2},
         {{"--help"}, "Usage: Tessaline-tiles [-j JOBS] [--sshloginfile FILE] FOLDER...", 0},

@@ -7,6 +7,7 @@
 
 #include "LiDAR.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -57,6 +58,25 @@ void createSHPwHeader(const char *shpname, int32_t nReturns, double Xmin, double
                       double Ymax, double Zmin, double Zmax);
 void createSHXwHeader(const char *shpname, int32_t nReturns, double Xmin, double Ymin, double Xmax,
                       double Ymax, double Zmin, double Zmax);
+
+// Every point layout starts with its integer X, Y and Z.
+inline constexpr size_t kXAt = 0, kYAt = 4, kZAt = 8;
+static_assert(offsetof(LAS10fm0, X) == kXAt && offsetof(LAS10fm0, Y) == kYAt && offsetof(LAS10fm0, Z) == kZAt &&
+                  offsetof(LAS12fm3, Z) == kZAt,
+              "coordinates lead every record");
+
+// The header's scale factors and offsets of X, Y and Z.
+struct CoordinateScaling {
+    double scale[3];
+    double offset[3];
+};
+
+// Append the PointZ records of `nRecords` point records lying `stride` bytes
+// apart to the main file and their entries to the index file, numbered from
+// `first` (counted from 1); their real coordinates go into the coordinate
+// buffers from index `slot` (slot + nRecords <= kChunkRecords).
+void append_pointz_records(const char *shpname, const unsigned char *records, size_t stride,
+                           const CoordinateScaling &scaling, int32_t nRecords, int64_t first, int32_t slot);
 
 // Append the PointZ records of one chunk of `nRecords` points (at most
 // kChunkRecords) to the main file and their entries to the index file. The

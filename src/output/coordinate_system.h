@@ -3,7 +3,7 @@
 // ArcGIS, QGIS and GDAL read beside a shapefile.
 #pragma once
 
-#include "projection_records.h"
+#include "variable_records.h"
 
 #include <string>
 

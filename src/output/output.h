@@ -21,13 +21,12 @@ inline constexpr size_t kStageBytes = size_t{1} << 20;
 // does not keep up with the writers.
 inline constexpr size_t kPrefetchRecords = 96;
 
-// Asks for the record kPrefetchRecords after `record` to be brought into the
-// caches. Addresses past the end of the records are harmless: a prefetch
-// never faults (and integer arithmetic forms no out-of-range pointer).
-template <typename Record>
-inline void prefetch_ahead(const Record *record) {
-    __builtin_prefetch(reinterpret_cast<const void *>(reinterpret_cast<uintptr_t>(record) +
-                                                      kPrefetchRecords * sizeof(Record)));
+// Asks for the record kPrefetchRecords after `record`, of records lying
+// `stride` bytes apart, to be brought into the caches. Addresses past the end
+// of the records are harmless: a prefetch never faults (and integer
+// arithmetic forms no out-of-range pointer).
+inline void prefetch_ahead(const void *record, size_t stride) {
+    __builtin_prefetch(reinterpret_cast<const void *>(reinterpret_cast<uintptr_t>(record) + kPrefetchRecords * stride));
 }
 
 struct Output {

@@ -33,25 +33,24 @@ constexpr uint16_t kGeoKeyInline = 0;  // TIFFTagLocation of a value held in the
 
 // A key directory is a header of four shorts (version, revision, minor
 // revision, key count) and four shorts per key (ID, location, count, value
-// or offset). Every key's value must lie where its location says.
+// or offset). Its frame is sound when the version is 1 and the declared keys
+// fit the record.
+bool frame_is_sound(const std::vector<uint16_t> &k) { return k.size() >= 4 && k[0] == 1 && k.size() >= 4 + 4 * size_t{k[3]}; }
+
+// Whether a key's value lies where its location says.
+bool key_is_sound(const ProjectionRecords &r, const uint16_t *key) {
+    const size_t location = key[1], n = key[2], offset = key[3];
+    if (location == kGeoKeyInline) return n <= 1;
+    if (location == kGeoDoubleParamsRecord) return offset + n <= r.doubles.size();
+    if (location == kGeoAsciiParamsRecord) return offset + n <= r.ascii.size();
+    return false;
+}
+
+// A directory is sound when its frame and every key are.
 bool directory_is_sound(const ProjectionRecords &r) {
-    const std::vector<uint16_t> &k = r.keys;
-    if (k.size() < 4 || k[0] != 1) return false;
-    const size_t count = k[3];
-    if (k.size() < 4 + 4 * count) return false;
-    for (size_t i = 0; i < count; ++i) {
-        const uint16_t *key = &k[4 + 4 * i];
-        const size_t location = key[1], n = key[2], offset = key[3];
-        if (location == kGeoKeyInline) {
-            if (n > 1) return false;
-        } else if (location == kGeoDoubleParamsRecord) {
-            if (offset + n > r.doubles.size()) return false;
-        } else if (location == kGeoAsciiParamsRecord) {
-            if (offset + n > r.ascii.size()) return false;
-        } else {
-            return false;
-        }
-    }
+    if (!frame_is_sound(r.keys)) return false;
+    for (size_t i = 0; i < r.keys[3]; ++i)
+        if (!key_is_sound(r, &r.keys[4 + 4 * i])) return false;
     return true;
 }
 
@@ -166,8 +165,12 @@ Pj from_user_defined_keys(PJ_CONTEXT *ctx, const ProjectionRecords &r) {
     return crs;
 }
 
+// An EPSG code held in a key itself needs only a sound frame: a key elsewhere
+// whose value lies outside its parameters (as some writers leave a citation)
+// makes that key unusable, not the code. What user-defined keys describe
+// needs every key.
 Pj from_keys(PJ_CONTEXT *ctx, const ProjectionRecords &r) {
-    if (!directory_is_sound(r)) return nullptr;
+    if (!frame_is_sound(r.keys)) return nullptr;
     const int pcs = inline_key(r.keys, ProjectedCSTypeGeoKey);
     if (is_code(pcs)) {
         if (Pj crs = from_epsg(ctx, pcs)) return crs;
@@ -176,6 +179,7 @@ Pj from_keys(PJ_CONTEXT *ctx, const ProjectionRecords &r) {
     if (inline_key(r.keys, GTModelTypeGeoKey) == ModelTypeGeographic && is_code(gcs)) {
         if (Pj crs = from_epsg(ctx, gcs)) return crs;
     }
+    if (!directory_is_sound(r)) return nullptr;
     return from_user_defined_keys(ctx, r);
 }
 

@@ -51,29 +51,38 @@ void write_header(const char *name, const char *mode_failure, int64_t length_wor
     output_close(out);
 }
 
-template <typename Point, typename Header>
-void append_pointz(const char *shpname, const Point *p, const Header *ph, int32_t nRecords, int32_t chunkID) {
-    assert(nRecords <= kChunkRecords && _Xvec != nullptr && "one chunk, into the coordinate buffers");
-    const int64_t first = int64_t{chunkID} * kChunkRecords + 1;  // record number of p[0]
+int32_t raw_at(const unsigned char *p) {
+    int32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+}  // namespace
+
+void append_pointz_records(const char *shpname, const unsigned char *records, size_t stride,
+                           const CoordinateScaling &scaling, int32_t nRecords, int64_t first, int32_t slot) {
+    assert(slot >= 0 && nRecords <= kChunkRecords - slot && _Xvec != nullptr && "within the coordinate buffers");
 
     // The coordinates are scaled straight into the records as well as into
     // the buffers, in one pass over the points, and records are staged in
     // runs that fit the staging buffer.
-    const double sx = ph->XScaleFactor, ox = ph->XOffset, sy = ph->YScaleFactor, oy = ph->YOffset,
-                 sz = ph->ZScaleFactor, oz = ph->ZOffset;
+    const double sx = scaling.scale[0], ox = scaling.offset[0], sy = scaling.scale[1], oy = scaling.offset[1],
+                 sz = scaling.scale[2], oz = scaling.offset[2];
+    double *xs = _Xvec + slot, *ys = _Yvec + slot, *zs = _Zvec + slot;
     Output shp;
     output_open(shp, shpname, "ab", kAppendFailure);
+    const unsigned char *p = records;
     for (int32_t i = 0; i < nRecords;) {
         const auto run = static_cast<int32_t>(output_batch(shp, kPointZRecordBytes, static_cast<size_t>(nRecords - i)));
         unsigned char *r = output_reserve(shp, static_cast<size_t>(run) * kPointZRecordBytes);
-        for (const int32_t end = i + run; i < end; ++i, r += kPointZRecordBytes) {
-            prefetch_ahead(p + i);
-            const double x = lidar::scale_coordinate(p[i].X, sx, ox);
-            const double y = lidar::scale_coordinate(p[i].Y, sy, oy);
-            const double z = lidar::scale_coordinate(p[i].Z, sz, oz);
-            _Xvec[i] = x;
-            _Yvec[i] = y;
-            _Zvec[i] = z;
+        for (const int32_t end = i + run; i < end; ++i, r += kPointZRecordBytes, p += stride) {
+            prefetch_ahead(p, stride);
+            const double x = lidar::scale_coordinate(raw_at(p + kXAt), sx, ox);
+            const double y = lidar::scale_coordinate(raw_at(p + kYAt), sy, oy);
+            const double z = lidar::scale_coordinate(raw_at(p + kZAt), sz, oz);
+            xs[i] = x;
+            ys[i] = y;
+            zs[i] = z;
             put_be32(r + 0, first + i);
             put_be32(r + 4, kContentWords);
             put_le32(r + 8, kPointZ);
@@ -96,6 +105,16 @@ void append_pointz(const char *shpname, const Point *p, const Header *ph, int32_
         }
     }
     output_close(shx);
+}
+
+namespace {
+
+template <typename Point, typename Header>
+void append_pointz(const char *shpname, const Point *p, const Header *ph, int32_t nRecords, int32_t chunkID) {
+    const CoordinateScaling scaling{{ph->XScaleFactor, ph->YScaleFactor, ph->ZScaleFactor},
+                                    {ph->XOffset, ph->YOffset, ph->ZOffset}};
+    append_pointz_records(shpname, reinterpret_cast<const unsigned char *>(p), sizeof *p, scaling, nRecords,
+                          int64_t{chunkID} * kChunkRecords + 1, 0);
 }
 
 }  // namespace

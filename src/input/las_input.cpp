@@ -1,0 +1,93 @@
+#include "las_input.h"
+
+#include "las_model.hpp"
+#include "record_types.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include <sys/stat.h>
+
+namespace {
+
+constexpr uint8_t kFirstExtendedMinor = 3;
+constexpr uint8_t kLastExtendedMinor = 4;
+
+bool is_extended(const LAS12Header &h) {
+    return h.VersionMajor == 1 && h.VersionMinor >= kFirstExtendedMinor && h.VersionMinor <= kLastExtendedMinor;
+}
+
+// Whether `name` is a LAS 1.3 or 1.4 file, looked at without a word: every
+// other file goes to check_las, which says what is wrong with it.
+bool looks_extended(const char *name) {
+    struct stat st;
+    if (::stat(name, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    std::FILE *f = std::fopen(name, "rb");
+    if (f == nullptr) return false;
+    LAS12Header h;
+    const bool whole = std::fread(&h, sizeof h, 1, f) == 1;
+    std::fclose(f);
+    return whole && std::memcmp(h.LASF, "LASF", 4) == 0 && is_extended(h);
+}
+
+// The checks of a LAS 1.3 or 1.4 header: its block, its point format and
+// its record length.
+int check_extended(const char *name, const LAS14Header &h, size_t got) {
+    const LAS12Header &l = h.legacy;
+    const bool v13 = l.VersionMinor == kFirstExtendedMinor;
+    const uint16_t block = v13 ? kHeaderBytes13 : kHeaderBytes14;
+    if (l.HeaderSize < block || got < block) {
+        std::printf("\n%s is not a valid .las file\n\n", name);
+        return -1;
+    }
+    const unsigned highest = v13 ? 5 : records::kHighestFormat;
+    if (l.PointDataFormatID > highest) {
+        std::printf("\nPointDataFormatID in %s is %u. LAS 1.%u accepts 0 to %u\n", name, l.PointDataFormatID,
+                    l.VersionMinor, highest);
+        return -1;
+    }
+    if (l.PointDataRecordLength < records::kStandardRecordLength[l.PointDataFormatID]) {
+        std::printf("\nData format of %s (%u) is incompatible with Length of Data Record (%u)\n", name,
+                    l.PointDataFormatID, l.PointDataRecordLength);
+        return -1;
+    }
+    return records::kTypeOfLas14Format[l.PointDataFormatID];
+}
+
+}  // namespace
+
+bool is_laz_name(const char *name) {
+    const size_t length = std::strlen(name);
+    return length >= 4 && std::strcmp(name + length - 4, ".laz") == 0;
+}
+
+int input_type(const char *name, InputKind &kind) {
+    kind.laz = is_laz_name(name);
+    if (!kind.laz && !looks_extended(name)) {
+        kind.block = lidar::kHeaderBytes;
+        return kind.type = check_las(name);
+    }
+    LAS14Header h;
+    size_t got = 0;
+    if (!lidar::check_file_and_header(name, kind.laz ? "laz" : "las", &h, sizeof h, got)) return -1;
+    LAS12Header &l = h.legacy;
+    if (kind.laz) l.PointDataFormatID &= static_cast<uint8_t>(~kCompressionBits);
+    kind.extended = is_extended(l);
+    if (!kind.extended) {
+        kind.block = lidar::kHeaderBytes;
+        return kind.type = lidar::check_header_content(name, l);
+    }
+    kind.block = l.VersionMinor == kFirstExtendedMinor ? kHeaderBytes13 : kHeaderBytes14;
+    return kind.type = check_extended(name, h, got);
+}
+
+bool read_input_header(std::FILE *fp, const InputKind &kind, InputHeader &input) {
+    input = InputHeader{};
+    if (std::fseek(fp, 0, SEEK_SET) != 0 || std::fread(&input.h, kind.block, 1, fp) != 1) return false;
+    LAS14Header &h = input.h;
+    if (kind.laz) h.legacy.PointDataFormatID &= static_cast<uint8_t>(~kCompressionBits);
+    input.point_count = h.legacy.NumberOfPointReturns;
+    // LAS 1.4 counts in 64 bits; its legacy count may be 0 beside it.
+    if (kind.block == kHeaderBytes14 && h.NumberOfPointRecords != 0) input.point_count = h.NumberOfPointRecords;
+    return true;
+}

@@ -1,0 +1,61 @@
+#include "laz_source.h"
+
+#include "end_run.h"
+#include "laz_reader.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+namespace {
+
+constexpr char kCannotDecompress[] = "\nCannot decompress %s: %s\n";
+
+// Threads that decode chunks: one per core, or as many as TESSALINE_THREADS
+// says (1 decodes on the run's own thread alone).
+unsigned decoding_threads() {
+    if (const char *v = std::getenv("TESSALINE_THREADS")) {
+        char *end = nullptr;
+        const unsigned long n = std::strtoul(v, &end, 10);
+        if (end != v && *end == '\0' && n >= 1 && n <= 256) return static_cast<unsigned>(n);
+    }
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores > 0 ? cores : 1;
+}
+
+class LazPointSource : public PointSource {
+public:
+    explicit LazPointSource(const char *name) : name_(name) {}
+
+    std::string open(int fd, const laz::LasFacts &facts) { return reader_.open(fd, facts, decoding_threads()); }
+
+    void read(unsigned char *records, uint64_t count) override {
+        const std::string why = reader_.read(records, count);
+        if (!why.empty()) {
+            std::printf(kCannotDecompress, name_, why.c_str());
+            end_run(-1);
+        }
+    }
+
+private:
+    const char *name_;
+    laz::Reader reader_;
+};
+
+}  // namespace
+
+std::unique_ptr<PointSource> laz_point_source(int fd, const char *name, const InputHeader &input,
+                                              uint64_t file_size) {
+    const LAS12Header &h = input.legacy();
+    const laz::LasFacts facts{file_size,        h.HeaderSize,          h.OffsetToData,     h.NumberOfVariableLengthRecords,
+                              h.PointDataFormatID, h.PointDataRecordLength, input.point_count};
+    auto source = std::make_unique<LazPointSource>(name);
+    const std::string why = source->open(fd, facts);
+    if (!why.empty()) {
+        std::printf(kCannotDecompress, name, why.c_str());
+        std::printf("%s is not a valid LAS file\n", name);
+        end_run(-1);
+    }
+    return source;
+}

@@ -1,0 +1,16 @@
+// The point records of a LAZ file, decompressed.
+#pragma once
+
+#include "las_input.h"
+#include "point_source.h"
+
+#include <cstdint>
+#include <memory>
+
+// A source of the LAZ file open as `fd` (named `name`, `file_size` bytes)
+// whose header is `input`. When its points cannot be decoded it refuses the
+// file before any output exists: "\nCannot decompress NAME: REASON\n", then
+// "NAME is not a valid LAS file\n". Damage found later, while the points are
+// decoded, ends the run with "\nCannot decompress NAME: chunk N is damaged\n".
+std::unique_ptr<PointSource> laz_point_source(int fd, const char *name, const InputHeader &input,
+                                              uint64_t file_size);

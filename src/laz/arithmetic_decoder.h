@@ -1,0 +1,224 @@
+// The entropy layer of LAZ: an adaptive binary arithmetic decoder with its two
+// kinds of models.
+//
+// The coder keeps a 32-bit interval [0, length) and the 32-bit value read from
+// the stream so far; each decision splits the interval by a model's
+// probability, and the interval is renormalised a byte at a time whenever its
+// length drops below 2^24. Models adapt as they are used, at intervals that
+// grow from a few decisions to a fixed ceiling.
+//
+// The decoder reads only the bytes it is given: past their end it reads zero
+// bytes and remembers that it did (overrun()), so damage shows as a count,
+// never as a read outside the buffer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace laz {
+
+// The coder's interval: renormalised below kMinLength, started at kMaxLength.
+inline constexpr uint32_t kMinLength = 0x01000000u;
+inline constexpr uint32_t kMaxLength = 0xFFFFFFFFu;
+// Probabilities of a binary model are kept in 13 bits, of a symbol model in 15.
+inline constexpr uint32_t kBitLengthShift = 13;
+inline constexpr uint32_t kBitMaxCount = 1u << kBitLengthShift;
+inline constexpr uint32_t kSymbolLengthShift = 15;
+inline constexpr uint32_t kSymbolMaxCount = 1u << kSymbolLengthShift;
+
+class ArithmeticDecoder;
+class ArithmeticEncoder;  // the tests' encoder, which makes streams to decode
+
+// An adaptive model of one binary decision.
+class BitModel {
+ public:
+    BitModel() { reset(); }
+    void reset() {
+        zero_count_ = 1;
+        count_ = 2;
+        zero_probability_ = 1u << (kBitLengthShift - 1);
+        update_cycle_ = until_update_ = 4;
+    }
+
+ private:
+    friend class ArithmeticDecoder;
+    friend class ArithmeticEncoder;
+    void update();
+
+    uint32_t zero_count_, count_, zero_probability_;
+    uint32_t update_cycle_, until_update_;
+};
+
+// An adaptive model of one of `symbols` symbols (2 to 2048). Models of more
+// than 16 symbols keep a table from the top bits of a scaled value to the
+// first symbol to search from.
+class SymbolModel {
+ public:
+    explicit SymbolModel(uint32_t symbols);
+    void reset();
+    uint32_t symbols() const { return symbols_; }
+
+ private:
+    friend class ArithmeticDecoder;
+    friend class ArithmeticEncoder;
+    void update();
+
+    // One block, so that what a decode reads lies together: the cumulative
+    // probability of each symbol (15 bits), the table (table_size_ + 2
+    // entries, or none), then each symbol's occurrences since the last rescaling.
+    uint32_t *distribution() { return storage_.data(); }
+    uint32_t *table() { return storage_.data() + symbols_; }
+    uint32_t *counts() { return storage_.data() + symbols_ + (table_size_ ? table_size_ + 2 : 0); }
+
+    uint32_t symbols_;
+    uint32_t last_symbol_;
+    uint32_t table_bits_ = 0, table_size_ = 0, table_shift_ = 0;
+    uint32_t total_count_ = 0, update_cycle_ = 0, until_update_ = 0;
+    std::vector<uint32_t> storage_;
+};
+
+class ArithmeticDecoder {
+ public:
+    // Where a long stream's next bytes come from once [data, data + size) is
+    // read: the function points `data` at them and returns their count, 0 at
+    // the stream's end.
+    using Refill = size_t (*)(void *context, const uint8_t **data);
+    void set_refill(Refill refill, void *context) {
+        refill_ = refill;
+        refill_context_ = context;
+    }
+
+    // Decodes the bytes [data, data + size); reading past their end yields zero bytes and sets overrun().
+    void start(const uint8_t *data, size_t size) {
+        at_ = data;
+        end_ = data + size;
+        overrun_bytes_ = 0;
+        length_ = kMaxLength;
+        value_ = 0;
+        for (int i = 0; i < 4; ++i) value_ = value_ << 8 | next_byte();
+    }
+
+    [[gnu::always_inline]] uint32_t decode_bit(BitModel &m) {
+        const uint32_t x = m.zero_probability_ * (length_ >> kBitLengthShift);
+        const uint32_t bit = value_ >= x;
+        if (bit == 0) {
+            length_ = x;
+            ++m.zero_count_;
+        } else {
+            value_ -= x;
+            length_ -= x;
+        }
+        normalise();
+        if (--m.until_update_ == 0) m.update();
+        return bit;
+    }
+
+    [[gnu::always_inline]] uint32_t decode_symbol(SymbolModel &m) {
+        uint32_t symbol, x, y = length_;
+        const uint32_t *distribution = m.distribution();
+        if (m.table_size_ != 0) {
+            const uint32_t *table = distribution + m.symbols_;
+            length_ >>= kSymbolLengthShift;
+            const uint32_t scaled = value_ / length_;
+            uint32_t t = scaled >> m.table_shift_;
+            if (t > m.table_size_) t = m.table_size_;  // only a damaged stream gets here
+            symbol = table[t];
+            uint32_t n = table[t + 1] + 1;
+            while (n > symbol + 1) {  // bisect between the table's bounds, without branches
+                const uint32_t k = (symbol + n) >> 1;
+                const bool above = distribution[k] > scaled;
+                n = above ? k : n;
+                symbol = above ? symbol : k;
+            }
+            x = distribution[symbol] * length_;
+            if (symbol != m.last_symbol_) y = distribution[symbol + 1] * length_;
+        } else {
+            x = symbol = 0;
+            length_ >>= kSymbolLengthShift;
+            uint32_t n = m.symbols_;
+            uint32_t k = n >> 1;
+            do {
+                const uint32_t z = length_ * distribution[k];
+                const bool above = z > value_;
+                n = above ? k : n;
+                y = above ? z : y;
+                symbol = above ? symbol : k;
+                x = above ? x : z;
+            } while ((k = (symbol + n) >> 1) != symbol);
+        }
+        value_ -= x;
+        length_ = y - x;
+        normalise();
+        ++m.counts()[symbol];
+        if (--m.until_update_ == 0) m.update();
+        return symbol;
+    }
+
+    // 1 to 32 raw bits, coded with equal probabilities.
+    uint32_t read_bits(uint32_t bits) {
+        if (bits > 19) {
+            const uint32_t low = read_short();
+            return read_bits(bits - 16) << 16 | low;
+        }
+        return read_raw(bits) & ((1u << bits) - 1);
+    }
+    uint8_t read_byte() { return static_cast<uint8_t>(read_raw(8)); }
+    uint16_t read_short() { return static_cast<uint16_t>(read_raw(16)); }
+    uint32_t read_int() {
+        const uint32_t low = read_short();
+        return static_cast<uint32_t>(read_short()) << 16 | low;
+    }
+    uint64_t read_int64() {
+        const uint64_t low = read_int();
+        return static_cast<uint64_t>(read_int()) << 32 | low;
+    }
+
+    bool overrun() const { return overrun_bytes_ != 0; }
+    // How many zero bytes were read past the end.
+    size_t overrun_bytes() const { return overrun_bytes_; }
+    // How many of the given bytes are not read yet.
+    size_t unread() const { return static_cast<size_t>(end_ - at_); }
+
+ private:
+    uint32_t next_byte() {
+        if (at_ < end_) return *at_++;
+        return next_byte_refilled();
+    }
+    uint32_t next_byte_refilled();
+    void renormalise() {
+        do {
+            value_ = value_ << 8 | next_byte();
+        } while ((length_ <<= 8) < kMinLength);
+    }
+    // Renormalises when the interval needs it, without a branch on that: the
+    // bytes wanted (0 to 3) follow from the length's leading zeros, and are
+    // taken from the next four whenever four remain.
+    void normalise() {
+        if (end_ - at_ >= 4) {
+            const uint32_t shift = (static_cast<uint32_t>(__builtin_clz(length_)) >> 3) << 3;
+            const uint64_t next = static_cast<uint64_t>(at_[0]) << 24 | static_cast<uint64_t>(at_[1]) << 16 |
+                                  static_cast<uint64_t>(at_[2]) << 8 | at_[3];
+            value_ = static_cast<uint32_t>(static_cast<uint64_t>(value_) << shift | next >> (32 - shift));
+            length_ <<= shift;
+            at_ += shift >> 3;
+        } else if (length_ < kMinLength) {
+            renormalise();
+        }
+    }
+    uint32_t read_raw(uint32_t bits) {
+        length_ >>= bits;
+        const uint32_t v = value_ / length_;
+        value_ -= length_ * v;
+        normalise();
+        return v;
+    }
+
+    const uint8_t *at_ = nullptr, *end_ = nullptr;
+    Refill refill_ = nullptr;
+    void *refill_context_ = nullptr;
+    size_t overrun_bytes_ = 0;
+    uint32_t value_ = 0, length_ = kMaxLength;
+};
+
+}  // namespace laz

@@ -1,0 +1,59 @@
+// The integer corrector: an integer is coded as its difference from a
+// prediction. The difference's magnitude class k (the number of bits it
+// needs) is a symbol of one of several contexts' models; within the class, the
+// high bits (at most bits_high of them) are a symbol of the class's model and
+// the rest are raw bits. Classes above zero hold the differences
+// [-(2^k - 1), -2^(k-1)] and [2^(k-1), 2^k - 1]; class 0 holds 0 and 1.
+// Sums wrap into the corrector's range, as the encoder wrapped them.
+#pragma once
+
+#include "arithmetic_decoder.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace laz {
+
+class IntegerDecoder {  // the integer corrector
+ public:
+    IntegerDecoder(uint32_t bits = 16, uint32_t contexts = 1, uint32_t bits_high = 8, uint32_t range = 0);
+    void reset();  // fresh models, as at a chunk's start
+
+    int32_t decode(ArithmeticDecoder &dec, int32_t predicted, uint32_t context = 0) {
+        uint32_t real = static_cast<uint32_t>(predicted) + static_cast<uint32_t>(corrector(dec, classes_[context]));
+        if (range_ != 0) {  // wrap into [0, range); a 32-bit corrector wraps by itself
+            if (static_cast<int32_t>(real) < 0) real += range_;
+            else if (real >= range_) real -= range_;
+        }
+        return static_cast<int32_t>(real);
+    }
+    uint32_t k() const { return k_; }  // the corrector's magnitude class of the last decode
+
+ private:
+    int32_t corrector(ArithmeticDecoder &dec, SymbolModel &classes) {
+        k_ = dec.decode_symbol(classes);
+        if (k_ == 0) return static_cast<int32_t>(dec.decode_bit(zero_class_));
+        if (k_ >= 32) return min_;
+        int64_t c;
+        if (k_ <= bits_high_) {
+            c = dec.decode_symbol(high_[k_ - 1]);
+        } else {
+            const uint32_t low_bits = k_ - bits_high_;
+            c = static_cast<int64_t>(dec.decode_symbol(high_[k_ - 1])) << low_bits | dec.read_bits(low_bits);
+        }
+        // The upper half of the class is positive, the lower half negative.
+        if (c >= (int64_t{1} << (k_ - 1))) c += 1;
+        else c -= (int64_t{1} << k_) - 1;
+        return static_cast<int32_t>(c);
+    }
+
+    uint32_t bits_ = 16, bits_high_ = 8;
+    uint32_t range_ = 0;  // 0: the whole 32-bit range
+    int32_t min_ = 0;
+    uint32_t k_ = 0;
+    std::vector<SymbolModel> classes_;  // per context: the magnitude class, bits_ + 1 symbols
+    BitModel zero_class_;               // class 0: the difference 0 or 1
+    std::vector<SymbolModel> high_;     // class k (from 1): its high bits
+};
+
+}  // namespace laz

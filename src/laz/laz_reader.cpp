@@ -1,0 +1,322 @@
+#include "laz_reader.h"
+
+#include "chunk_table.h"
+#include "file_bytes.h"
+#include "item_common.h"
+#include "laszip_record.h"
+#include "layered_chunk.h"
+#include "pointwise_chunk.h"
+
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace laz {
+
+namespace {
+
+constexpr uint32_t kLasHeaderMin = 227;
+constexpr uint32_t kVlrHeaderBytes = 54;
+// The most bytes that the chunks decoded ahead on worker threads may hold.
+constexpr uint64_t kMaxInFlight = uint64_t{256} << 20;
+// The refilling buffer of a streamed chunk.
+constexpr size_t kStreamBuffer = size_t{1} << 20;
+
+std::string damaged(size_t chunk) { return "chunk " + std::to_string(chunk + 1) + " is damaged"; }
+
+std::string find_laszip_record(int fd, const LasFacts &f, LaszipRecord &record) {
+    if (f.header_size < kLasHeaderMin || f.header_size > f.offset_to_data || f.offset_to_data > f.file_size)
+        return "the variable length records do not lie between the header and the points";
+    uint64_t at = f.header_size;
+    for (uint32_t i = 0; i < f.vlr_count; ++i) {
+        uint8_t head[kVlrHeaderBytes];
+        if (at + kVlrHeaderBytes > f.offset_to_data || !read_at(fd, at, head, sizeof head)) break;
+        const uint16_t id = load16(head + 18), length = load16(head + 20);
+        const uint64_t data_at = at + kVlrHeaderBytes;
+        if (data_at + length > f.offset_to_data) break;
+        const char *user = reinterpret_cast<const char *>(head + 2);
+        if (id == kLaszipRecordId && std::string(user, strnlen(user, 16)) == kLaszipUserId) {
+            std::vector<uint8_t> payload(length);
+            if (!payload.empty() && !read_at(fd, data_at, payload.data(), payload.size()))
+                return "the LASzip record cannot be read";
+            return parse_laszip_record(payload.data(), payload.size(), record);
+        }
+        at = data_at + length;
+    }
+    return "no LASzip record among the variable length records";
+}
+
+// One chunk decoded whole: its bytes read and its records decoded.
+struct Job {
+    size_t chunk = 0;
+    std::vector<uint8_t> bytes, records;
+    bool done = false, ok = false;
+    uint64_t weight = 0;  // bytes it may hold, for the bound on chunks in flight
+};
+
+}  // namespace
+
+struct Reader::Impl {
+    int fd = -1;
+    LasFacts facts{};
+    LaszipRecord record;
+    std::vector<Chunk> chunks;
+    unsigned threads = 1;
+    uint64_t chunk_limit = 0;
+    std::string failure;  // sticky once set
+
+    size_t next_chunk = 0;  // the next chunk to hand out
+    // The chunk being handed out when it was decoded whole...
+    std::unique_ptr<Job> current;
+    uint64_t current_points = 0, current_used = 0;
+    std::unique_ptr<PointwiseDecoder> inline_decoder;
+    // ... or when it is decoded as it streams.
+    size_t stream_chunk = 0;
+    uint64_t stream_left = 0;  // its points not yet handed out
+    bool stream_first = false;  // its first point, raw, not yet handed out
+    uint64_t stream_pos = 0, stream_end = 0;
+    std::vector<uint8_t> stream_buffer, stream_first_record;
+    std::unique_ptr<PointwiseDecoder> stream_decoder;
+    ArithmeticDecoder stream_dec;
+    bool stream_read_failed = false;
+
+    // Worker threads decoding chunks ahead, in file order.
+    std::vector<std::thread> workers;
+    std::mutex mutex;
+    std::condition_variable work_ready, job_done;
+    std::deque<Job *> queue;
+    std::deque<std::unique_ptr<Job>> in_flight;
+    std::vector<std::unique_ptr<Job>> spare;
+    uint64_t in_flight_weight = 0;
+    size_t scheduled = 0;  // the next chunk to hand to the workers
+    bool stopping = false;
+
+    ~Impl() { stop(); }
+
+    uint64_t record_bytes(const Chunk &c) const { return c.points * facts.record_length; }
+    bool whole(const Chunk &c) const {
+        return record.compressor != kPointwise && c.bytes <= chunk_limit && record_bytes(c) <= chunk_limit;
+    }
+
+    void decode(Job &job, PointwiseDecoder *decoder) {
+        const Chunk &c = chunks[job.chunk];
+        job.ok = false;
+        job.bytes.resize(c.bytes);
+        job.records.resize(record_bytes(c));
+        if (!job.bytes.empty() && !read_at(fd, c.offset, job.bytes.data(), job.bytes.size())) return;
+        const auto points = static_cast<uint32_t>(c.points);
+        job.ok = record.compressor == kLayeredChunked
+                     ? decode_layered_chunk(record.items, job.bytes.data(), job.bytes.size(), points,
+                                            job.records.data())
+                     : decode_pointwise_chunk(*decoder, job.bytes.data(), job.bytes.size(), points,
+                                              job.records.data());
+    }
+
+    void work() {
+        std::unique_ptr<PointwiseDecoder> decoder;
+        if (record.compressor != kLayeredChunked) decoder = std::make_unique<PointwiseDecoder>(record.items);
+        for (;;) {
+            Job *job;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                work_ready.wait(lock, [&] { return stopping || !queue.empty(); });
+                if (stopping) return;
+                job = queue.front();
+                queue.pop_front();
+            }
+            decode(*job, decoder.get());
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                job->done = true;
+            }
+            job_done.notify_all();
+        }
+    }
+
+    void stop() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            stopping = true;
+        }
+        work_ready.notify_all();
+        for (auto &w : workers) w.join();
+        workers.clear();
+    }
+
+    // Hands the chunks after the ones in flight to the workers, in file order,
+    // while they fit the bound; called with the mutex held.
+    void schedule() {
+        while (scheduled < chunks.size() && whole(chunks[scheduled]) && in_flight.size() < 2 * threads) {
+            const Chunk &c = chunks[scheduled];
+            const uint64_t weight = c.bytes + record_bytes(c);
+            if (!in_flight.empty() && in_flight_weight + weight > kMaxInFlight) break;
+            std::unique_ptr<Job> job;
+            if (spare.empty()) {
+                job = std::make_unique<Job>();
+            } else {
+                job = std::move(spare.back());
+                spare.pop_back();
+            }
+            job->chunk = scheduled++;
+            job->done = false;
+            job->weight = weight;
+            in_flight_weight += weight;
+            queue.push_back(job.get());
+            in_flight.push_back(std::move(job));
+            work_ready.notify_one();
+        }
+    }
+
+    static size_t refill(void *context, const uint8_t **data) {
+        auto *self = static_cast<Impl *>(context);
+        const uint64_t left = self->stream_end - self->stream_pos;
+        const size_t n = left < kStreamBuffer ? static_cast<size_t>(left) : kStreamBuffer;
+        if (n == 0 || self->stream_read_failed) return 0;
+        self->stream_buffer.resize(kStreamBuffer);
+        if (!read_at(self->fd, self->stream_pos, self->stream_buffer.data(), n)) {
+            self->stream_read_failed = true;  // the file ends inside the chunk: zeros follow, and damage
+            return 0;
+        }
+        self->stream_pos += n;
+        *data = self->stream_buffer.data();
+        return n;
+    }
+
+    void start_stream(size_t i) {
+        const Chunk &c = chunks[i];
+        if (record.compressor == kLayeredChunked) {
+            failure = "chunk " + std::to_string(i + 1) + " holds more points than this reader decodes at once";
+            return;
+        }
+        stream_chunk = i;
+        stream_left = c.points;
+        stream_first = c.points > 0;
+        if (!stream_first) return;
+        stream_first_record.resize(facts.record_length);
+        if (c.bytes < facts.record_length || !read_at(fd, c.offset, stream_first_record.data(), facts.record_length)) {
+            failure = damaged(i);
+            return;
+        }
+        if (!stream_decoder) stream_decoder = std::make_unique<PointwiseDecoder>(record.items);
+        stream_decoder->init(stream_first_record.data());
+        stream_pos = c.offset + facts.record_length;
+        stream_end = c.offset + c.bytes;
+        stream_read_failed = false;
+        if (c.points > 1) {
+            stream_dec.set_refill(&Impl::refill, this);
+            stream_dec.start(nullptr, 0);
+        }
+    }
+
+    // Hands out `n` records of the streamed chunk.
+    void stream(uint8_t *out, uint64_t n) {
+        const uint32_t length = facts.record_length;
+        if (stream_first) {
+            std::memcpy(out, stream_first_record.data(), length);
+            stream_first = false;
+            out += length;
+            --n;
+            --stream_left;
+        }
+        for (uint64_t k = 0; k < n; ++k, out += length) stream_decoder->decode(stream_dec, out);
+        stream_left -= n;
+        if (stream_dec.overrun() || stream_read_failed) failure = damaged(stream_chunk);
+        // A chunk of a chunked file ends where its last point does (a point-wise
+        // stream without chunks runs to the file's end, whatever follows it).
+        const bool chunked = record.compressor != kPointwise;
+        if (chunked && stream_left == 0 && chunks[stream_chunk].points > 1 &&
+            (stream_pos != stream_end || stream_dec.unread() != 0))
+            failure = damaged(stream_chunk);
+    }
+
+    void start_next_chunk() {
+        const size_t i = next_chunk++;
+        if (!whole(chunks[i])) {
+            if (scheduled == i) scheduled = i + 1;
+            start_stream(i);
+            return;
+        }
+        if (threads <= 1) {
+            if (!current) current = std::make_unique<Job>();
+            if (!inline_decoder && record.compressor != kLayeredChunked)
+                inline_decoder = std::make_unique<PointwiseDecoder>(record.items);
+            current->chunk = i;
+            decode(*current, inline_decoder.get());
+        } else {
+            std::unique_lock<std::mutex> lock(mutex);
+            if (workers.empty()) {
+                const size_t n = threads < chunks.size() ? threads : chunks.size();
+                for (size_t w = 0; w < n; ++w) workers.emplace_back(&Impl::work, this);
+            }
+            if (current) spare.push_back(std::move(current));
+            schedule();
+            job_done.wait(lock, [&] { return in_flight.front()->done; });
+            current = std::move(in_flight.front());
+            in_flight.pop_front();
+            in_flight_weight -= current->weight;
+            schedule();
+        }
+        current_points = chunks[i].points;
+        current_used = 0;
+        if (!current->ok) failure = damaged(i);
+    }
+};
+
+Reader::Reader() = default;
+Reader::~Reader() = default;
+
+std::string Reader::open(int fd, const LasFacts &facts, unsigned threads) {
+    impl_ = std::make_unique<Impl>();
+    Impl &r = *impl_;
+    r.fd = fd;
+    r.facts = facts;
+    r.threads = threads == 0 ? 1 : threads;
+    r.chunk_limit = chunk_limit_;
+    std::string why = find_laszip_record(fd, facts, r.record);
+    if (why.empty()) why = check_laszip_record(r.record, facts.point_format, facts.record_length);
+    if (why.empty()) {
+        if (r.record.compressor == kPointwise) {
+            r.chunks.push_back({facts.offset_to_data, facts.file_size - facts.offset_to_data, facts.point_count});
+        } else {
+            const ChunkLayout layout{facts.file_size, facts.offset_to_data, r.record.chunk_size, facts.point_count,
+                                     facts.record_length};
+            why = read_chunk_table(fd, layout, r.chunks);
+        }
+    }
+    if (!why.empty()) {
+        impl_.reset();
+        return why;
+    }
+    return "";
+}
+
+std::string Reader::read(uint8_t *records, uint64_t count) {
+    if (!impl_) return "no LAZ file is open";
+    Impl &r = *impl_;
+    const uint32_t length = r.facts.record_length;
+    while (count > 0 && r.failure.empty()) {
+        if (r.current && r.current_used < r.current_points) {
+            const uint64_t n = std::min(count, r.current_points - r.current_used);
+            std::memcpy(records, r.current->records.data() + r.current_used * length, n * length);
+            r.current_used += n;
+            records += n * length;
+            count -= n;
+        } else if (r.stream_left > 0) {
+            const uint64_t n = std::min(count, r.stream_left);
+            r.stream(records, n);
+            records += n * length;
+            count -= n;
+        } else if (r.next_chunk < r.chunks.size()) {
+            r.current_points = r.current_used = 0;
+            r.start_next_chunk();
+        } else {
+            return "the file holds only " + std::to_string(r.facts.point_count) + " points";
+        }
+    }
+    return r.failure;
+}
+
+}  // namespace laz

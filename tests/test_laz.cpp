@@ -1,0 +1,368 @@
+// The LAZ decoder: its entropy layer against an encoder, every LAZ file of the
+// shared test data against its uncompressed twin, and damaged files refused
+// with their reasons.
+#include "arithmetic_decoder.h"
+#include "integer_decoder.h"
+#include "laz_encoder.h"
+#include "laz_reader.h"
+#include "test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <ostream>
+#include <utility>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Whether the layered chunk decoder (LAS 1.4 formats) is part of the library.
+constexpr bool kLayeredDecoder = true;
+
+// The shared folder beside the project, or where TESSALINE_TESTDATA names it
+// (a worktree outside the project's folder); "" where neither holds it.
+std::string testdata() {
+    const char *env = std::getenv("TESSALINE_TESTDATA");
+    if (env != nullptr && *env != '\0') return env;
+    return testutil::shared_testdata();
+}
+
+template <typename T>
+T at(const std::vector<uint8_t> &b, size_t offset) {
+    T v{};
+    if (offset + sizeof v <= b.size()) std::memcpy(&v, b.data() + offset, sizeof v);
+    return v;
+}
+template <typename T>
+void put(std::vector<uint8_t> &b, size_t offset, T v) {
+    std::memcpy(b.data() + offset, &v, sizeof v);
+}
+
+// What the driver reads from a LAS header, compression bits cleared.
+laz::LasFacts facts_of(const std::vector<uint8_t> &b) {
+    laz::LasFacts f{};
+    f.file_size = b.size();
+    f.header_size = at<uint16_t>(b, 94);
+    f.offset_to_data = at<uint32_t>(b, 96);
+    f.vlr_count = at<uint32_t>(b, 100);
+    f.point_format = at<uint8_t>(b, 104) & 0x3F;
+    f.record_length = at<uint16_t>(b, 105);
+    f.point_count = at<uint32_t>(b, 107);
+    if (at<uint8_t>(b, 25) >= 4 && f.header_size >= 375) f.point_count = at<uint64_t>(b, 247);
+    return f;
+}
+
+// Opens the bytes as a file and reads every point in batches of `batch`:
+// "" with the records, or the first reason given.
+std::string decode_all(const std::vector<uint8_t> &b, unsigned threads, uint64_t batch, std::vector<uint8_t> &out,
+                       uint64_t chunk_limit = uint64_t{64} << 20) {
+    testutil::TempDir dir;
+    testutil::write_file(dir / "points.laz", b);
+    const int fd = ::open((dir / "points.laz").c_str(), O_RDONLY);
+    if (fd < 0) return "cannot open the test file";
+    const laz::LasFacts f = facts_of(b);
+    laz::Reader reader;
+    reader.set_chunk_limit(chunk_limit);
+    std::string why = reader.open(fd, f, threads);
+    out.assign(f.point_count * f.record_length, 0);
+    for (uint64_t done = 0; why.empty() && done < f.point_count; done += batch) {
+        const uint64_t n = std::min(batch, f.point_count - done);
+        why = reader.read(out.data() + done * f.record_length, n);
+    }
+    ::close(fd);
+    return why;
+}
+
+// Each file is read on one thread, on three, and with every chunk streamed
+// rather than held whole (threads, largest chunk held).
+constexpr std::pair<unsigned, uint64_t> kReadings[] = {{1, uint64_t{64} << 20}, {3, uint64_t{64} << 20}, {1, 100}};
+
+// The chunk table of a chunked file: where it lies and each chunk's byte count.
+struct Table {
+    uint64_t at;
+    std::vector<uint32_t> bytes;
+};
+Table table_of(const std::vector<uint8_t> &b) {
+    Table t{at<uint64_t>(b, at<uint32_t>(b, 96)), {}};
+    laz::ArithmeticDecoder dec;
+    dec.start(b.data() + t.at + 8, b.size() - t.at - 8);
+    laz::IntegerDecoder sizes(32, 2);
+    int32_t last = 0;
+    for (uint32_t i = 0; i < at<uint32_t>(b, t.at + 4); ++i) t.bytes.push_back(last = sizes.decode(dec, last, 1));
+    return t;
+}
+// Replaces the table, the file's last bytes, with one of these chunks: with
+// point counts when `points` is given (and the LASzip record then says so).
+void recode_table(std::vector<uint8_t> &b, const Table &t, const std::vector<uint32_t> &points = {}) {
+    laz::ArithmeticEncoder enc;
+    laz::IntegerEncoder ic(32, 2);
+    for (size_t i = 0; i < t.bytes.size(); ++i) {
+        if (!points.empty()) ic.encode(enc, i ? points[i - 1] : 0, points[i], 0);
+        ic.encode(enc, i ? t.bytes[i - 1] : 0, t.bytes[i], 1);
+    }
+    const std::vector<uint8_t> coded = enc.done();
+    b.resize(t.at + 8);
+    put<uint32_t>(b, t.at + 4, static_cast<uint32_t>(t.bytes.size()));
+    b.insert(b.end(), coded.begin(), coded.end());
+}
+// The offset of the LASzip record's payload (after the header's records).
+size_t laszip_payload(const std::vector<uint8_t> &b) {
+    size_t p = at<uint16_t>(b, 94);
+    for (uint32_t i = 0; i < at<uint32_t>(b, 100); ++i) {
+        if (at<uint16_t>(b, p + 18) == 22204) return p + 54;
+        p += 54 + at<uint16_t>(b, p + 20);
+    }
+    return 0;
+}
+
+// ---- the entropy layer
+
+// Integers coded by the encoder, each predicted by the one before, decode to
+// themselves in every corrector shape: the raw low bits past bits_high, the
+// wrap of narrow correctors, 32-bit differences.
+struct CorrectorCase {
+    uint32_t bits, contexts, bits_high;
+    int64_t low, high;  // values drawn from [low, high]
+};
+
+class Corrector : public ::testing::TestWithParam<CorrectorCase> {};
+
+TEST_P(Corrector, DecodesWhatTheEncoderCoded) {
+    const CorrectorCase c = GetParam();
+    std::mt19937_64 random(7);
+    std::uniform_int_distribution<int64_t> value(c.low, c.high);
+    std::vector<int32_t> values(20000);
+    for (auto &v : values) v = static_cast<int32_t>(value(random));
+    laz::ArithmeticEncoder enc;
+    laz::IntegerEncoder ie(c.bits, c.contexts, c.bits_high);
+    laz::BitModel bit_in, bit_out;
+    for (size_t i = 0; i < values.size(); ++i) {
+        ie.encode(enc, i ? values[i - 1] : 0, values[i], static_cast<uint32_t>(i % c.contexts));
+        enc.encode_bit(bit_in, values[i] & 1);
+        enc.write_bits(1 + i % 32, static_cast<uint32_t>(values[i]) & static_cast<uint32_t>((uint64_t{1} << (1 + i % 32)) - 1));
+    }
+    const std::vector<uint8_t> stream = enc.done();
+
+    laz::ArithmeticDecoder dec;
+    dec.start(stream.data(), stream.size());
+    laz::IntegerDecoder id(c.bits, c.contexts, c.bits_high);
+    for (size_t i = 0; i < values.size(); ++i) {
+        ASSERT_EQ(id.decode(dec, i ? values[i - 1] : 0, static_cast<uint32_t>(i % c.contexts)), values[i]) << i;
+        ASSERT_EQ(dec.decode_bit(bit_out), static_cast<uint32_t>(values[i] & 1)) << i;
+        ASSERT_EQ(dec.read_bits(1 + i % 32),
+                  static_cast<uint32_t>(values[i]) & static_cast<uint32_t>((uint64_t{1} << (1 + i % 32)) - 1))
+            << i;
+    }
+    EXPECT_FALSE(dec.overrun());
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, Corrector,
+                         ::testing::Values(CorrectorCase{16, 1, 8, 0, 65535}, CorrectorCase{8, 6, 8, 0, 255},
+                                           CorrectorCase{32, 2, 8, -40, 40},
+                                           CorrectorCase{32, 9, 8, INT32_MIN, INT32_MAX},
+                                           CorrectorCase{32, 1, 4, -3000000, 3000000},
+                                           CorrectorCase{12, 3, 8, 0, 4095}));
+
+TEST(EntropyLayerBounds, ReadingPastTheEndYieldsZerosAndIsCounted) {
+    laz::ArithmeticDecoder dec;
+    const uint8_t one = 0x80;
+    dec.start(&one, 1);
+    EXPECT_TRUE(dec.overrun());
+    laz::SymbolModel symbols(300);
+    laz::BitModel bit;
+    laz::IntegerDecoder ints(32, 1);
+    for (int i = 0; i < 10000; ++i) {
+        dec.decode_symbol(symbols);
+        dec.decode_bit(bit);
+        ints.decode(dec, i);
+        dec.read_bits(32);
+        dec.read_int64();
+    }
+    EXPECT_GT(dec.overrun_bytes(), 1000u);
+}
+
+// ---- real files
+
+using Mutation = std::function<void(std::vector<uint8_t> &)>;
+
+void no_change(std::vector<uint8_t> &) {}
+// A writer that could not seek back: -1 where the table's offset belongs, the
+// offset itself in the file's last 8 bytes.
+void offset_at_the_end(std::vector<uint8_t> &b) {
+    const uint32_t points_at = at<uint32_t>(b, 96);
+    const uint64_t table = at<uint64_t>(b, points_at);
+    put<int64_t>(b, points_at, -1);
+    b.resize(b.size() + 8);
+    put<uint64_t>(b, b.size() - 8, table);
+}
+// The same chunks, their point counts stated in the table.
+void variable_chunks(std::vector<uint8_t> &b) {
+    const Table t = table_of(b);
+    const size_t record = laszip_payload(b);
+    const uint32_t chunk_size = at<uint32_t>(b, record + 12);
+    std::vector<uint32_t> points;
+    uint64_t left = facts_of(b).point_count;
+    for (size_t i = 0; i < t.bytes.size(); ++i, left -= points.back())
+        points.push_back(static_cast<uint32_t>(std::min<uint64_t>(left, chunk_size)));
+    put<uint32_t>(b, record + 12, 0xFFFFFFFFu);
+    recode_table(b, t, points);
+}
+
+struct TwinCase {
+    const char *laz;
+    const char *twin;  // under the shared folder
+    bool layered;
+    Mutation mutate;
+    const char *mutation;
+};
+
+void PrintTo(const TwinCase &c, std::ostream *os) { *os << c.laz << " (" << c.mutation << ")"; }
+
+class Twin : public ::testing::TestWithParam<TwinCase> {};
+
+TEST_P(Twin, EveryRecordEqualsTheUncompressedFile) {
+    const TwinCase c = GetParam();
+    const std::string data = testdata();
+    if (data.empty()) GTEST_SKIP() << "no shared test data";
+    if (c.layered && !kLayeredDecoder) GTEST_SKIP() << "the layered decoder is not part of the library yet";
+    std::vector<uint8_t> laz = testutil::read_file(data + "/laz/" + c.laz);
+    const std::vector<uint8_t> twin = testutil::read_file(data + "/" + c.twin);
+    c.mutate(laz);
+    const laz::LasFacts f = facts_of(laz);
+    const uint32_t twin_at = at<uint32_t>(twin, 96);
+    ASSERT_EQ(f.record_length, at<uint16_t>(twin, 105));
+    ASSERT_GE(twin.size(), twin_at + f.point_count * f.record_length);
+    const std::vector<uint8_t> want(twin.begin() + twin_at, twin.begin() + twin_at + f.point_count * f.record_length);
+    for (const auto &[threads, limit] : kReadings) {
+        std::vector<uint8_t> got;
+        const std::string why = decode_all(laz, threads, 777, got, limit);
+        if (c.layered && limit < 1000) continue;  // layered chunks are never streamed
+        ASSERT_EQ(why, "") << threads << " threads, chunks up to " << limit << " bytes";
+        ASSERT_EQ(got.size(), want.size());
+        for (size_t i = 0; i < want.size(); ++i)
+            ASSERT_EQ(got[i], want[i]) << "record " << i / f.record_length << " byte " << i % f.record_length << ", "
+                                       << threads << " threads";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SharedFiles, Twin,
+    ::testing::Values(TwinCase{"point10-1.0.laz", "laz/point10-1.0.las", false, no_change, "as written"},
+                      TwinCase{"point10-1.1.laz", "laz/point10-1.1.las", false, no_change, "as written"},
+                      TwinCase{"point-time.laz", "laz/point-time.las", false, no_change, "as written"},
+                      TwinCase{"point-color.laz", "laz/point-color.las", false, no_change, "as written"},
+                      TwinCase{"point-color-time.laz", "laz/point-color-time.las", false, no_change, "as written"},
+                      TwinCase{"1815.laz", "laz/1815.las", false, no_change, "as written"},
+                      TwinCase{"extrabytes.laz", "laz/extrabytes.las", false, no_change, "as written"},
+                      TwinCase{"autzen_trim.laz", "autzen_trim.las", false, no_change, "as written"},
+                      TwinCase{"simple.laz", "simple.las", false, no_change, "as written"},
+                      TwinCase{"simple-v1.laz", "simple.las", false, no_change, "as written"},
+                      TwinCase{"no-points-1.3.laz", "laz/no-points-1.3.las", false, no_change, "as written"},
+                      TwinCase{"pdrf4-1.3.laz", "pdrf4-1.3.las", false, no_change, "as written"},
+                      TwinCase{"simple.laz", "simple.las", false, offset_at_the_end, "table offset at the end"},
+                      TwinCase{"autzen_trim.laz", "autzen_trim.las", false, variable_chunks, "variable chunks"},
+                      TwinCase{"pdrf4-1.3.laz", "pdrf4-1.3.las", false, variable_chunks, "variable chunks"},
+                      TwinCase{"evlr-1.4.laz", "evlr-1.4.las", true, no_change, "as written"},
+                      TwinCase{"pdrf6-1.4.laz", "laz/pdrf6-1.4.las", true, no_change, "as written"},
+                      TwinCase{"pdrf7-v4-1.4.laz", "laz/pdrf7-v4-1.4.las", true, no_change, "as written"},
+                      TwinCase{"pdrf8-1.4.laz", "pdrf8-1.4.las", true, no_change, "as written"},
+                      TwinCase{"pdrf9-1.4.laz", "pdrf9-1.4.las", true, no_change, "as written"}),
+    [](const ::testing::TestParamInfo<TwinCase> &info) { return "case" + std::to_string(info.index); });
+
+// ---- refusals
+
+struct RefusalCase {
+    const char *laz;
+    Mutation mutate;
+    const char *what;
+    const char *reason;  // the refusal holds this text
+};
+
+void PrintTo(const RefusalCase &c, std::ostream *os) { *os << c.laz << " (" << c.what << ")"; }
+
+class Refused : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(Refused, WithItsReasonWhateverTheThreads) {
+    const RefusalCase c = GetParam();
+    const std::string data = testdata();
+    if (data.empty()) GTEST_SKIP() << "no shared test data";
+    std::vector<uint8_t> laz = testutil::read_file(data + "/laz/" + c.laz);
+    c.mutate(laz);
+    for (const auto &[threads, limit] : kReadings) {
+        std::vector<uint8_t> got;
+        const std::string why = decode_all(laz, threads, 1000, got, limit);
+        EXPECT_NE(why.find(c.reason), std::string::npos)
+            << c.what << ", " << threads << " threads, chunks up to " << limit << " bytes: \"" << why << "\"";
+    }
+}
+
+Mutation truncated_at(double fraction) {
+    return [fraction](std::vector<uint8_t> &b) {
+        const uint32_t points_at = at<uint32_t>(b, 96);
+        b.resize(points_at + static_cast<size_t>((b.size() - points_at) * fraction));
+    };
+}
+void table_offset_past_the_end(std::vector<uint8_t> &b) { put<uint64_t>(b, at<uint32_t>(b, 96), b.size() + 100); }
+void unknown_offset_at_the_end(std::vector<uint8_t> &b) { put<int64_t>(b, at<uint32_t>(b, 96), -1); }
+Mutation chunk_bytes_moved(size_t chunk, int32_t by) {
+    return [chunk, by](std::vector<uint8_t> &b) {
+        Table t = table_of(b);
+        t.bytes[chunk] += by;
+        if (chunk + 1 < t.bytes.size()) t.bytes[chunk + 1] -= by;
+        recode_table(b, t);
+    };
+}
+Mutation chunk_bytes_changed(size_t chunk, int32_t by) {
+    return [chunk, by](std::vector<uint8_t> &b) {
+        Table t = table_of(b);
+        t.bytes[chunk] += by;
+        recode_table(b, t);
+    };
+}
+void item_count_beyond_the_record(std::vector<uint8_t> &b) { put<uint16_t>(b, laszip_payload(b) + 32, 50); }
+void point10_of_21_bytes(std::vector<uint8_t> &b) { put<uint16_t>(b, laszip_payload(b) + 34 + 2, 21); }
+void record_length_35(std::vector<uint8_t> &b) { put<uint16_t>(b, 105, 35); }
+void point_format_1(std::vector<uint8_t> &b) { b[104] = 0x81; }
+void no_laszip_record(std::vector<uint8_t> &b) { put<uint16_t>(b, laszip_payload(b) - 54 + 18, 22205); }
+Mutation points_declared(int32_t more) {
+    return [more](std::vector<uint8_t> &b) { put<uint32_t>(b, 107, at<uint32_t>(b, 107) + more); };
+}
+Mutation cut_last(size_t bytes) {
+    return [bytes](std::vector<uint8_t> &b) { b.resize(b.size() - bytes); };
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SharedFiles, Refused,
+    ::testing::Values(
+        RefusalCase{"broken_coder.laz", no_change, "unknown coder", "unknown LASzip coder 15"},
+        RefusalCase{"broken_compressor.laz", no_change, "unknown compressor", "unknown LASzip compressor 16"},
+        RefusalCase{"broken_size.laz", no_change, "unknown item version", "item type 6 version 6 cannot be read"},
+        RefusalCase{"broken_type.laz", no_change, "unknown item type", "item type 22 version 1 cannot be read"},
+        RefusalCase{"simple.laz", truncated_at(0.5), "cut in the chunk", "lies outside the file"},
+        RefusalCase{"simple.laz", truncated_at(0.0), "cut before the table's offset", "before the chunk table's offset"},
+        RefusalCase{"autzen_trim.laz", cut_last(6), "cut in the table", "chunk table is cut short"},
+        RefusalCase{"simple-v1.laz", truncated_at(0.6), "point-wise stream cut", "chunk 1 is damaged"},
+        RefusalCase{"simple-v1.laz", truncated_at(0.01), "cut in the first point", "chunk 1 is damaged"},
+        RefusalCase{"simple.laz", table_offset_past_the_end, "table offset past the end", "lies outside the file"},
+        RefusalCase{"simple.laz", unknown_offset_at_the_end, "-1 and no offset at the end", "lies outside the file"},
+        RefusalCase{"autzen_trim.laz", chunk_bytes_moved(1, -600), "chunk 2 shortened", "chunk 2 is damaged"},
+        RefusalCase{"autzen_trim.laz", chunk_bytes_changed(0, 10), "chunk 1 longer", "runs past the chunk table"},
+        RefusalCase{"autzen_trim.laz", chunk_bytes_changed(2, -10), "chunk 3 shorter", "but the chunk table starts"},
+        RefusalCase{"simple.laz", item_count_beyond_the_record, "item count", "lists 50 items but has room for 3"},
+        RefusalCase{"simple.laz", point10_of_21_bytes, "item size", "item type 6 size 21 cannot be read"},
+        RefusalCase{"simple.laz", record_length_35, "record length", "records of 34 bytes, not the 35"},
+        RefusalCase{"point-color-time.laz", point_format_1, "point format", "records of point format 1"},
+        RefusalCase{"simple.laz", no_laszip_record, "no LASzip record", "no LASzip record"},
+        RefusalCase{"autzen_trim.laz", points_declared(+1), "one point more", "chunk 3 is damaged"},
+        RefusalCase{"autzen_trim.laz", points_declared(-1), "one point less", "chunk 3 is damaged"},
+        RefusalCase{"autzen_trim.laz", points_declared(-10000), "a chunk less", "3 chunks where 100000 points"}),
+    [](const ::testing::TestParamInfo<RefusalCase> &info) { return "case" + std::to_string(info.index); });
+
+}  // namespace
