@@ -1,7 +1,8 @@
 // Writes the seed corpus of the fuzz targets with the tests' LAS writer:
 // every LAS type, with and without variable length records, longer headers,
-// odd offsets to the point data, trailing bytes and short files, and the
-// projection records that carry a coordinate system.
+// odd offsets to the point data, trailing bytes and short files, the
+// projection records that carry a coordinate system, and LAS 1.3 and 1.4
+// files of every point format with extra bytes, their descriptors and EVLRs.
 //   make_seeds <folder>
 #include "las_writer.h"
 
@@ -58,6 +59,31 @@ int main(int argc, char *argv[]) {
         p.vlrs = projections[k];
         ok = ok && emit(p, 2);
     }
+    // LAS 1.3 and 1.4: every format, three extra bytes described by a record
+    // in a VLR (1.3) or an EVLR (1.4) that also holds the WKT.
+    const lastest::Vlr extra = lastest::extra_bytes_record({{4, 1 | 8 | 16, "height", 0, 0.01, 100}, {1, 0, "b"}});
+    for (uint8_t minor : {3, 4}) {
+        for (uint8_t format = 0; format <= (minor == 3 ? 5 : 10); ++format) {
+            lastest::LasOptions s;
+            s.version_minor = minor;
+            s.point_format = format;
+            s.extra_bytes = 3;
+            if (minor == 3) {
+                s.vlrs = {extra};
+            } else {
+                s.evlrs = {extra, lastest::text_record(2112, wkt)};
+                s.global_encoding = 16;
+            }
+            ok = ok && emit(s, 3);
+        }
+    }
+    lastest::LasOptions far;  // a legacy count of 0 and an EVLR start past the end
+    far.version_minor = 4;
+    far.point_format = 6;
+    far.legacy_points = 0;
+    far.evlrs = {extra};
+    far.start_of_evlrs = 1 << 20;
+    ok = ok && emit(far, 2);
     if (!ok) {
         std::printf("cannot write seeds into %s\n", dir.c_str());
         return 1;

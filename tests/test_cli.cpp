@@ -1,10 +1,12 @@
 // The real program, run in a temporary folder: console text, exit status
 // and which files exist afterwards.
+#include "las_reader.h"
 #include "las_writer.h"
 #include "test_util.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -71,6 +73,83 @@ TEST(Cli, RefusalsBeforeTheBanner) {
         EXPECT_EQ(r.status, 255);
         const std::string stem = dir / std::string(c.arg).substr(0, std::string(c.arg).size() - 4);
         for (const char *ext : {".shp", ".shx", ".dbf"}) EXPECT_FALSE(testutil::exists(stem + ext)) << ext;
+    }
+}
+
+// LAS 1.3 and 1.4 headers and records that cannot be trusted: each refused
+// with its reason and status 255 before any output exists, or converted
+// exactly as the model says (an untrusted Extra Bytes record gives no column).
+TEST(Cli, HostileLas14Headers) {
+    using lastest::LasOptions;
+    const std::string not_valid = "a.las is not a valid LAS file\n";
+    const std::string bad_header = "\na.las is not a valid .las file\n\n" + not_valid;
+    const std::string started = startup("a.las", "a.shp") + "\na.las ";
+    const lastest::Vlr extra = lastest::extra_bytes_record({{3, 0, "height"}});
+    lastest::Vlr overlong = extra;
+    overlong.declared_length = static_cast<int64_t>(extra.data.size() + 1);
+    const struct {
+        const char *label;
+        std::function<void(LasOptions &)> edit;
+        std::string out;  // "" for a conversion
+        size_t extra_columns = 0;
+    } cases[] = {
+        {"1.4 HeaderSize 374", [](LasOptions &s) { s.header_size = 374; }, bad_header},
+        {"1.3 HeaderSize 227", [](LasOptions &s) { s.version_minor = 3; s.point_format = 1; s.header_size = 227; },
+         bad_header},
+        {"file ending inside the 1.4 header", [](LasOptions &s) { s.truncate_to = 300; }, bad_header},
+        {"header size before format", [](LasOptions &s) { s.header_size = 300; s.point_format = 11; }, bad_header},
+        {"1.3 format 6", [](LasOptions &s) { s.version_minor = 3; },
+         "\nPointDataFormatID in a.las is 6. LAS 1.3 accepts 0 to 5\n" + not_valid},
+        {"1.4 format 11", [](LasOptions &s) { s.point_format = 11; },
+         "\nPointDataFormatID in a.las is 11. LAS 1.4 accepts 0 to 10\n" + not_valid},
+        {"format before record length", [](LasOptions &s) { s.point_format = 200; s.record_length = 10; },
+         "\nPointDataFormatID in a.las is 200. LAS 1.4 accepts 0 to 10\n" + not_valid},
+        {"record length below format 6's", [](LasOptions &s) { s.record_length = 29; },
+         "\nData format of a.las (6) is incompatible with Length of Data Record (29)\n" + not_valid},
+        {"1.3 format 4 record length 56", [](LasOptions &s) { s.version_minor = 3; s.point_format = 4; s.record_length = 56; },
+         "\nData format of a.las (4) is incompatible with Length of Data Record (56)\n" + not_valid},
+        {"version 1.5", [](LasOptions &s) { s.version_minor = 5; },
+         "\nCannot handle las files of version 1.5\n" + not_valid},
+        {"64-bit count beyond the limit", [](LasOptions &s) { s.declared_points = 119304645; },
+         started + "holds 119304645 points, more than the 119304644 that a shapefile can hold\n"},
+        {"64-bit count above 2^32, legacy count 1", [](LasOptions &s) { s.declared_points = 4294967297; s.legacy_points = 1; },
+         started + "holds 4294967297 points, more than the 119304644 that a shapefile can hold\n"},
+        {"more declared than written", [](LasOptions &s) { s.declared_points = 4; },
+         started + "is truncated: 4 point records declared, 3 present\n"},
+        {"last record cut, extra bytes counted", [](LasOptions &s) { s.truncate_to = 375 + 3 * 32 - 1; },
+         started + "is truncated: 3 point records declared, 2 present\n"},
+        // Converted:
+        {"legacy count 0", [](LasOptions &s) { s.legacy_points = 0; }, ""},
+        {"64-bit count 0: the legacy count", [](LasOptions &s) { s.declared_points = 0; s.legacy_points = 3; }, ""},
+        {"an Extra Bytes EVLR", [&](LasOptions &s) { s.evlrs = {extra}; }, "", 1},
+        {"more EVLRs declared than present", [&](LasOptions &s) { s.evlrs = {extra}; s.declared_evlrs = 9; }, "", 1},
+        {"EVLR start past the end", [&](LasOptions &s) { s.evlrs = {extra}; s.start_of_evlrs = 1 << 20; }, ""},
+        {"EVLR start far past the end", [&](LasOptions &s) { s.evlrs = {extra}; s.start_of_evlrs = INT64_MAX; }, ""},
+        {"EVLR start inside the points", [&](LasOptions &s) { s.evlrs = {extra}; s.start_of_evlrs = 375 + 32; }, ""},
+        {"EVLR running past the end", [&](LasOptions &s) { s.evlrs = {overlong}; }, ""},
+        {"EVLR length near 2^64", [&](LasOptions &s) { s.evlrs = {extra}; s.evlrs[0].declared_length = -2; }, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        LasOptions opts;
+        opts.version_minor = 4;
+        opts.point_format = 6;
+        opts.extra_bytes = 2;
+        c.edit(opts);
+        lastest::write_las(dir / "a.las", opts, 3, lastest::varied_point);
+        const testutil::RunResult r = run_tessaline({"a.las"}, dir.path());
+        if (!c.out.empty()) {
+            EXPECT_EQ(r.out, c.out);
+            EXPECT_EQ(r.status, 255);
+            for (const char *ext : {".shp", ".shx", ".dbf"}) EXPECT_FALSE(testutil::exists(dir / "a" + ext)) << ext;
+            continue;
+        }
+        const lasread::LasFile las = lasread::read_las(dir / "a.las");
+        EXPECT_EQ(las.extra_columns.size(), c.extra_columns);
+        EXPECT_EQ(lasread::mask_elapsed(r.out), lasread::console_of("a.las", "a.shp", 0, 3));
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(lasread::compare_outputs(dir / "a.las", las), "");
     }
 }
 

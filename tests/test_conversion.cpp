@@ -181,3 +181,159 @@ TEST(Conversion, OverWideValuesKeepTheRowLength) {
         }
     }
 }
+
+// LAS 1.3 and 1.4: each point format of each version, with points whose
+// scan angles reach the raw extremes and whose GPS times do not fit 16 places.
+namespace {
+
+Point las14_point(uint64_t i) {
+    static const int16_t angles[] = {-32768, -1, 0, 15000, 32767};
+    static const double times[] = {206860645.046875, 1e16, -1e15};
+    Point p = lastest::varied_point(i);
+    if (i < 5) p.scan_angle_raw = angles[i];
+    if (i >= 5 && i < 8) p.gps_time = times[i - 5];
+    return p;
+}
+
+struct Las14Case {
+    uint8_t minor, format;
+    uint32_t count;
+};
+
+void PrintTo(const Las14Case &c, std::ostream *os) {
+    *os << "LAS 1." << int{c.minor} << " format " << int{c.format} << ", " << c.count << " points";
+}
+
+class Las14Run : public testing::TestWithParam<Las14Case> {};
+
+}  // namespace
+
+TEST_P(Las14Run, ConsoleStatusAndEveryOutputByte) {
+    const Las14Case rc = GetParam();
+    TempDir dir;
+    LasOptions opts;
+    opts.version_minor = rc.minor;
+    opts.point_format = rc.format;
+    const Converted c = convert(dir, "run.las", opts, rc.count, las14_point);
+    ASSERT_EQ(c.las.count, rc.count);
+    expect_complete_conversion(dir, "run.las", c);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFormat, Las14Run,
+                         testing::ValuesIn([] {
+                             std::vector<Las14Case> v;
+                             for (uint8_t minor : {3, 4})
+                                 for (uint8_t f = 0; f <= (minor == 3 ? 5 : 10); ++f)
+                                     for (uint32_t n : {0u, 1u, 2500u}) v.push_back({minor, f, n});
+                             v.push_back({3, 5, 1000001});
+                             v.push_back({4, 10, 1000001});
+                             return v;
+                         }()),
+                         [](const testing::TestParamInfo<Las14Case> &info) {
+                             return "Las1" + std::to_string(info.param.minor) + "_Format" +
+                                    std::to_string(info.param.format) + "_" + std::to_string(info.param.count) +
+                                    "Points";
+                         });
+
+TEST(Conversion, Las14FormatsZeroToThreeGiveTheOutputsOfLas12) {
+    for (uint8_t format = 0; format <= 3; ++format) {
+        SCOPED_TRACE(static_cast<int>(format));
+        TempDir dir;
+        LasOptions opts;
+        opts.point_format = format;
+        lastest::write_las(dir / "v12.las", opts, 300, las14_point);
+        opts.version_minor = 4;
+        lastest::write_las(dir / "v14.las", opts, 300, las14_point);
+        ASSERT_EQ(run_tessaline({"v12.las"}, dir.path()).status, 0);
+        ASSERT_EQ(run_tessaline({"v14.las"}, dir.path()).status, 0);
+        for (const char *ext : {".shp", ".shx", ".dbf"})
+            EXPECT_EQ(testutil::read_file(dir / (std::string("v12") + ext)),
+                      testutil::read_file(dir / (std::string("v14") + ext)))
+                << ext;
+    }
+}
+
+// Extra bytes: one numeric column per descriptor of data types 1 to 10, named,
+// sized and filled as the model says. Points take all zero bytes, all 0xFF
+// bytes or varied ones, so that no_data, extremes, NaN and over-wide values
+// all occur.
+TEST(Conversion, ExtraBytesBecomeColumns) {
+    using lastest::ExtraBytes;
+    using lastest::Vlr;
+    const std::vector<ExtraBytes> plain = {{1, 0, "u8"},  {2, 0, "i8"},  {3, 0, "u16"}, {4, 0, "i16"},
+                                           {5, 0, "u32"}, {6, 0, "i32"}, {7, 0, "u64"}, {8, 0, "i64"},
+                                           {9, 0, "f32"}, {10, 0, "f64"}};
+    const std::vector<lasread::Field> plain_fields = {{"u8", 3, 0},   {"i8", 4, 0},   {"u16", 5, 0}, {"i16", 6, 0},
+                                                      {"u32", 10, 0}, {"i32", 11, 0}, {"u64", 20, 0}, {"i64", 20, 0},
+                                                      {"f32", 20, 6}, {"f64", 24, 8}};
+    const std::vector<ExtraBytes> scaled = {
+        {1, 8, "tenths", 0, 0.1, 0},           {4, 1 | 8 | 16, "height", 0, 0.01, -5},
+        {5, 16, "offset", 0, 0, 1000.5},        {8, 8, "milli", 0, 0.001, 0},
+        {7, 1, "nodata", 0},                    {9, 1 | 8 | 16, "f", 0, 2, 1},
+        {10, 1 | 8, "d", lastest::bits_of(0.0), 0.5, 0}, {3, 8 | 16, "third", 0, 1.0 / 3, 0},
+        {6, 16, "half", 0, 0, -0.5},
+    };
+    const std::vector<lasread::Field> scaled_fields = {
+        {"tenths", 4, 1}, {"height", 7, 2}, {"offset", 12, 1}, {"milli", 21, 3}, {"nodata", 20, 0},
+        {"f", 20, 6},     {"d", 24, 8},     {"third", 16, 10}, {"half", 13, 1}};
+    const std::vector<ExtraBytes> room = {{0, 3, "undocumented"}, {11, 0, "pair"}, {25, 0, "triple"}, {3, 0, "after"}};
+    const std::vector<ExtraBytes> names = {
+        {1, 0, "Intensity"}, {1, 0, "intensity"}, {1, 0, "a very long name"}, {1, 0, "2nd"}, {1, 0, ""},
+        {1, 0, "Extra"},     {1, 0, "h\xc3\xb6he"}, {1, 0, "abcdefghijklmnopqrstuvwxyz012345"}, {1, 0, "_x"},
+        {1, 0, "GPSTime"},   {1, 0, "ReturnNumber"}};
+    const std::vector<lasread::Field> name_fields = {
+        {"Intensit_2", 3, 0}, {"intensit_3", 3, 0}, {"a_very_lon", 3, 0}, {"X2nd", 3, 0}, {"Extra", 3, 0},
+        {"Extra_2", 3, 0},    {"h__he", 3, 0},      {"abcdefghij", 3, 0}, {"X_x", 3, 0}, {"GPSTime_2", 3, 0},
+        {"ReturnNu_2", 3, 0}};
+    Vlr ragged = lastest::extra_bytes_record(plain);
+    ragged.data.push_back(0);
+
+    const struct {
+        const char *label;
+        uint8_t minor, format;
+        uint16_t extra_bytes;
+        std::vector<Vlr> vlrs, evlrs;
+        std::vector<lasread::Field> columns;
+    } cases[] = {
+        {"types 1 to 10", 4, 6, 42, {lastest::extra_bytes_record(plain)}, {}, plain_fields},
+        {"types 1 to 10 in an EVLR", 4, 10, 45, {}, {lastest::extra_bytes_record(plain)}, plain_fields},
+        {"scale, offset and no_data", 4, 7, 50, {lastest::extra_bytes_record(scaled)}, {}, scaled_fields},
+        {"undocumented and array types take their room", 3, 4, 19, {lastest::extra_bytes_record(room)}, {},
+         {{"after", 5, 0}}},
+        {"names that clash, are long or odd", 4, 6, 11, {lastest::extra_bytes_record(names)}, {}, name_fields},
+        {"the Intensity of format 3", 4, 3, 1, {lastest::extra_bytes_record({names[0]})}, {}, {{"Intensit_2", 3, 0}}},
+        {"the VLR before the EVLR", 4, 8, 2, {lastest::extra_bytes_record({{3, 0, "first"}})},
+         {lastest::extra_bytes_record({{1, 0, "second"}})}, {{"first", 5, 0}}},
+        {"no record: extra bytes alone", 3, 1, 7, {}, {}, {}},
+        // Unusable records: no extra columns, nothing else changed.
+        {"descriptors longer than the extra bytes", 4, 6, 41, {lastest::extra_bytes_record(plain)}, {}, {}},
+        {"a data type above 30", 4, 6, 42, {lastest::extra_bytes_record({{31, 0, "odd"}})}, {}, {}},
+        {"data not a whole number of descriptors", 4, 6, 42, {ragged}, {}, {}},
+        {"only the first record counts", 4, 6, 42,
+         {lastest::extra_bytes_record({{31, 0, "bad"}}), lastest::extra_bytes_record(plain)}, {}, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        LasOptions opts;
+        opts.version_minor = c.minor;
+        opts.point_format = c.format;
+        opts.extra_bytes = c.extra_bytes;
+        opts.vlrs = c.vlrs;
+        opts.evlrs = c.evlrs;
+        const Converted conv = convert(dir, "x.las", opts, 400, [&](uint64_t i) {
+            Point p = las14_point(i);
+            p.extra.assign(c.extra_bytes, i % 4 == 0 ? 0x00 : 0xFF);
+            if (i % 4 >= 2)
+                for (size_t k = 0; k < p.extra.size(); ++k) p.extra[k] = static_cast<uint8_t>(las14_point(i * 64 + k).x);
+            return p;
+        });
+        ASSERT_EQ(conv.las.extra_columns.size(), c.columns.size());
+        for (size_t k = 0; k < c.columns.size(); ++k) {
+            EXPECT_EQ(conv.las.extra_columns[k].field.name, c.columns[k].name);
+            EXPECT_EQ(conv.las.extra_columns[k].field.width, c.columns[k].width) << c.columns[k].name;
+            EXPECT_EQ(conv.las.extra_columns[k].field.decimals, c.columns[k].decimals) << c.columns[k].name;
+        }
+        expect_complete_conversion(dir, "x.las", conv);
+    }
+}

@@ -70,12 +70,12 @@ std::vector<std::string> lines_of(const std::string &text) { return split(text, 
 // dBASE table must hold.
 Table expected_table(const lasread::LasFile &las) {
     Table t;
-    const std::vector<lasread::Field> fields = lasread::fields_of(las.las_type);
+    const std::vector<lasread::Field> fields = lasread::fields_of(las);
     for (const lastest::Point &p : las.points) {
         t.xyz.push_back({Cell{false, lasread::real_coordinate(p.x, las.scale[0], las.offset[0])},
                          Cell{false, lasread::real_coordinate(p.y, las.scale[1], las.offset[1])},
                          Cell{false, lasread::real_coordinate(p.z, las.scale[2], las.offset[2])}});
-        const std::string row = lasread::row_of(las.las_type, p);
+        const std::string row = lasread::row_of(las, p);
         std::vector<Cell> cells;
         size_t at = 1;
         for (const lasread::Field &f : fields) {
@@ -244,24 +244,20 @@ INSTANTIATE_TEST_SUITE_P(Testdata, SharedFile,
                                          SharedCase{"simple.las", ""}, SharedCase{"autzen_trim.las", kAutzenCrs},
                                          SharedCase{"mvk-thin.las", "EPSG:26995"},
                                          SharedCase{"epsg_4326.las", "EPSG:4326"},
-                                         SharedCase{"no-points.las", "EPSG:4269"}),
+                                         SharedCase{"no-points.las", "EPSG:4269"},
+                                         SharedCase{"vegetation-1.3.las", ""}, SharedCase{"no-points-1.3.las", ""},
+                                         SharedCase{"pdrf4-1.3.las", ""}, SharedCase{"extrabytes-1.4.las", ""},
+                                         SharedCase{"test1_4.las", "EPSG:2903"},
+                                         SharedCase{"evlr-1.4.las", "EPSG:2903"},
+                                         SharedCase{"wkt-in-evlr-1.4.las", "EPSG:2903"},
+                                         SharedCase{"autzen_trim_7.las", kAutzenCrs}, SharedCase{"pdrf8-1.4.las", ""},
+                                         SharedCase{"pdrf9-1.4.las", ""}, SharedCase{"pdrf10-1.4.las", ""}),
                          [](const testing::TestParamInfo<SharedCase> &info) {
                              std::string n = info.param.name;
                              for (char &c : n)
                                  if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
                              return n.substr(0, n.size() - 4);
                          });
-
-TEST(SharedFileRefused, Las14) {
-    const std::string data = testutil::shared_testdata();
-    if (data.empty()) GTEST_SKIP() << "no shared test data";
-    TempDir dir;
-    ASSERT_EQ(::symlink((data + "/test1_4.las").c_str(), (dir / "test1_4.las").c_str()), 0);
-    const testutil::RunResult r = testutil::run_tessaline({"test1_4.las"}, dir.path());
-    EXPECT_EQ(r.out, "\nCannot handle las files of version 1.4\ntest1_4.las is not a valid LAS file\n");
-    EXPECT_EQ(r.status, 255);
-    EXPECT_FALSE(testutil::exists(dir / "test1_4.shp"));
-}
 
 TEST(GeneratedFile, EveryTypeReadsBackEqual) {
     for (int type = 1; type <= 8; ++type) {
@@ -319,14 +315,22 @@ TEST(GeneratedFile, CoordinateSystemFromProjectionRecords) {
     too_long.declared_length = static_cast<int32_t>(utm33.data.size() + 60);
     Vlr foreign_wkt = text_record(2112, utm33_wkt);
     foreign_wkt.user_id = "another";
+    const std::string wgs84_wkt = "GEOGCS[\"WGS 84\",DATUM[\"WGS_1984\",SPHEROID[\"WGS 84\",6378137,298.257223563]],"
+                                  "PRIMEM[\"Greenwich\",0],UNIT[\"degree\",0.0174532925199433]]";
+    Vlr wkt_past_end = text_record(2112, utm33_wkt);
+    wkt_past_end.declared_length = static_cast<int64_t>(wkt_past_end.data.size() + 1);
+    const uint16_t wkt_bit = 16;  // LAS 1.4 global encoding: the CRS is the WKT record's
 
     const struct {
         const char *label;
         std::vector<Vlr> vlrs;
         std::string crs;           // "" for none
-        int header_size = 227;     // the header's HeaderSize
+        int header_size = -1;      // the header's HeaderSize; -1: the version's
         int64_t offset_to_data = -1;
         int64_t declared_vlrs = -1;
+        uint8_t minor = 2;
+        uint16_t global_encoding = 0;
+        std::vector<Vlr> evlrs = {};
     } cases[] = {
         {"projected EPSG code, vertical key left out", {geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 32633},
                                                                           {4096, 0, 1, 5703}})}, "EPSG:32633"},
@@ -336,6 +340,21 @@ TEST(GeneratedFile, CoordinateSystemFromProjectionRecords) {
         {"compound WKT: the horizontal part", {text_record(2112, compound_wkt)}, "EPSG:32633"},
         {"keys that give nothing, then the WKT", {geokey_directory({{1024, 0, 1, 1}}), text_record(2112, utm33_wkt)},
          "EPSG:32633"},
+        {"a key past the doubles beside an inline projected code",
+         {geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 32633}, {3082, 34736, 1, 5}}), geo_doubles({1.0})},
+         "EPSG:32633"},
+        {"a key past absent doubles beside an inline projected code",
+         {geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 32633}, {3082, 34736, 1, 0}})}, "EPSG:32633"},
+        {"a key past the ASCII text beside an inline geographic code",
+         {geokey_directory({{1024, 0, 1, 2}, {2048, 0, 1, 4258}, {2049, 34737, 40, 0}}), text_record(34737, "short|", false)},
+         "EPSG:4258"},
+        {"LAS 1.4 with the WKT bit: the WKT, not the keys", {utm33, text_record(2112, wgs84_wkt)}, "EPSG:4326", -1, -1,
+         -1, 4, wkt_bit},
+        {"LAS 1.4 without the WKT bit: the keys first", {utm33, text_record(2112, wgs84_wkt)}, "EPSG:32633", -1, -1, -1,
+         4},
+        {"LAS 1.4 WKT record in an EVLR", {}, "EPSG:32633", -1, -1, -1, 4, wkt_bit, {text_record(2112, utm33_wkt)}},
+        {"LAS 1.4: the VLR before the EVLR", {text_record(2112, wgs84_wkt)}, "EPSG:4326", -1, -1, -1, 4, wkt_bit,
+         {text_record(2112, utm33_wkt)}},
         // Nothing usable:
         {"a WKT record of another user ID", {foreign_wkt}, ""},
         {"a WKT record without its terminator", {text_record(2112, utm33_wkt, false)}, ""},
@@ -347,14 +366,19 @@ TEST(GeneratedFile, CoordinateSystemFromProjectionRecords) {
         {"more keys declared than the record holds", {geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 32633}}, 3)}, ""},
         {"a key past the doubles", {tm[0], geo_doubles({-85.5, 37.5, 3937, 0}), tm[2]}, ""},
         {"a key past the ASCII text", {tm[0], tm[1], text_record(34737, "Test TM|", false)}, ""},
+        {"LAS 1.4 with the WKT bit and keys alone", {utm33}, "", -1, -1, -1, 4, wkt_bit},
+        {"LAS 1.4 WKT EVLR running past the end", {}, "", -1, -1, -1, 4, wkt_bit, {wkt_past_end}},
     };
     const std::string users_own = "the user's own .prj";
     for (const auto &c : cases) {
         SCOPED_TRACE(c.label);
         TempDir dir;
         lastest::LasOptions opts = lastest::options_for_type(6);
+        opts.version_minor = c.minor;
+        opts.global_encoding = c.global_encoding;
+        opts.evlrs = c.evlrs;
         opts.vlrs = c.vlrs;
-        opts.header_size = static_cast<uint16_t>(c.header_size);
+        opts.header_size = c.header_size;
         opts.offset_to_data = c.offset_to_data;
         opts.declared_vlrs = c.declared_vlrs;
         lastest::write_las(dir / "t.las", opts, 40, lastest::varied_point);
@@ -366,8 +390,9 @@ TEST(GeneratedFile, CoordinateSystemFromProjectionRecords) {
         const testutil::RunResult r = testutil::run_tessaline({"t.las"}, dir.path());
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.err, "");
-        EXPECT_EQ(lasread::mask_elapsed(r.out), lasread::console_of("t.las", "t.shp", 6, 40));
-        EXPECT_EQ(lasread::compare_outputs(dir / "t.las", lasread::read_las(dir / "t.las")), "");
+        const lasread::LasFile las = lasread::read_las(dir / "t.las");
+        EXPECT_EQ(lasread::mask_elapsed(r.out), lasread::console_of("t.las", "t.shp", las.las_type, 40));
+        EXPECT_EQ(lasread::compare_outputs(dir / "t.las", las), "");
         EXPECT_EQ(testutil::read_text(dir / "t.prj"), users_own);
     }
 }

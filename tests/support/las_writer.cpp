@@ -28,6 +28,8 @@ void put(std::vector<uint8_t> &buf, size_t offset, T value) {
 }
 
 constexpr size_t kVlrHeaderBytes = 54;
+constexpr size_t kEvlrHeaderBytes = 60;
+constexpr size_t kExtraBytesDescriptor = 192;
 
 struct Bounds {
     double min[3], max[3];
@@ -45,11 +47,15 @@ struct Bounds {
 
 uint32_t record_length_of(const LasOptions &opts) {
     return opts.record_length >= 0 ? static_cast<uint32_t>(opts.record_length)
-                                   : natural_record_length(opts.point_format);
+                                   : natural_record_length(opts.point_format) + opts.extra_bytes;
 }
 
 uint32_t stride_of(const LasOptions &opts) {
     return std::max(record_length_of(opts), natural_record_length(opts.point_format));
+}
+
+uint16_t header_size_field(const LasOptions &opts) {
+    return static_cast<uint16_t>(opts.header_size >= 0 ? opts.header_size : header_size_of(opts.version_minor));
 }
 
 uint64_t vlr_bytes(const LasOptions &opts) {
@@ -61,15 +67,30 @@ uint64_t vlr_bytes(const LasOptions &opts) {
 
 uint64_t offset_to_data_of(const LasOptions &opts) {
     return opts.offset_to_data >= 0 ? static_cast<uint64_t>(opts.offset_to_data)
-                                    : opts.header_size + vlr_bytes(opts);
+                                    : header_size_field(opts) + vlr_bytes(opts);
+}
+
+std::vector<uint8_t> encode_evlrs(const LasOptions &opts) {
+    std::vector<uint8_t> out;
+    for (const Vlr &v : opts.evlrs) {
+        std::vector<uint8_t> e(kEvlrHeaderBytes, 0);
+        std::memcpy(&e[2], v.user_id.data(), std::min<size_t>(16, v.user_id.size()));
+        put<uint16_t>(e, 18, v.record_id);
+        put<uint64_t>(e, 20, v.declared_length != -1 ? static_cast<uint64_t>(v.declared_length) : v.data.size());
+        out.insert(out.end(), e.begin(), e.end());
+        out.insert(out.end(), v.data.begin(), v.data.end());
+    }
+    return out;
 }
 
 // The public header block followed by the VLRs (and zero bytes up to the
 // point data, if the offset lies further on).
 std::vector<uint8_t> encode_head(const LasOptions &opts, uint64_t count, const Bounds &b) {
-    std::vector<uint8_t> h(std::max<size_t>(227, opts.header_size), 0);
+    const uint16_t header_size = header_size_field(opts);
+    std::vector<uint8_t> h(std::max<size_t>(header_size_of(opts.version_minor), header_size), 0);
     for (size_t k = 0; k < 4; ++k) h[k] = k < opts.signature.size() ? opts.signature[k] : 0;
     put<uint16_t>(h, 4, 7);  // file source id (reserved in 1.0)
+    put<uint16_t>(h, 6, opts.global_encoding);
     put<uint32_t>(h, 8, 0x01020304u);
     h[24] = opts.version_major;
     h[25] = opts.version_minor;
@@ -77,15 +98,28 @@ std::vector<uint8_t> encode_head(const LasOptions &opts, uint64_t count, const B
     std::memcpy(&h[58], "las_writer", 10);
     put<uint16_t>(h, 90, 100);
     put<uint16_t>(h, 92, 2026);
-    put<uint16_t>(h, 94, opts.header_size);
+    put<uint16_t>(h, 94, header_size);
     put<uint32_t>(h, 96, static_cast<uint32_t>(offset_to_data_of(opts)));
     const uint64_t records = opts.vlr_payloads.size() + opts.vlrs.size();
     put<uint32_t>(h, 100, static_cast<uint32_t>(opts.declared_vlrs >= 0 ? opts.declared_vlrs : records));
     h[104] = opts.point_format;
     put<uint16_t>(h, 105, static_cast<uint16_t>(record_length_of(opts)));
     const uint64_t declared = opts.declared_points >= 0 ? static_cast<uint64_t>(opts.declared_points) : count;
-    put<uint32_t>(h, 107, static_cast<uint32_t>(declared));
-    put<uint32_t>(h, 111, static_cast<uint32_t>(declared));  // all first returns, as far as the header says
+    uint64_t legacy = declared;
+    if (opts.version_minor >= 4)
+        legacy = opts.legacy_points >= 0 ? static_cast<uint64_t>(opts.legacy_points)
+                 : opts.point_format <= 5 && declared <= UINT32_MAX ? declared : 0;
+    put<uint32_t>(h, 107, static_cast<uint32_t>(legacy));
+    put<uint32_t>(h, 111, static_cast<uint32_t>(legacy));  // all first returns, as far as the header says
+    if (opts.version_minor >= 3) put<uint64_t>(h, 227, 0);  // no waveform data packets in the file
+    if (opts.version_minor >= 4) {
+        const uint64_t start = opts.start_of_evlrs >= 0 ? static_cast<uint64_t>(opts.start_of_evlrs)
+                               : opts.evlrs.empty() ? 0 : offset_to_data_of(opts) + count * stride_of(opts);
+        put<uint64_t>(h, 235, start);
+        put<uint32_t>(h, 243, static_cast<uint32_t>(opts.declared_evlrs >= 0 ? opts.declared_evlrs : opts.evlrs.size()));
+        put<uint64_t>(h, 247, declared);
+        put<uint64_t>(h, 255, declared);
+    }
     for (int a = 0; a < 3; ++a) {
         put<double>(h, 131 + 8 * a, opts.scale[a]);
         put<double>(h, 155 + 8 * a, opts.offset[a]);
@@ -106,7 +140,8 @@ std::vector<uint8_t> encode_head(const LasOptions &opts, uint64_t count, const B
         std::vector<uint8_t> vlr(kVlrHeaderBytes, 0);
         std::memcpy(&vlr[2], v.user_id.data(), std::min<size_t>(16, v.user_id.size()));
         put<uint16_t>(vlr, 18, v.record_id);
-        put<uint16_t>(vlr, 20, static_cast<uint16_t>(v.declared_length >= 0 ? v.declared_length : v.data.size()));
+        put<uint16_t>(vlr, 20, static_cast<uint16_t>(v.declared_length >= 0 ? static_cast<uint64_t>(v.declared_length)
+                                                                             : v.data.size()));
         h.insert(h.end(), vlr.begin(), vlr.end());
         h.insert(h.end(), v.data.begin(), v.data.end());
     }
@@ -145,6 +180,30 @@ Vlr text_record(uint16_t record_id, const std::string &text, bool terminated) {
     return v;
 }
 
+uint64_t bits_of(double d) {
+    uint64_t bits;
+    std::memcpy(&bits, &d, 8);
+    return bits;
+}
+
+Vlr extra_bytes_record(const std::vector<ExtraBytes> &descriptors) {
+    Vlr v;
+    v.user_id = "LASF_Spec";
+    v.record_id = 4;
+    for (const ExtraBytes &e : descriptors) {
+        std::vector<uint8_t> d(kExtraBytesDescriptor, 0);
+        d[2] = e.data_type;
+        d[3] = e.options;
+        std::memcpy(&d[4], e.name.data(), std::min<size_t>(32, e.name.size()));
+        put<uint64_t>(d, 40, e.no_data);
+        put<double>(d, 112, e.scale);
+        put<double>(d, 136, e.offset);
+        std::memcpy(&d[160], "written by the tests", 20);
+        v.data.insert(v.data.end(), d.begin(), d.end());
+    }
+    return v;
+}
+
 std::vector<Vlr> user_defined_tm_records() {
     return {geokey_directory({{1024, 0, 1, 1},
                               {1026, 34737, 13, 0},
@@ -162,12 +221,13 @@ std::vector<Vlr> user_defined_tm_records() {
 }
 
 unsigned natural_record_length(unsigned point_format) {
-    switch (point_format) {
-        case 1: return 28;
-        case 2: return 26;
-        case 3: return 34;
-        default: return 20;
-    }
+    // The standard record length of point formats 0 to 10.
+    static const unsigned length[] = {20, 28, 26, 34, 57, 63, 30, 36, 38, 59, 67};
+    return point_format <= 10 ? length[point_format] : 20;
+}
+
+unsigned header_size_of(unsigned version_minor) {
+    return version_minor >= 4 ? 375 : version_minor == 3 ? 235 : 227;
 }
 
 int las_type_of(unsigned version_minor, unsigned point_format) {
@@ -186,27 +246,54 @@ LasOptions options_for_type(int las_type) {
 }
 
 std::vector<uint8_t> encode_point(const LasOptions &opts, const Point &p) {
+    const unsigned f = opts.point_format;
     std::vector<uint8_t> r(stride_of(opts), 0);
     put<int32_t>(r, 0, p.x);
     put<int32_t>(r, 4, p.y);
     put<int32_t>(r, 8, p.z);
     put<uint16_t>(r, 12, p.intensity);
     r[14] = p.bitfield;
-    r[15] = p.classification;
-    r[16] = static_cast<uint8_t>(p.scan_angle);
-    r[17] = p.user_data;
-    put<uint16_t>(r, 18, p.point_source_id);
-    size_t at = 20;
-    if (opts.point_format == 1 || opts.point_format == 3) {
+    size_t at;
+    bool gps, rgb, nir = false, wave;
+    if (f >= 6 && f <= 10) {
+        r[15] = p.flags;
+        r[16] = p.classification;
+        r[17] = p.user_data;
+        put<int16_t>(r, 18, p.scan_angle_raw);
+        put<uint16_t>(r, 20, p.point_source_id);
+        at = 22;
+        gps = true;
+        rgb = f == 7 || f == 8 || f == 10;
+        nir = f == 8 || f == 10;
+        wave = f == 9 || f == 10;
+    } else {
+        r[15] = p.classification;
+        r[16] = static_cast<uint8_t>(p.scan_angle);
+        r[17] = p.user_data;
+        put<uint16_t>(r, 18, p.point_source_id);
+        at = 20;
+        gps = f == 1 || f == 3 || f == 4 || f == 5;
+        rgb = f == 2 || f == 3 || f == 5;
+        wave = f == 4 || f == 5;
+    }
+    if (gps) {
         put<double>(r, at, p.gps_time);
         at += 8;
     }
-    if (opts.point_format == 2 || opts.point_format == 3) {
+    if (rgb) {
         put<uint16_t>(r, at, p.red);
         put<uint16_t>(r, at + 2, p.green);
         put<uint16_t>(r, at + 4, p.blue);
+        at += 6;
     }
+    if (nir) {
+        put<uint16_t>(r, at, p.nir);
+        at += 2;
+    }
+    if (wave) std::memcpy(&r[at], p.wave.data(), p.wave.size());
     r.resize(stride_of(opts));
+    const size_t natural = natural_record_length(f);
+    for (size_t k = 0; k < p.extra.size() && natural + k < r.size(); ++k) r[natural + k] = p.extra[k];
     return r;
 }
 
@@ -218,6 +305,8 @@ std::vector<uint8_t> make_las(const LasOptions &opts, const std::vector<Point> &
         const std::vector<uint8_t> r = encode_point(opts, p);
         out.insert(out.end(), r.begin(), r.end());
     }
+    const std::vector<uint8_t> evlrs = encode_evlrs(opts);
+    out.insert(out.end(), evlrs.begin(), evlrs.end());
     out.resize(out.size() + opts.trailing_bytes, 0xAB);
     if (opts.truncate_to >= 0 && static_cast<uint64_t>(opts.truncate_to) < out.size())
         out.resize(static_cast<size_t>(opts.truncate_to));
@@ -253,7 +342,8 @@ void write_las(const std::string &path, const LasOptions &opts, uint64_t count,
             block.clear();
         }
     }
-    std::vector<uint8_t> tail(opts.trailing_bytes, 0xAB);
+    std::vector<uint8_t> tail = encode_evlrs(opts);
+    tail.resize(tail.size() + opts.trailing_bytes, 0xAB);
     ok = ok && (tail.empty() || std::fwrite(tail.data(), 1, tail.size(), f.get()) == tail.size());
     head = encode_head(opts, count, b);
     ok = ok && std::fseek(f.get(), 0, SEEK_SET) == 0 &&
@@ -292,6 +382,12 @@ Point varied_point(uint64_t i) {
     p.red = static_cast<uint16_t>(c);
     p.green = static_cast<uint16_t>(c >> 16);
     p.blue = static_cast<uint16_t>(c >> 32);
+    // The fields of formats 4 to 10 only.
+    const uint64_t e = mix(c + 3);
+    p.flags = static_cast<uint8_t>(e);
+    p.scan_angle_raw = static_cast<int16_t>(e >> 8);
+    p.nir = static_cast<uint16_t>(e >> 24);
+    for (size_t k = 0; k < p.wave.size(); ++k) p.wave[k] = static_cast<uint8_t>(e >> (k % 8 * 8)) ^ static_cast<uint8_t>(k);
     return p;
 }
 
