@@ -1,4 +1,4 @@
-// The outputs read back by independent readers: GDAL (ogr2ogr to CSV),
+// The outputs read back by independent readers: GDAL (its OGR library),
 // Shapelib's shpdump and dbfdump, and pyshp. Every point's coordinates and
 // attributes must equal the values the test decodes itself from the LAS
 // bytes. Inputs: the real files of ../shared/testdata (written by other
@@ -97,26 +97,23 @@ std::string run_tool(const std::string &program, const std::vector<std::string> 
     return r.out;
 }
 
-Table read_gdal(const TempDir &dir, const std::string &stem) {
-    run_tool("/usr/bin/ogr2ogr", {"-f", "CSV", stem + ".csv", stem + ".shp", "-lco", "GEOMETRY=AS_XYZ", "--config",
-                                  "OGR_WKT_PRECISION", "17"},
-             dir.path());
+// A dump of the readers' scripts: a line of field names, then per point X,
+// Y, Z and the attributes, separated by tabs.
+Table read_dump(const std::string &text) {
+    const std::vector<std::string> lines = lines_of(text);
     Table t;
-    if (!testutil::exists(dir / (stem + ".csv"))) return t;
-    const std::vector<std::string> lines = lines_of(testutil::read_text(dir / (stem + ".csv")));
     for (size_t k = 1; k < lines.size(); ++k) {
-        std::vector<std::string> parts = split(lines[k], ',');
         std::vector<Cell> cells;
-        for (std::string &p : parts) {
-            if (!p.empty() && p.back() == '\r') p.pop_back();
-            if (p.size() >= 2 && p.front() == '"') p = p.substr(1, p.size() - 2);
-            cells.push_back(cell_of(p));
-        }
+        for (const std::string &v : split(lines[k], '\t')) cells.push_back(cell_of(v));
         if (cells.size() < 3) continue;
         t.xyz.emplace_back(cells.begin(), cells.begin() + 3);
         t.attributes.emplace_back(cells.begin() + 3, cells.end());
     }
     return t;
+}
+
+Table read_gdal(const TempDir &dir, const std::string &stem) {
+    return read_dump(run_tool("/usr/bin/python3", {READERS_DIR "/gdal_dump.py", stem + ".shp"}, dir.path()));
 }
 
 Table read_shapelib(const TempDir &dir, const std::string &stem) {
@@ -141,17 +138,7 @@ Table read_shapelib(const TempDir &dir, const std::string &stem) {
 }
 
 Table read_pyshp(const TempDir &dir, const std::string &stem) {
-    const std::vector<std::string> lines =
-        lines_of(run_tool("/usr/bin/python3", {READERS_DIR "/pyshp_dump.py", stem + ".shp"}, dir.path()));
-    Table t;
-    for (size_t k = 1; k < lines.size(); ++k) {
-        std::vector<Cell> cells;
-        for (const std::string &v : split(lines[k], '\t')) cells.push_back(cell_of(v));
-        if (cells.size() < 3) continue;
-        t.xyz.emplace_back(cells.begin(), cells.begin() + 3);
-        t.attributes.emplace_back(cells.begin() + 3, cells.end());
-    }
-    return t;
+    return read_dump(run_tool("/usr/bin/python3", {READERS_DIR "/pyshp_dump.py", stem + ".shp"}, dir.path()));
 }
 
 // "" when `got` holds every value of `want`, else the first difference.
