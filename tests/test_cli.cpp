@@ -79,7 +79,7 @@ TEST(Cli, RefusalsBeforeTheBanner) {
 // LAS 1.3 and 1.4 headers and records that cannot be trusted: each refused
 // with its reason and status 255 before any output exists, or converted
 // exactly as the model says (an untrusted Extra Bytes record gives no column).
-TEST(Cli, HostileLas14Headers) {
+TEST(Las14Refusals, EachPrintsItsReason) {
     using lastest::LasOptions;
     const std::string not_valid = "a.las is not a valid LAS file\n";
     const std::string bad_header = "\na.las is not a valid .las file\n\n" + not_valid;

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -155,7 +156,17 @@ Table read_pyshp(const TempDir &dir, const std::string &stem) {
 }
 
 // "" when `got` holds every value of `want`, else the first difference.
-std::string compare(const Table &want, const Table &got, bool geometry) {
+// GDAL's CSV writer trims a coordinate whose 17-digit text ends in a long run
+// of zeros or nines (-0.47000000000000003 becomes -0.47): its coordinates are
+// compared at 15 significant digits.
+bool same_to_15_digits(const Cell &a, const Cell &b) {
+    char x[40], y[40];
+    std::snprintf(x, sizeof x, "%.15g", a.value);
+    std::snprintf(y, sizeof y, "%.15g", b.value);
+    return a.null == b.null && std::string(x) == y;
+}
+
+std::string compare(const Table &want, const Table &got, bool geometry, bool trimmed = false) {
     if (geometry && got.xyz.size() != want.xyz.size())
         return std::to_string(got.xyz.size()) + " shapes read, " + std::to_string(want.xyz.size()) + " expected";
     if (got.attributes.size() != want.attributes.size())
@@ -164,7 +175,7 @@ std::string compare(const Table &want, const Table &got, bool geometry) {
     for (size_t i = 0; i < want.attributes.size(); ++i) {
         if (geometry)
             for (size_t a = 0; a < 3; ++a)
-                if (!(got.xyz[i][a] == want.xyz[i][a]))
+                if (!(got.xyz[i][a] == want.xyz[i][a]) && !(trimmed && same_to_15_digits(got.xyz[i][a], want.xyz[i][a])))
                     return "point " + std::to_string(i) + " axis " + std::to_string(a) + ": " + show(got.xyz[i][a]) +
                            " read, " + show(want.xyz[i][a]) + " expected";
         if (got.attributes[i].size() != want.attributes[i].size())
@@ -198,7 +209,7 @@ void convert_and_read_back(const TempDir &dir, const std::string &name, const st
     EXPECT_EQ(lasread::mask_elapsed(r.out), lasread::console_of(name, stem + ".shp", las.las_type, las.count));
     EXPECT_EQ(lasread::compare_outputs(dir / name, las), "");
     const Table want = expected_table(las);
-    EXPECT_EQ(compare(want, read_gdal(dir, stem), true), "") << "GDAL";
+    EXPECT_EQ(compare(want, read_gdal(dir, stem), true, true), "") << "GDAL";
     EXPECT_EQ(compare(want, read_shapelib(dir, stem), true), "") << "Shapelib";
     EXPECT_EQ(compare(want, read_pyshp(dir, stem), true), "") << "pyshp";
     EXPECT_EQ(read_crs(dir, stem, crs), crs.empty() ? "none" : "same");
