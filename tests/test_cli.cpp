@@ -79,7 +79,7 @@ TEST(Cli, RefusalsBeforeTheBanner) {
 // LAS 1.3 and 1.4 headers and records that cannot be trusted: each refused
 // with its reason and status 255 before any output exists, or converted
 // exactly as the model says (an untrusted Extra Bytes record gives no column).
-TEST(Cli, HostileLas14Headers) {
+TEST(Las14Refusals, EachPrintsItsReason) {
     using lastest::LasOptions;
     const std::string not_valid = "a.las is not a valid LAS file\n";
     const std::string bad_header = "\na.las is not a valid .las file\n\n" + not_valid;
@@ -108,6 +108,11 @@ TEST(Cli, HostileLas14Headers) {
          "\nData format of a.las (6) is incompatible with Length of Data Record (29)\n" + not_valid},
         {"1.3 format 4 record length 56", [](LasOptions &s) { s.version_minor = 3; s.point_format = 4; s.record_length = 56; },
          "\nData format of a.las (4) is incompatible with Length of Data Record (56)\n" + not_valid},
+        {"1.2 format 4, as before", [](LasOptions &s) { s.version_minor = 2; s.point_format = 4; },
+         "\nPointDataFormatID in a.las is 4. Only 0, 1, 2, or 3 is accepted\n" + not_valid},
+        {"1.2 record length above its format's, as before",
+         [](LasOptions &s) { s.version_minor = 2; s.point_format = 3; s.record_length = 36; },
+         "\nData format of a.las (3) is incompatible with Length of Data Record (36)\n" + not_valid},
         {"version 1.5", [](LasOptions &s) { s.version_minor = 5; },
          "\nCannot handle las files of version 1.5\n" + not_valid},
         {"64-bit count beyond the limit", [](LasOptions &s) { s.declared_points = 119304645; },
@@ -121,6 +126,9 @@ TEST(Cli, HostileLas14Headers) {
         // Converted:
         {"legacy count 0", [](LasOptions &s) { s.legacy_points = 0; }, ""},
         {"64-bit count 0: the legacy count", [](LasOptions &s) { s.declared_points = 0; s.legacy_points = 3; }, ""},
+        {"legacy count above the 64-bit count", [](LasOptions &s) { s.legacy_points = 7; }, ""},
+        {"HeaderSize above 375, an Extra Bytes VLR after it", [&](LasOptions &s) { s.header_size = 400; s.vlrs = {extra}; },
+         "", 1},
         {"an Extra Bytes EVLR", [&](LasOptions &s) { s.evlrs = {extra}; }, "", 1},
         {"more EVLRs declared than present", [&](LasOptions &s) { s.evlrs = {extra}; s.declared_evlrs = 9; }, "", 1},
         {"EVLR start past the end", [&](LasOptions &s) { s.evlrs = {extra}; s.start_of_evlrs = 1 << 20; }, ""},

@@ -342,6 +342,8 @@ TEST(GeneratedFile, CoordinateSystemFromProjectionRecords) {
         {"LAS 1.4 WKT record in an EVLR", {}, "EPSG:32633", -1, -1, -1, 4, wkt_bit, {text_record(2112, utm33_wkt)}},
         {"LAS 1.4: the VLR before the EVLR", {text_record(2112, wgs84_wkt)}, "EPSG:4326", -1, -1, -1, 4, wkt_bit,
          {text_record(2112, utm33_wkt)}},
+        {"LAS 1.3 ignores the WKT bit: keys first", {utm33, text_record(2112, wgs84_wkt)}, "EPSG:32633", -1, -1, -1, 3,
+         wkt_bit},
         // Nothing usable:
         {"a WKT record of another user ID", {foreign_wkt}, ""},
         {"a WKT record without its terminator", {text_record(2112, utm33_wkt, false)}, ""},
