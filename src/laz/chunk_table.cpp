@@ -12,7 +12,7 @@ namespace {
 // The most bytes one coded count can take: its class symbol and up to 32
 // bits, with the coder's lookahead; generous, so that a valid table is never
 // cut short while a damaged count cannot make the read unbounded.
-constexpr uint64_t kCodedBytesPerCount = 8;
+constexpr uint64_t kCodedBytesPerCount = 12;
 
 std::string number(uint64_t v) { return std::to_string(v); }
 

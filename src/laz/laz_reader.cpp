@@ -11,6 +11,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -22,6 +23,8 @@ constexpr uint32_t kLasHeaderMin = 227;
 constexpr uint32_t kVlrHeaderBytes = 54;
 // The most bytes that the chunks decoded ahead on worker threads may hold.
 constexpr uint64_t kMaxInFlight = uint64_t{256} << 20;
+// The most worker threads, whatever the caller asks for.
+constexpr unsigned kMostThreads = 64;
 // The refilling buffer of a streamed chunk.
 constexpr size_t kStreamBuffer = size_t{1} << 20;
 
@@ -53,7 +56,7 @@ std::string find_laszip_record(int fd, const LasFacts &f, LaszipRecord &record) 
 struct Job {
     size_t chunk = 0;
     std::vector<uint8_t> bytes, records;
-    bool done = false, ok = false;
+    bool done = false, ok = false, short_of_memory = false;
     uint64_t weight = 0;  // bytes it may hold, for the bound on chunks in flight
 };
 
@@ -101,23 +104,40 @@ struct Reader::Impl {
         return record.compressor != kPointwise && c.bytes <= chunk_limit && record_bytes(c) <= chunk_limit;
     }
 
+    // Reads and decodes the job's chunk; a worker thread runs it too, so
+    // nothing may leave it by an exception.
     void decode(Job &job, PointwiseDecoder *decoder) {
         const Chunk &c = chunks[job.chunk];
-        job.ok = false;
-        job.bytes.resize(c.bytes);
-        job.records.resize(record_bytes(c));
-        if (!job.bytes.empty() && !read_at(fd, c.offset, job.bytes.data(), job.bytes.size())) return;
-        const auto points = static_cast<uint32_t>(c.points);
-        job.ok = record.compressor == kLayeredChunked
-                     ? decode_layered_chunk(record.items, job.bytes.data(), job.bytes.size(), points,
-                                            job.records.data())
-                     : decode_pointwise_chunk(*decoder, job.bytes.data(), job.bytes.size(), points,
+        job.ok = job.short_of_memory = false;
+        try {
+            job.bytes.resize(c.bytes);
+            job.records.resize(record_bytes(c));
+            if (!job.bytes.empty() && !read_at(fd, c.offset, job.bytes.data(), job.bytes.size())) return;
+            const auto points = static_cast<uint32_t>(c.points);
+            if (record.compressor == kLayeredChunked)
+                job.ok = decode_layered_chunk(record.items, job.bytes.data(), job.bytes.size(), points,
                                               job.records.data());
+            else if (decoder != nullptr)
+                job.ok = decode_pointwise_chunk(*decoder, job.bytes.data(), job.bytes.size(), points,
+                                                job.records.data());
+            else
+                job.short_of_memory = true;
+        } catch (const std::bad_alloc &) {
+            job.short_of_memory = true;
+        }
+    }
+
+    std::unique_ptr<PointwiseDecoder> make_decoder() const {
+        if (record.compressor == kLayeredChunked) return nullptr;
+        try {
+            return std::make_unique<PointwiseDecoder>(record.items);
+        } catch (const std::bad_alloc &) {
+            return nullptr;
+        }
     }
 
     void work() {
-        std::unique_ptr<PointwiseDecoder> decoder;
-        if (record.compressor != kLayeredChunked) decoder = std::make_unique<PointwiseDecoder>(record.items);
+        const std::unique_ptr<PointwiseDecoder> decoder = make_decoder();
         for (;;) {
             Job *job;
             {
@@ -200,7 +220,11 @@ struct Reader::Impl {
             failure = damaged(i);
             return;
         }
-        if (!stream_decoder) stream_decoder = std::make_unique<PointwiseDecoder>(record.items);
+        if (!stream_decoder) stream_decoder = make_decoder();
+        if (!stream_decoder) {
+            failure = "not enough memory to decode chunk " + std::to_string(i + 1);
+            return;
+        }
         stream_decoder->init(stream_first_record.data());
         stream_pos = c.offset + facts.record_length;
         stream_end = c.offset + c.bytes;
@@ -241,8 +265,7 @@ struct Reader::Impl {
         }
         if (threads <= 1) {
             if (!current) current = std::make_unique<Job>();
-            if (!inline_decoder && record.compressor != kLayeredChunked)
-                inline_decoder = std::make_unique<PointwiseDecoder>(record.items);
+            if (!inline_decoder) inline_decoder = make_decoder();
             current->chunk = i;
             decode(*current, inline_decoder.get());
         } else {
@@ -261,7 +284,10 @@ struct Reader::Impl {
         }
         current_points = chunks[i].points;
         current_used = 0;
-        if (!current->ok) failure = damaged(i);
+        if (current->short_of_memory)
+            failure = "not enough memory to decode chunk " + std::to_string(i + 1);
+        else if (!current->ok)
+            failure = damaged(i);
     }
 };
 
@@ -273,7 +299,7 @@ std::string Reader::open(int fd, const LasFacts &facts, unsigned threads) {
     Impl &r = *impl_;
     r.fd = fd;
     r.facts = facts;
-    r.threads = threads == 0 ? 1 : threads;
+    r.threads = threads == 0 ? 1 : threads < kMostThreads ? threads : kMostThreads;
     r.chunk_limit = chunk_limit_;
     std::string why = find_laszip_record(fd, facts, r.record);
     if (why.empty()) why = check_laszip_record(r.record, facts.point_format, facts.record_length);
