@@ -21,6 +21,10 @@
 
 namespace {
 
+const char kWgs84[] =
+    "GEOGCS[\"WGS 84\",DATUM[\"WGS_1984\",SPHEROID[\"WGS 84\",6378137,298.257223563]],PRIMEM[\"Greenwich\",0],"
+    "UNIT[\"degree\",0.0174532925199433]]";
+
 enum class Points { kVaried, kSurvey, kInterleaved };
 
 // The points of a row; extra bytes take values of their own.
@@ -83,19 +87,30 @@ TEST_P(Twins, ConvertExactlyAsTheUncompressedFile) {
     opts.point_format = c.format;
     opts.extra_bytes = c.extra;
     opts.offset[0] = 500000, opts.offset[1] = 4000000;
+    // A coordinate system before the LASzip record, or (LAS 1.4) in an EVLR after the chunk table.
+    if (c.version_minor < 4) {
+        opts.vlrs = {lastest::geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 32633}})};
+    } else {
+        opts.global_encoding = 16;  // the coordinate system is the WKT record's
+        opts.evlrs = {lastest::text_record(2112, kWgs84)};
+    }
     auto gen = [&](uint64_t i) { return point(c.points, c.extra, i); };
 
     testutil::TempDir las_dir, laz_dir;
     lastest::write_las(las_dir / "points.las", opts, c.count, gen);
     laztest::write_laz(laz_dir / "points.laz", opts, c.count, gen, c.chunk_size);
 
+    if (c.count <= 5000) {  // the writer in memory makes the same bytes
+        std::vector<lastest::Point> points;
+        for (uint64_t i = 0; i < c.count; ++i) points.push_back(gen(i));
+        ASSERT_TRUE(laztest::make_laz(opts, points, c.chunk_size) == testutil::read_file(laz_dir / "points.laz"));
+    }
     // Every field, those that the shapefile leaves out included.
     const std::vector<uint8_t> plain = testutil::read_file(las_dir / "points.las");
     const uint32_t at = laz::load32(&plain[96]);
     std::vector<uint8_t> records;
     ASSERT_EQ(decompress(laz_dir / "points.laz", 2, records), "");
     ASSERT_TRUE(std::equal(records.begin(), records.end(), plain.begin() + at, plain.begin() + at + records.size()));
-    ASSERT_EQ(at + records.size(), plain.size());
 
     std::vector<std::string> env;
     if (*c.threads != '\0') env.push_back(std::string("TESSALINE_THREADS=") + c.threads);

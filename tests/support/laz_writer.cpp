@@ -687,7 +687,7 @@ LasLayout layout_of(Source &in) {
     for (uint32_t i = 0; i < l.vlr_count; ++i) {
         uint8_t v[54];
         in.read(l.vlr_end, v, sizeof v);
-        l.vlr_end += sizeof v + load16(v + 52);
+        l.vlr_end += sizeof v + load16(v + 20);  // the record length after its header
     }
     if (l.vlr_end > l.offset_to_data) throw std::runtime_error("the VLRs run past the point data");
     return l;
