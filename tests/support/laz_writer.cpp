@@ -85,7 +85,8 @@ class IntegerEncoder {
 int32_t difference(int32_t a, int32_t b) {  // a - b, wrapping as the decoder's sums wrap
     return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
 }
-uint32_t byte_difference(uint32_t real, int32_t predicted) { return (real - static_cast<uint32_t>(predicted)) & 0xFF; }
+// The symbol of a byte: its difference from the predicted byte, wrapped into a byte.
+uint32_t byte_difference(uint32_t real, uint32_t predicted) { return (real - predicted) & 0xFF; }
 
 // ---------------------------------------------------------------- GPS time
 
@@ -166,7 +167,7 @@ class GpsEncoder {
     void encode_multiplied(ArithmeticEncoder &enc, int32_t d) {
         const int32_t last = diff_[last_];
         const double q = std::round(static_cast<double>(d) / last);
-        const int32_t multi = q >= kGpsMulti ? kGpsMulti : q <= kGpsMultiMinus ? kGpsMultiMinus : static_cast<int32_t>(q);
+        const int32_t multi = static_cast<int32_t>(std::clamp<double>(q, kGpsMultiMinus, kGpsMulti));
         enc.encode_symbol(multi_, static_cast<uint32_t>(multi >= 0 ? multi : kGpsMulti - multi));
         int32_t predicted;
         uint32_t context;
@@ -214,21 +215,24 @@ void encode_colour(ArithmeticEncoder &enc, SymbolModel &changed, SymbolModel *by
                    const Colour &c) {
     uint32_t sym = 0;
     for (int i = 0; i < 3; ++i)
-        for (int h = 0; h < 2; ++h) sym |= static_cast<uint32_t>(byte_of(c.rgb[i], h) != byte_of(last.rgb[i], h)) << (2 * i + h);
+        for (int h = 0; h < 2; ++h)
+            sym |= static_cast<uint32_t>(byte_of(c.rgb[i], h) != byte_of(last.rgb[i], h)) << (2 * i + h);
     const bool grey = c.rgb[0] == c.rgb[1] && c.rgb[0] == c.rgb[2];
     if (!grey) sym |= 64;
     enc.encode_symbol(changed, sym);
     for (int h = 0; h < 2; ++h)
-        if (sym & 1u << h) enc.encode_symbol(bytes[h], byte_difference(byte_of(c.rgb[0], h), static_cast<int32_t>(byte_of(last.rgb[0], h))));
+        if (sym & 1u << h) enc.encode_symbol(bytes[h], byte_difference(byte_of(c.rgb[0], h), byte_of(last.rgb[0], h)));
     if (grey) return;
     for (int h = 0; h < 2; ++h) {
         auto at = [&](const Colour &col, int i) { return static_cast<int32_t>(byte_of(col.rgb[i], h)); };
+        // Byte h of channel i, against the last value moved by `move`.
+        auto code = [&](int i, int32_t move) {
+            const uint32_t predicted = static_cast<uint32_t>(laz::clamp_byte(move + at(last, i)));
+            enc.encode_symbol(bytes[2 * i + h], byte_difference(static_cast<uint32_t>(at(c, i)), predicted));
+        };
         int32_t diff = at(c, 0) - at(last, 0);
-        if (sym & 4u << h) enc.encode_symbol(bytes[2 + h], byte_difference(at(c, 1), laz::clamp_byte(diff + at(last, 1))));
-        if (sym & 16u << h) {
-            diff = (diff + at(c, 1) - at(last, 1)) / 2;
-            enc.encode_symbol(bytes[4 + h], byte_difference(at(c, 2), laz::clamp_byte(diff + at(last, 2))));
-        }
+        if (sym & 4u << h) code(1, diff);
+        if (sym & 16u << h) code(2, (diff + at(c, 1) - at(last, 1)) / 2);
     }
 }
 
@@ -296,7 +300,9 @@ class Point10Encoder {
 class PointwiseEncoder {
  public:
     PointwiseEncoder(uint8_t format, uint32_t extra, const uint8_t *first)
-        : point_(first), extra_(byte_models(extra)), last_extra_(first + record_bytes(format, 0), first + record_bytes(format, extra)) {
+        : point_(first),
+          extra_(byte_models(extra)),
+          last_extra_(first + record_bytes(format, 0), first + record_bytes(format, extra)) {
         uint32_t at = laz::kPoint10Bytes;
         if (format == 1 || format == 3) {
             gps_.emplace(kPointwiseGps, load64(first + at));
@@ -527,11 +533,12 @@ class Rgb14Encoder {
         encode_colour(layer_[0], m.changed, m.bytes, last.colour, v.colour);
         changed_[0] |= std::memcmp(&v.colour, &first_.colour, sizeof v.colour) != 0;
         if (nir_) {
-            const uint32_t sym = (byte_of(v.nir, 0) != byte_of(last.nir, 0)) | (byte_of(v.nir, 1) != byte_of(last.nir, 1)) << 1;
+            uint32_t sym = 0;
+            for (int h = 0; h < 2; ++h) sym |= static_cast<uint32_t>(byte_of(v.nir, h) != byte_of(last.nir, h)) << h;
             layer_[1].encode_symbol(m.nir_changed, sym);
             for (int h = 0; h < 2; ++h)
                 if (sym & 1u << h)
-                    layer_[1].encode_symbol(m.nir_bytes[h], byte_difference(byte_of(v.nir, h), static_cast<int32_t>(byte_of(last.nir, h))));
+                    layer_[1].encode_symbol(m.nir_bytes[h], byte_difference(byte_of(v.nir, h), byte_of(last.nir, h)));
             changed_[1] |= v.nir != first_.nir;
         }
         last = v;
@@ -588,7 +595,8 @@ class Byte14Encoder {
 
     std::vector<std::vector<uint8_t>> layers() {
         std::vector<std::vector<uint8_t>> out;
-        for (size_t i = 0; i < first_.size(); ++i) out.push_back(changed_[i] ? layer_[i].done() : std::vector<uint8_t>());
+        for (size_t i = 0; i < first_.size(); ++i)
+            out.push_back(changed_[i] ? layer_[i].done() : std::vector<uint8_t>());
         return out;
     }
 
@@ -619,7 +627,9 @@ std::vector<uint8_t> layered_chunk(uint8_t format, uint32_t extra, const uint8_t
         if (bytes) bytes->encode(record + extra_at, ctx);
     }
     std::vector<std::vector<uint8_t>> layers = point.layers();
-    auto append = [&](std::vector<std::vector<uint8_t>> more) { layers.insert(layers.end(), more.begin(), more.end()); };
+    auto append = [&](const std::vector<std::vector<uint8_t>> &more) {
+        layers.insert(layers.end(), more.begin(), more.end());
+    };
     if (colour) append(colour->layers());
     if (bytes) append(bytes->layers());
 
@@ -779,8 +789,8 @@ void compress(Source &in, Sink &out, uint32_t chunk_size) {
         const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(chunk_size, l.point_count - done));
         records.resize(size_t{n} * l.record_length);
         in.read(l.offset_to_data + done * l.record_length, records.data(), records.size());
-        const std::vector<uint8_t> chunk = layered ? layered_chunk(l.format, extra, records.data(), n, l.record_length)
-                                                   : pointwise_chunk(l.format, extra, records.data(), n, l.record_length);
+        const auto encode = layered ? layered_chunk : pointwise_chunk;
+        const std::vector<uint8_t> chunk = encode(l.format, extra, records.data(), n, l.record_length);
         out.write(chunk);
         chunk_bytes.push_back(static_cast<uint32_t>(chunk.size()));
         done += n;
