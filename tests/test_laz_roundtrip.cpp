@@ -25,12 +25,36 @@ const char kWgs84[] =
     "GEOGCS[\"WGS 84\",DATUM[\"WGS_1984\",SPHEROID[\"WGS 84\",6378137,298.257223563]],PRIMEM[\"Greenwich\",0],"
     "UNIT[\"degree\",0.0174532925199433]]";
 
-enum class Points { kVaried, kSurvey, kInterleaved };
+enum class Points { kVaried, kSurvey, kInterleaved, kPulses };
+
+// Pulses of three returns sharing a time, whose return numbers jump both
+// ways, and whose scanner channel changes every few pulses. From one pulse to
+// the next the time steps by a multiple of a unit: the same, small and large
+// multiples, none, backwards, then four far too large (the large step becomes
+// the one predicted) and four far too small (the unit is predicted again).
+lastest::Point pulse(uint8_t format, uint64_t i) {
+    static const int kSteps[] = {1, 1, 2, 3, 9, 40, 0, -1, -4, -30, 1, 700, 800, 900, 650, 1, 1, 1, 1, 5};
+    constexpr uint64_t kCycle = sizeof kSteps / sizeof kSteps[0];
+    int64_t cycle_sum = 0, into_cycle = 0;
+    const uint64_t n = i / 3;
+    for (uint64_t k = 0; k < kCycle; ++k) {
+        cycle_sum += kSteps[k];
+        if (k < n % kCycle) into_cycle += kSteps[k];
+    }
+    lastest::Point p = lastest::survey_point(i);
+    p.gps_time = 300000.0 + static_cast<double>(static_cast<int64_t>(n / kCycle) * cycle_sum + into_cycle) * 1e-5;
+    static const uint8_t kReturns[2][3] = {{1, 4, 2}, {3, 1, 5}};  // of 5, in even and odd pulses
+    const uint8_t r = kReturns[n % 2][i % 3];
+    p.bitfield = static_cast<uint8_t>(format < 6 ? r | 5 << 3 : r | 5 << 4);
+    p.flags = static_cast<uint8_t>((p.flags & ~0x30) | (n / 4 % 3) << 4);
+    return p;
+}
 
 // The points of a row; extra bytes take values of their own.
-lastest::Point point(Points kind, uint16_t extra, uint64_t i) {
+lastest::Point point(Points kind, uint8_t format, uint16_t extra, uint64_t i) {
     lastest::Point p = kind == Points::kVaried   ? lastest::varied_point(i)
                        : kind == Points::kSurvey ? lastest::survey_point(i)
+                       : kind == Points::kPulses ? pulse(format, i)
                        : i % 2                   ? lastest::survey_point(i / 2)
                                                  : lastest::varied_point(i / 2);
     for (uint16_t k = 0; k < extra; ++k) p.extra.push_back(static_cast<uint8_t>(k % 2 ? i / (k + 1) : i * 37 >> k));
@@ -94,7 +118,7 @@ TEST_P(Twins, ConvertExactlyAsTheUncompressedFile) {
         opts.global_encoding = 16;  // the coordinate system is the WKT record's
         opts.evlrs = {lastest::text_record(2112, kWgs84)};
     }
-    auto gen = [&](uint64_t i) { return point(c.points, c.extra, i); };
+    auto gen = [&](uint64_t i) { return point(c.points, c.format, c.extra, i); };
 
     testutil::TempDir las_dir, laz_dir;
     lastest::write_las(las_dir / "points.las", opts, c.count, gen);
@@ -148,6 +172,9 @@ INSTANTIATE_TEST_SUITE_P(
         RoundTrip{"Las14Format7ExtraBytesVaried", 4, 7, 2, Points::kVaried, 5000, 7, ""},
         RoundTrip{"Las14Format8Interleaved", 4, 8, 0, Points::kInterleaved, 5000, 50000, ""},
         RoundTrip{"Las14Format8ExtraBytesAcrossChunks", 4, 8, 4, Points::kSurvey, 120000, 50000, ""},
+        RoundTrip{"Las12Format1Pulses", 2, 1, 0, Points::kPulses, 20000, 50000, ""},
+        RoundTrip{"Las14Format6Pulses", 4, 6, 0, Points::kPulses, 20000, 50000, ""},
+        RoundTrip{"Las14Format7ExtraBytesPulsesChunksOf7", 4, 7, 1, Points::kPulses, 3000, 7, ""},
         RoundTrip{"Las12Format3OneThread", 2, 3, 0, Points::kSurvey, 60000, 7000, "1"},
         RoundTrip{"Las12Format3ThreeThreads", 2, 3, 0, Points::kInterleaved, 60000, 7000, "3"},
         RoundTrip{"Las14Format8ExtraBytesOneThread", 4, 8, 2, Points::kVaried, 60000, 7000, "1"},
