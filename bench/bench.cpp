@@ -23,9 +23,16 @@
 // memory, and measures that file's floor once. It prints figures; it does
 // not pass or fail. Megabytes are 10^6 bytes.
 //
-//   tessaline_bench [--points N] [--repeat R] [--large N] [--types 8,6,1] [--dir PARENT]
+// Besides the LAS types 1 to 8, rows of LAS 1.4 point formats 6 and 8 (f6,
+// f8) are measured the same way. The LAZ rows (laz8: type 8, lazf6: LAS 1.4
+// format 6) compress the same survey with the tests' LAZ writer and alternate
+// three conversions of the same points: the LAS file, the LAZ file with one
+// decoding thread, the LAZ file with the default of one per core.
+//
+//   tessaline_bench [--points N] [--repeat R] [--large N] [--types 8,6,1,f6,f8,laz8,lazf6] [--dir PARENT]
 #include "dbf_writer.h"
 #include "las_writer.h"
+#include "laz_writer.h"
 #include "shp_writer.h"
 
 #include <algorithm>
@@ -53,7 +60,7 @@ struct Options {
     uint64_t points = 10000000;
     uint64_t large = 50000000;
     int repeat = 5;
-    std::vector<int> types = {8, 6, 1};
+    std::vector<std::string> rows = {"8", "6", "1", "f6", "f8", "laz8", "lazf6"};
     std::string parent = "/tmp";
     std::string exe = TESSALINE_EXE;
 };
@@ -66,8 +73,9 @@ struct Run {
 
 double seconds_of(const struct timeval &t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
 
-// Runs Tessaline on `las` in `dir` with its console output discarded.
-Run convert(const Options &o, const std::string &dir, const std::string &las) {
+// Runs Tessaline on `las` in `dir` with its console output discarded, with
+// `threads` decoding threads for a LAZ file (0: the program's default).
+Run convert(const Options &o, const std::string &dir, const std::string &las, unsigned threads = 0) {
     const auto start = Clock::now();
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
@@ -75,6 +83,8 @@ Run convert(const Options &o, const std::string &dir, const std::string &las) {
         const int devnull = ::open("/dev/null", O_WRONLY);
         ::dup2(devnull, 1);
         if (::chdir(dir.c_str()) != 0) ::_exit(126);
+        if (threads != 0) ::setenv("TESSALINE_THREADS", std::to_string(threads).c_str(), 1);
+        else ::unsetenv("TESSALINE_THREADS");
         ::execl(o.exe.c_str(), o.exe.c_str(), las.c_str(), static_cast<char *>(nullptr));
         ::_exit(127);
     }
@@ -187,21 +197,92 @@ std::string spread(const std::vector<double> &v) {
     return buf;
 }
 
-const char *version_of(int type) {
-    static const char *const names[] = {"", "LAS 1.0 format 0", "LAS 1.0 format 1", "LAS 1.1 format 0",
-                                        "LAS 1.1 format 1", "LAS 1.2 format 0", "LAS 1.2 format 1",
-                                        "LAS 1.2 format 2", "LAS 1.2 format 3"};
-    return names[type];
+// A row of the benchmark: the file it converts and the table it makes.
+struct RowKind {
+    std::string token;  // as --types names it
+    int table_type;     // the LAS type 1 to 8, or 9 to 11 for the tables of point formats 6 to 8
+    bool laz;
+};
+
+RowKind row_of(const std::string &token) {
+    if (token.size() == 1 && token[0] >= '1' && token[0] <= '8') return {token, token[0] - '0', false};
+    const bool laz = token.compare(0, 3, "laz") == 0;
+    const std::string rest = token.substr(laz ? 3 : 0);
+    if (rest == "f6" || rest == "f8") return {token, rest == "f6" ? 9 : 11, laz};
+    if (laz && rest.size() == 1 && rest[0] >= '1' && rest[0] <= '8') return {token, rest[0] - '0', true};
+    throw std::runtime_error("unknown row " + token + " (1 to 8, f6, f8, and either with laz before it)");
 }
 
-std::string make_survey(const std::string &dir, int type, uint64_t points) {
-    const std::string stem = "type" + std::to_string(type) + "-" + std::to_string(points);
-    lastest::LasOptions opts = lastest::options_for_type(type);
+// The survey's LAS options: a LAS type's, or LAS 1.4 with the table's point format.
+lastest::LasOptions options_of(const RowKind &kind) {
+    if (kind.table_type <= 8) return lastest::options_for_type(kind.table_type);
+    lastest::LasOptions opts;
+    opts.version_minor = 4;
+    opts.point_format = static_cast<uint8_t>(records::point_format_of(kind.table_type));
+    return opts;
+}
+
+std::string label_of(const RowKind &kind) {
+    const lastest::LasOptions opts = options_of(kind);
+    return kind.token + " (LAS 1." + std::to_string(opts.version_minor) + " format " +
+           std::to_string(opts.point_format) + ")";
+}
+
+// Writes the survey as `stem`.las, and as `stem`.laz for a LAZ row.
+std::string make_survey(const std::string &dir, const RowKind &kind, uint64_t points) {
+    const std::string stem = "survey-" + kind.token + "-" + std::to_string(points);
+    lastest::LasOptions opts = options_of(kind);
     opts.offset[0] = 512000.0;
     opts.offset[1] = 4180000.0;
     opts.vlr_payloads = {120};  // points after a variable length record, as in real files
     lastest::write_las(dir + "/" + stem + ".las", opts, points, lastest::survey_point);
+    if (kind.laz) laztest::compress_las_file(dir + "/" + stem + ".las", dir + "/" + stem + ".laz");
     return stem;
+}
+
+// A LAZ row: the LAS file and its LAZ twin converted in turn, R times each:
+// the LAS file, the LAZ file with one decoding thread, with one per core.
+void measure_laz(const Options &o, const std::string &dir, const RowKind &kind) {
+    const std::string stem = make_survey(dir, kind, o.points);
+    const std::string las = stem + ".las", laz = stem + ".laz";
+    uint64_t sizes[3];
+    output_sizes(kind.table_type, o.points, sizes);
+    const unsigned cores = static_cast<unsigned>(std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN)));
+    struct Mode {
+        std::string name, file;
+        unsigned threads;
+        std::vector<double> seconds, user, system;
+        long peak = 0;
+    };
+    Mode modes[3] = {{"LAS", las, 0, {}, {}, {}},
+                     {"LAZ, 1 thread", laz, 1, {}, {}, {}},
+                     {"LAZ, " + std::to_string(cores) + " threads", laz, 0, {}, {}, {}}};
+    for (int r = 0; r < o.repeat; ++r)
+        for (Mode &m : modes) {
+            settle(dir, stem);
+            const Run run = convert(o, dir, m.file, m.threads);
+            m.seconds.push_back(run.seconds);
+            m.user.push_back(run.user);
+            m.system.push_back(run.system);
+            m.peak = std::max(m.peak, run.peak_kib);
+            check_outputs(dir, stem, sizes);
+        }
+    std::printf("\n%s: LAS file %.1f MB, LAZ file %.1f MB (%.1f times smaller)\n", label_of(kind).c_str(),
+                size_of(dir + "/" + las) / 1e6, size_of(dir + "/" + laz) / 1e6,
+                static_cast<double>(size_of(dir + "/" + las)) / size_of(dir + "/" + laz));
+    std::printf("  %-20s %10s %14s %8s %8s %8s %7s %7s\n", "input", "convert s", "(spread)", "Mpts/s", "x LAS",
+                "peak MB", "user s", "sys s");
+    const double plain = median(modes[0].seconds);
+    for (const Mode &m : modes) {
+        const double mc = median(m.seconds);
+        std::printf("  %-20s %10.3f %14s %8.2f %8.2f %8.1f %7.3f %7.3f\n", m.name.c_str(), mc,
+                    spread(m.seconds).c_str(), o.points / mc / 1e6, mc / plain, megabytes(m.peak), median(m.user),
+                    median(m.system));
+    }
+    std::fflush(stdout);
+    settle(dir, stem);
+    std::remove((dir + "/" + las).c_str());
+    std::remove((dir + "/" + laz).c_str());
 }
 
 void remove_tree(const std::string &dir) {
@@ -222,9 +303,18 @@ Options parse(int argc, char *argv[]) {
         else if (a == "--dir") o.parent = v;
         else if (a == "--exe") o.exe = v;
         else if (a == "--types") {
-            o.types.clear();
-            for (const char *p = v; *p; ++p)
-                if (*p >= '1' && *p <= '8') o.types.push_back(*p - '0');
+            // Rows separated by commas; digits run together name one type each, as "861".
+            o.rows.clear();
+            std::string rest = v;
+            while (!rest.empty()) {
+                const size_t comma = rest.find(',');
+                const std::string token = rest.substr(0, comma);
+                rest = comma == std::string::npos ? "" : rest.substr(comma + 1);
+                if (!token.empty() && token.find_first_not_of("12345678") == std::string::npos)
+                    for (char c : token) o.rows.push_back(std::string(1, c));
+                else if (!token.empty())
+                    o.rows.push_back(row_of(token).token);  // checked here, before any file is written
+            }
         } else throw std::runtime_error("unknown option " + a);
         ++i;
     }
@@ -245,14 +335,20 @@ int main(int argc, char *argv[]) {
 
         std::printf("Tessaline benchmark: %llu points per file, %d alternating runs each, in %s\n",
                     static_cast<unsigned long long>(o.points), o.repeat, dir.c_str());
-        std::printf("%-22s %10s %14s %10s %14s %8s %9s %6s %6s %8s %7s %7s\n", "type", "convert s", "(spread)",
-                    "floor s", "(spread)", "Mpts/s", "out MB/s", "ratio", "best", "peak MB", "user s", "sys s");
         Run reference{};
         double reference_floor = 0;
-        for (int type : o.types) {
-            const std::string stem = make_survey(dir, type, o.points);
+        bool heading = false;
+        for (const std::string &token : o.rows) {
+            const RowKind kind = row_of(token);
+            if (kind.laz) continue;
+            if (!heading)
+                std::printf("%-22s %10s %14s %10s %14s %8s %9s %6s %6s %8s %7s %7s\n", "type", "convert s",
+                            "(spread)", "floor s", "(spread)", "Mpts/s", "out MB/s", "ratio", "best", "peak MB",
+                            "user s", "sys s");
+            heading = true;
+            const std::string stem = make_survey(dir, kind, o.points);
             uint64_t sizes[3];
-            output_sizes(type, o.points, sizes);
+            output_sizes(kind.table_type, o.points, sizes);
             std::vector<double> conv, floor, user, system;
             // The floor's input buffer, allocated once: memory given back
             // between runs may cost more to take again (notably in a VM).
@@ -270,22 +366,23 @@ int main(int argc, char *argv[]) {
             }
             const double mc = median(conv), mf = median(floor);
             const double out_mb = static_cast<double>(sizes[0] + sizes[1] + sizes[2]) / 1e6;
-            char label[40];
-            std::snprintf(label, sizeof label, "%d (%s)", type, version_of(type));
             const double best = *std::min_element(conv.begin(), conv.end()) / *std::min_element(floor.begin(), floor.end());
-            std::printf("%-22s %10.3f %14s %10.3f %14s %8.2f %9.1f %6.2f %6.2f %8.1f %7.3f %7.3f\n", label, mc,
-                        spread(conv).c_str(), mf, spread(floor).c_str(), o.points / mc / 1e6, out_mb / mc, mc / mf,
-                        best, megabytes(peak), median(user), median(system));
+            std::printf("%-22s %10.3f %14s %10.3f %14s %8.2f %9.1f %6.2f %6.2f %8.1f %7.3f %7.3f\n",
+                        label_of(kind).c_str(), mc, spread(conv).c_str(), mf, spread(floor).c_str(),
+                        o.points / mc / 1e6, out_mb / mc, mc / mf, best, megabytes(peak), median(user),
+                        median(system));
             std::fflush(stdout);
-            if (type == 8) {
+            if (kind.table_type == 8) {
                 reference = Run{mc, median(user), median(system), peak};
                 reference_floor = mf;
             }
             settle(dir, stem);
             std::remove((dir + "/" + stem + ".las").c_str());
         }
+        for (const std::string &token : o.rows)
+            if (row_of(token).laz) measure_laz(o, dir, row_of(token));
         if (o.large > 0) {
-            const std::string stem = make_survey(dir, 8, o.large);
+            const std::string stem = make_survey(dir, row_of("8"), o.large);
             uint64_t sizes[3];
             output_sizes(8, o.large, sizes);
             // An untimed floor first: the first program in a while to need
