@@ -16,18 +16,6 @@
 namespace laz {
 namespace {
 
-// The context of X/Y differences for a number of returns n (row) and a return
-// number r (column), 0 to 5: the coder's fixed table.
-constexpr uint8_t kReturnMap[16][16] = {
-    {0, 1, 2, 3, 4, 5, 3, 4, 4, 5, 5, 5, 5, 5, 5, 5}, {1, 0, 1, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3},
-    {2, 1, 2, 4, 4, 4, 4, 4, 4, 4, 4, 3, 3, 3, 3, 3}, {3, 3, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4},
-    {4, 3, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4}, {5, 3, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4},
-    {3, 3, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4}, {4, 3, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4},
-    {4, 3, 4, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4}, {5, 3, 4, 4, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4},
-    {5, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4}, {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 4, 4, 4},
-    {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5, 4, 4}, {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5, 4},
-    {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5}, {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5},
-};
 constexpr uint32_t kReturnMapContexts = 6;
 
 // The context of Z: how deep the return lies in its pulse, at most 7.
@@ -193,7 +181,7 @@ uint32_t Point14Decoder::decode(uint8_t *record) {
     const uint32_t cpr = (r == 1 ? 2 : 0) | (r >= n ? 1 : 0);
     const uint32_t one_return = n == 1;
 
-    const uint32_t m = kReturnMap[n][r] << 1 | gps_change;
+    const uint32_t m = kReturnMap14[n][r] << 1 | gps_change;
     int32_t diff = c->dx.decode(xy, c->dx_median[m].get(), one_return);
     p.x = wrap_add(p.x, diff);
     c->dx_median[m].add(diff);

@@ -94,7 +94,9 @@ class ArithmeticEncoder {
     std::vector<uint8_t> out_;
 };
 
-// The integer corrector's encoder, with the decoder's models and contexts.
+// The integer corrector's encoder, with the decoder's models and contexts:
+// the difference of the real value from the prediction, wrapped into the
+// corrector's range, as its magnitude class and its place within the class.
 class IntegerEncoder {
  public:
     explicit IntegerEncoder(uint32_t bits = 16, uint32_t contexts = 1, uint32_t bits_high = 8)
@@ -110,25 +112,27 @@ class IntegerEncoder {
         } else {
             c = static_cast<int32_t>(static_cast<uint32_t>(real) - static_cast<uint32_t>(predicted));
         }
-        uint32_t k = 0;
-        for (uint64_t m = c <= 0 ? static_cast<uint64_t>(-c) : static_cast<uint64_t>(c - 1); m; m >>= 1) ++k;
-        enc.encode_symbol(classes_[context], k);
-        if (k == 0) {
+        k_ = 0;
+        for (uint64_t m = c <= 0 ? static_cast<uint64_t>(-c) : static_cast<uint64_t>(c - 1); m; m >>= 1) ++k_;
+        enc.encode_symbol(classes_[context], k_);
+        if (k_ == 0) {
             enc.encode_bit(zero_, static_cast<uint32_t>(c));
-        } else if (k < 32) {
-            const uint32_t v = static_cast<uint32_t>(c < 0 ? c + ((int64_t{1} << k) - 1) : c - 1);
-            if (k <= bits_high_) {
-                enc.encode_symbol(high_[k - 1], v);
+        } else if (k_ < 32) {
+            // The lower half of the class holds the negative differences.
+            const uint32_t v = static_cast<uint32_t>(c < 0 ? c + ((int64_t{1} << k_) - 1) : c - 1);
+            if (k_ <= bits_high_) {
+                enc.encode_symbol(high_[k_ - 1], v);
             } else {
-                const uint32_t low = k - bits_high_;
-                enc.encode_symbol(high_[k - 1], v >> low);
+                const uint32_t low = k_ - bits_high_;
+                enc.encode_symbol(high_[k_ - 1], v >> low);
                 enc.write_bits(low, v & ((1u << low) - 1));
             }
         }
     }
+    uint32_t k() const { return k_; }  // the magnitude class of the last encode
 
  private:
-    uint32_t bits_, bits_high_;
+    uint32_t bits_, bits_high_, k_ = 0;
     std::vector<SymbolModel> classes_;
     BitModel zero_;
     std::vector<SymbolModel> high_;

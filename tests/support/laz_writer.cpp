@@ -35,52 +35,7 @@ using laz::store64;
 
 // ---------------------------------------------------------------- integers
 
-// The integer corrector's encoding: the difference of the real value from
-// the prediction, wrapped into the corrector's range, as its magnitude class
-// and its place within the class.
-class IntegerEncoder {
- public:
-    explicit IntegerEncoder(uint32_t bits = 16, uint32_t contexts = 1, uint32_t bits_high = 8)
-        : bits_(bits), bits_high_(bits_high), classes_(contexts, SymbolModel(bits + 1)) {
-        for (uint32_t i = 1; i <= bits_ && i < 32; ++i)
-            high_.emplace_back(i <= bits_high_ ? 1u << i : 1u << bits_high_);
-    }
-
-    void encode(ArithmeticEncoder &enc, int32_t predicted, int32_t real, uint32_t context = 0) {
-        int64_t c;
-        if (bits_ < 32) {
-            const int64_t range = int64_t{1} << bits_;
-            c = int64_t{real} - predicted;
-            if (c < -range / 2) c += range;
-            else if (c > range / 2 - 1) c -= range;
-        } else {
-            c = static_cast<int32_t>(static_cast<uint32_t>(real) - static_cast<uint32_t>(predicted));
-        }
-        k_ = 0;
-        for (uint64_t m = c <= 0 ? static_cast<uint64_t>(-c) : static_cast<uint64_t>(c - 1); m != 0; m >>= 1) ++k_;
-        enc.encode_symbol(classes_[context], k_);
-        if (k_ == 0) {
-            enc.encode_bit(zero_class_, static_cast<uint32_t>(c));
-        } else if (k_ < 32) {
-            // The lower half of the class holds the negative differences.
-            const uint32_t v = static_cast<uint32_t>(c < 0 ? c + ((int64_t{1} << k_) - 1) : c - 1);
-            if (k_ <= bits_high_) {
-                enc.encode_symbol(high_[k_ - 1], v);
-            } else {
-                const uint32_t low_bits = k_ - bits_high_;
-                enc.encode_symbol(high_[k_ - 1], v >> low_bits);
-                enc.write_bits(low_bits, v & ((1u << low_bits) - 1));
-            }
-        }
-    }
-    uint32_t k() const { return k_; }  // the magnitude class of the last encode
-
- private:
-    uint32_t bits_, bits_high_, k_ = 0;
-    std::vector<SymbolModel> classes_;
-    laz::BitModel zero_class_;
-    std::vector<SymbolModel> high_;
-};
+using laz::IntegerEncoder;
 
 int32_t difference(int32_t a, int32_t b) {  // a - b, wrapping as the decoder's sums wrap
     return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
@@ -361,18 +316,6 @@ std::vector<uint8_t> pointwise_chunk(uint8_t format, uint32_t extra, const uint8
 
 // ---------------------------------------------------------------- layered items, version 3
 
-// The context of X/Y differences for a number of returns n (row) and a return
-// number r (column): the coder's fixed table, which the decoder keeps to itself.
-constexpr uint8_t kReturnMap[16][16] = {
-    {0, 1, 2, 3, 4, 5, 3, 4, 4, 5, 5, 5, 5, 5, 5, 5}, {1, 0, 1, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3},
-    {2, 1, 2, 4, 4, 4, 4, 4, 4, 4, 4, 3, 3, 3, 3, 3}, {3, 3, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4},
-    {4, 3, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4}, {5, 3, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4},
-    {3, 3, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4}, {4, 3, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4},
-    {4, 3, 4, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4}, {5, 3, 4, 4, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4},
-    {5, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4}, {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 4, 4, 4},
-    {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5, 4, 4}, {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5, 4},
-    {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5}, {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5},
-};
 constexpr uint32_t kLayeredVersion = 3;
 
 // Models made when a chunk first uses them.
@@ -435,7 +378,7 @@ class Point14Encoder {
         }
         const uint32_t cpr = (r == 1 ? 2 : 0) | (r >= n ? 1 : 0);
         const uint32_t one_return = n == 1;
-        const uint32_t m = kReturnMap[n][r] << 1 | gps_change;
+        const uint32_t m = laz::kReturnMap14[n][r] << 1 | gps_change;
         int32_t diff = difference(p.x, l.x);
         c->dx.encode(xy, c->dx_median[m].get(), diff, one_return);
         c->dx_median[m].add(diff);
