@@ -172,6 +172,8 @@ constexpr char kHelp[] =
     "NAME.shp with one PointZ shape per point, its index NAME.shx, the points' attributes (extra bytes\n"
     "included) in the dBASE table NAME.dbf and, when the LAS file carries a coordinate system,\n"
     "NAME.prj. Existing outputs of those names are replaced. The name must end in \".las\".\n"
+    "A LAZ file (name ending in \".laz\") converts exactly as the LAS file it decompresses to; its\n"
+    "chunks are decoded on every core (TESSALINE_THREADS=N sets the number of threads).\n"
     "Every message, refusals included, goes to standard output.\n"
     "\n"
     "Exit status:\n"

@@ -1,7 +1,8 @@
 // The layered chunk of LAS 1.4 point formats 6 to 10 against files written by
 // other software: every decoded record equals its uncompressed twin's, and
-// damaged chunks decode to false without reading outside their bytes (the
-// sanitizer build checks the reads).
+// damaged chunks, and items that a layered chunk cannot hold, decode to false
+// without reading outside the chunk's bytes (the sanitizer build checks the
+// reads).
 #include "chunk_table.h"
 #include "laszip_record.h"
 #include "layered_chunk.h"
@@ -12,8 +13,6 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -27,11 +26,6 @@ std::string testdata() {
     const char *env = std::getenv("TESSALINE_TESTDATA");
     if (env != nullptr && *env != '\0') return env;
     return testutil::shared_testdata();
-}
-
-std::vector<uint8_t> slurp(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 template <typename T>
@@ -98,8 +92,8 @@ TEST_P(LayeredChunk, RecordsEqualTheTwinsBytes) {
     const std::string data = testdata();
     if (data.empty()) GTEST_SKIP() << "no shared test data";
     const std::string path = data + "/laz/" + GetParam().laz;
-    const std::vector<uint8_t> b = slurp(path);
-    const std::vector<uint8_t> twin = slurp(data + "/" + GetParam().twin);
+    const std::vector<uint8_t> b = testutil::read_file(path);
+    const std::vector<uint8_t> twin = testutil::read_file(data + "/" + GetParam().twin);
     const Laz z = laz_of(path, b);
     const Las14 t = las14_of(twin);
     ASSERT_EQ(z.chunks.size(), GetParam().chunks);
@@ -164,7 +158,7 @@ TEST_P(DamagedChunk, DecodesToFalseWithinItsBytes) {
     if (data.empty()) GTEST_SKIP() << "no shared test data";
     for (const char *file : {"evlr-1.4.laz", "pdrf7-v4-1.4.laz", "pdrf8-1.4.laz", "pdrf9-1.4.laz"}) {
         const std::string path = data + "/laz/" + file;
-        const std::vector<uint8_t> b = slurp(path);
+        const std::vector<uint8_t> b = testutil::read_file(path);
         const Laz z = laz_of(path, b);
         ASSERT_FALSE(z.chunks.empty()) << file;
         const laz::Chunk c = z.chunks[0];
@@ -221,5 +215,40 @@ INSTANTIATE_TEST_SUITE_P(
                       DamageCase{"LayerHalved", Damage::LayerHalved},
                       DamageCase{"CountMismatch", Damage::CountMismatch}),
     [](const ::testing::TestParamInfo<DamageCase> &info) { return std::string(info.param.name); });
+
+// Items that a layered chunk cannot hold, in place of a file's own items of
+// the same record size: the chunk, intact, decodes to false.
+struct ItemsCase {
+    const char *name;
+    const char *laz;
+    size_t item;
+    laz::Item replacement;
+};
+
+class ItemsRefused : public ::testing::TestWithParam<ItemsCase> {};
+
+TEST_P(ItemsRefused, TheIntactChunkDecodesToFalse) {
+    const std::string data = testdata();
+    if (data.empty()) GTEST_SKIP() << "no shared test data";
+    const std::string path = data + "/laz/" + GetParam().laz;
+    const std::vector<uint8_t> b = testutil::read_file(path);
+    Laz z = laz_of(path, b);
+    ASSERT_FALSE(z.chunks.empty());
+    ASSERT_LT(GetParam().item, z.items.size());
+    z.items[GetParam().item] = GetParam().replacement;
+    const laz::Chunk c = z.chunks[0];
+    std::vector<uint8_t> records(c.points * record_bytes(z.items));
+    EXPECT_FALSE(laz::decode_layered_chunk(z.items, b.data() + c.offset, c.bytes, static_cast<uint32_t>(c.points),
+                                           records.data()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, ItemsRefused,
+    ::testing::Values(ItemsCase{"PointVersion2", "pdrf7-v4-1.4.laz", 0, {laz::kPoint14, 30, 2}},
+                      ItemsCase{"PointOfLas10", "evlr-1.4.laz", 0, {laz::kPoint10, 30, 3}},
+                      ItemsCase{"ColourOfLas12", "pdrf7-v4-1.4.laz", 1, {laz::kRgb12, 6, 2}},
+                      ItemsCase{"ColourVersion5", "pdrf7-v4-1.4.laz", 1, {laz::kRgb14, 6, 5}},
+                      ItemsCase{"WavePacketOfLas13", "pdrf9-1.4.laz", 1, {laz::kWavePacket13, 29, 1}}),
+    [](const ::testing::TestParamInfo<ItemsCase> &info) { return std::string(info.param.name); });
 
 }  // namespace
