@@ -53,13 +53,16 @@ std::string compare_at(const std::string &file, const std::vector<uint8_t> &got,
 
 namespace {
 
-// Data types 1 to 10 of extra bytes: size, and whether signed or floating.
+// Data types 1 to 10 of extra bytes: size, kind (unsigned, signed, floating)
+// and the column's width and decimals without scale and offset.
 struct ExtraType {
     size_t size;
     char kind;  // 'u', 'i' or 'f'
+    int width, decimals;
 };
-const ExtraType kExtraTypes[11] = {{0, 0},   {1, 'u'}, {1, 'i'}, {2, 'u'}, {2, 'i'}, {4, 'u'},
-                                   {4, 'i'}, {8, 'u'}, {8, 'i'}, {4, 'f'}, {8, 'f'}};
+const ExtraType kExtraTypes[11] = {{0, 0, 0, 0},    {1, 'u', 3, 0},  {1, 'i', 4, 0},  {2, 'u', 5, 0},
+                                   {2, 'i', 6, 0},  {4, 'u', 10, 0}, {4, 'i', 11, 0}, {8, 'u', 20, 0},
+                                   {8, 'i', 20, 0}, {4, 'f', 20, 6}, {8, 'f', 24, 8}};
 
 // The data of the first record of the user ID and record ID among the VLRs
 // (inside the space before the points) and then the EVLRs (wholly after the
@@ -126,15 +129,14 @@ void read_extra_columns(const std::vector<uint8_t> &b, LasFile &f) {
     for (size_t d = 0; d < data.size(); d += 192) {
         const uint8_t type = data[d + 2], options = data[d + 3];
         if (type > 30) return;
+        // Type 0 takes `options` bytes; 11-20 and 21-30 are two and three of types 1-10.
         const size_t size = type == 0 ? options : kExtraTypes[(type - 1) % 10 + 1].size * ((type - 1) / 10 + 1);
         if (type >= 1 && type <= 10) {
             ExtraColumn c{{}, type, options, at, get<uint64_t>(data, d + 40), get<double>(data, d + 112),
                           get<double>(data, d + 136)};
             const std::string name = extra_column_name(std::string(data.begin() + d + 4, data.begin() + d + 36), names);
-            c.field = type == 9    ? Field{name, 20, 6}
-                      : type == 10 ? Field{name, 24, 8}
-                      : options & 24 ? scaled_field(name, c)
-                      : Field{name, std::vector<int>{0, 3, 4, 5, 6, 10, 11, 20, 20}[type], 0};
+            const ExtraType &t = kExtraTypes[type];
+            c.field = t.kind != 'f' && (options & 24) ? scaled_field(name, c) : Field{name, t.width, t.decimals};
             names.push_back(c.field);
             columns.push_back(c);
         }
