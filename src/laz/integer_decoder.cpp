@@ -26,12 +26,13 @@ IntegerDecoder::IntegerDecoder(uint32_t bits, uint32_t contexts, uint32_t bits_h
     classes_.assign(contexts, SymbolModel(bits_ + 1));
     for (uint32_t i = 1; i <= bits_ && i < 32; ++i)
         high_.emplace_back(i <= bits_high_ ? 1u << i : 1u << bits_high_);
+    class_epochs_.assign(classes_.size(), 0);
+    high_epochs_.assign(high_.size(), 0);
 }
 
 void IntegerDecoder::reset() {
-    for (auto &m : classes_) m.reset();
     zero_class_.reset();
-    for (auto &m : high_) m.reset();
+    ++epoch_;  // every symbol model is reset when next used
 }
 
 }  // namespace laz

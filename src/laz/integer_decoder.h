@@ -20,7 +20,8 @@ class IntegerDecoder {  // the integer corrector
     void reset();  // fresh models, as at a chunk's start
 
     int32_t decode(ArithmeticDecoder &dec, int32_t predicted, uint32_t context = 0) {
-        uint32_t real = static_cast<uint32_t>(predicted) + static_cast<uint32_t>(corrector(dec, classes_[context]));
+        uint32_t real = static_cast<uint32_t>(predicted) +
+                        static_cast<uint32_t>(corrector(dec, fresh(classes_[context], class_epochs_[context])));
         if (range_ != 0) {  // wrap into [0, range); a 32-bit corrector wraps by itself
             if (static_cast<int32_t>(real) < 0) real += range_;
             else if (real >= range_) real -= range_;
@@ -35,11 +36,12 @@ class IntegerDecoder {  // the integer corrector
         if (k_ == 0) return static_cast<int32_t>(dec.decode_bit(zero_class_));
         if (k_ >= 32) return min_;
         int64_t c;
+        SymbolModel &high = fresh(high_[k_ - 1], high_epochs_[k_ - 1]);
         if (k_ <= bits_high_) {
-            c = dec.decode_symbol(high_[k_ - 1]);
+            c = dec.decode_symbol(high);
         } else {
             const uint32_t low_bits = k_ - bits_high_;
-            c = static_cast<int64_t>(dec.decode_symbol(high_[k_ - 1])) << low_bits | dec.read_bits(low_bits);
+            c = static_cast<int64_t>(dec.decode_symbol(high)) << low_bits | dec.read_bits(low_bits);
         }
         // The upper half of the class is positive, the lower half negative.
         if (c >= (int64_t{1} << (k_ - 1))) c += 1;
@@ -47,13 +49,26 @@ class IntegerDecoder {  // the integer corrector
         return static_cast<int32_t>(c);
     }
 
+    // A model is reset when a chunk first uses it: most of a corrector's
+    // models go unused in a small chunk, and resetting them all costs more
+    // than decoding its points.
+    SymbolModel &fresh(SymbolModel &m, uint32_t &epoch) {
+        if (epoch != epoch_) {
+            m.reset();
+            epoch = epoch_;
+        }
+        return m;
+    }
+
     uint32_t bits_ = 16, bits_high_ = 8;
+    uint32_t epoch_ = 0;  // counts the resets; a model of an older one is stale
     uint32_t range_ = 0;  // 0: the whole 32-bit range
     int32_t min_ = 0;
     uint32_t k_ = 0;
     std::vector<SymbolModel> classes_;  // per context: the magnitude class, bits_ + 1 symbols
     BitModel zero_class_;               // class 0: the difference 0 or 1
     std::vector<SymbolModel> high_;     // class k (from 1): its high bits
+    std::vector<uint32_t> class_epochs_, high_epochs_;
 };
 
 }  // namespace laz
