@@ -232,20 +232,26 @@ void put_columns(char *at, const records::PointOf<N> &p, std::index_sequence<K..
 
 }  // namespace
 
-template <int N>
-void append_rows(const char *dbfname, const unsigned char *records, size_t stride, int32_t nRecords,
-                 const ExtraColumns &extras) {
-    Output dbf;
-    output_open(dbf, dbfname, "ab", "Unable to open %s for appending data\n");
+namespace {
+
+// The rows of `nRecords` records. Packed: records of the type's own size and
+// no extra columns, every length known when compiled (the common case, and
+// the fast one); otherwise the stride and the extra columns as given.
+template <int N, bool Packed>
+void append_rows_of(Output &dbf, const unsigned char *records, size_t stride, int32_t nRecords,
+                    const ExtraColumns &extras) {
     constexpr size_t kFixed = record_length_of(N);
-    const size_t row_length = kFixed + static_cast<size_t>(extra_width(extras));
+    using Point = records::PointOf<N>;
+    if (Packed) stride = sizeof(Point);
+    const size_t row_length = Packed ? kFixed : kFixed + static_cast<size_t>(extra_width(extras));
     const unsigned char *record = records;
     for (int32_t i = 0; i < nRecords;) {
         const auto run = static_cast<int32_t>(output_batch(dbf, row_length, static_cast<size_t>(nRecords - i)));
         char *row = reinterpret_cast<char *>(output_reserve(dbf, static_cast<size_t>(run) * row_length));
         for (const int32_t end = i + run; i < end; ++i, row += row_length, record += stride) {
             prefetch_ahead(record, stride);
-            format_row<N>(row, *reinterpret_cast<const records::PointOf<N> *>(record));
+            format_row<N>(row, *reinterpret_cast<const Point *>(record));
+            if (Packed) continue;
             char *extra = row + kFixed;
             for (const ExtraColumn &c : extras) {
                 put_extra_value(extra, c, record);
@@ -253,6 +259,19 @@ void append_rows(const char *dbfname, const unsigned char *records, size_t strid
             }
         }
     }
+}
+
+}  // namespace
+
+template <int N>
+void append_rows(const char *dbfname, const unsigned char *records, size_t stride, int32_t nRecords,
+                 const ExtraColumns &extras) {
+    Output dbf;
+    output_open(dbf, dbfname, "ab", "Unable to open %s for appending data\n");
+    if (extras.empty() && stride == sizeof(records::PointOf<N>))
+        append_rows_of<N, true>(dbf, records, stride, nRecords, extras);
+    else
+        append_rows_of<N, false>(dbf, records, stride, nRecords, extras);
     output_close(dbf);
 }
 
