@@ -2,6 +2,7 @@
 // and which files exist afterwards.
 #include "las_reader.h"
 #include "las_writer.h"
+#include "laz_writer.h"
 #include "test_util.h"
 
 #include <gtest/gtest.h>
@@ -255,6 +256,30 @@ TEST(Tiles, ConvertsEveryTileAndNamesTheRefusedOnes) {
             EXPECT_FALSE(testutil::exists(dir / (stem + std::string(ext)))) << stem << ext;
     EXPECT_FALSE(testutil::exists(dir / "survey/notes.log"));
     EXPECT_FALSE(testutil::exists(dir / "survey/UPPER.log"));
+}
+
+// LAZ tiles convert beside LAS ones; a LAZ tile whose LAS twin lies beside it
+// is left out, since both would write the same outputs at once.
+TEST(Tiles, LazTilesConvertAndTheirTwinsBesideLasAreLeftOut) {
+    TempDir dir;
+    ASSERT_EQ(::mkdir((dir / "t").c_str(), 0755), 0);
+    const lastest::LasOptions opts = lastest::options_for_type(8);
+    lastest::write_las(dir / "t/a.las", opts, 5, lastest::varied_point);
+    laztest::write_laz(dir / "t/a.laz", opts, 5, lastest::varied_point);
+    laztest::write_laz(dir / "t/b.laz", opts, 7, lastest::survey_point);
+    lastest::write_las(dir / "b.las", opts, 7, lastest::survey_point);  // b.laz's twin, elsewhere
+
+    const testutil::RunResult r = testutil::run_tessaline_tiles({"t"}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("] t/b.laz: converted\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("t/a.laz"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\nConverted 2 of 2 tiles in "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\nLeft out: 1 .laz tiles with a .las of the same name beside them\n"), std::string::npos);
+    EXPECT_EQ(testutil::read_text(dir / "t/b.log").rfind(startup("t/b.laz", "t/b.shp"), 0), 0u);
+    ASSERT_EQ(run_tessaline({"b.las"}, dir.path()).status, 0);
+    for (const char *ext : {".shp", ".shx", ".dbf"})
+        EXPECT_EQ(testutil::read_file(dir / ("t/b" + std::string(ext))), testutil::read_file(dir / ("b" + std::string(ext))))
+            << ext;
 }
 
 TEST(Tiles, RefusesToStartWithStatusTwo) {
