@@ -23,14 +23,6 @@
 
 namespace {
 
-// The shared folder beside the project, or where TESSALINE_TESTDATA names it
-// (a worktree outside the project's folder); "" where neither holds it.
-std::string testdata() {
-    const char *env = std::getenv("TESSALINE_TESTDATA");
-    if (env != nullptr && *env != '\0') return env;
-    return testutil::shared_testdata();
-}
-
 template <typename T>
 T at(const std::vector<uint8_t> &b, size_t offset) {
     T v{};
@@ -226,7 +218,7 @@ class Twin : public ::testing::TestWithParam<TwinCase> {};
 
 TEST_P(Twin, EveryRecordEqualsTheUncompressedFile) {
     const TwinCase c = GetParam();
-    const std::string data = testdata();
+    const std::string data = testutil::shared_testdata();
     if (data.empty()) GTEST_SKIP() << "no shared test data";
     std::vector<uint8_t> laz = testutil::read_file(data + "/laz/" + c.laz);
     const std::vector<uint8_t> twin = testutil::read_file(data + "/" + c.twin);
@@ -290,7 +282,7 @@ class Refused : public ::testing::TestWithParam<RefusalCase> {};
 
 TEST_P(Refused, WithItsReasonWhateverTheThreads) {
     const RefusalCase c = GetParam();
-    const std::string data = testdata();
+    const std::string data = testutil::shared_testdata();
     if (data.empty()) GTEST_SKIP() << "no shared test data";
     std::vector<uint8_t> laz = testutil::read_file(data + "/laz/" + c.laz);
     c.mutate(laz);

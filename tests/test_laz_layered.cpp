@@ -21,13 +21,6 @@
 
 namespace {
 
-// The shared folder beside the project, or where TESSALINE_TESTDATA names it.
-std::string testdata() {
-    const char *env = std::getenv("TESSALINE_TESTDATA");
-    if (env != nullptr && *env != '\0') return env;
-    return testutil::shared_testdata();
-}
-
 template <typename T>
 T at(const std::vector<uint8_t> &b, size_t offset) {
     T v{};
@@ -89,7 +82,7 @@ struct TwinCase {
 class LayeredChunk : public ::testing::TestWithParam<TwinCase> {};
 
 TEST_P(LayeredChunk, RecordsEqualTheTwinsBytes) {
-    const std::string data = testdata();
+    const std::string data = testutil::shared_testdata();
     if (data.empty()) GTEST_SKIP() << "no shared test data";
     const std::string path = data + "/laz/" + GetParam().laz;
     const std::vector<uint8_t> b = testutil::read_file(path);
@@ -154,7 +147,7 @@ struct DamageCase {
 class DamagedChunk : public ::testing::TestWithParam<DamageCase> {};
 
 TEST_P(DamagedChunk, DecodesToFalseWithinItsBytes) {
-    const std::string data = testdata();
+    const std::string data = testutil::shared_testdata();
     if (data.empty()) GTEST_SKIP() << "no shared test data";
     for (const char *file : {"evlr-1.4.laz", "pdrf7-v4-1.4.laz", "pdrf8-1.4.laz", "pdrf9-1.4.laz"}) {
         const std::string path = data + "/laz/" + file;
@@ -228,7 +221,7 @@ struct ItemsCase {
 class ItemsRefused : public ::testing::TestWithParam<ItemsCase> {};
 
 TEST_P(ItemsRefused, TheIntactChunkDecodesToFalse) {
-    const std::string data = testdata();
+    const std::string data = testutil::shared_testdata();
     if (data.empty()) GTEST_SKIP() << "no shared test data";
     const std::string path = data + "/laz/" + GetParam().laz;
     const std::vector<uint8_t> b = testutil::read_file(path);
