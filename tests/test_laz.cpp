@@ -369,7 +369,8 @@ INSTANTIATE_TEST_SUITE_P(
 // not used ("": it is).
 struct CopcCase {
     const char *what;
-    const char *shared;  // under laz/; nullptr: written with `options` from a survey
+    const char *shared;  // under laz/; nullptr: written with `options` from a survey, or a lattice
+    bool lattice;        // points at every scale step of a 1.2 x 1 m rectangle: some on every node's edge
     uint8_t point_format;
     laztest::CopcOptions options;
     const char *distrust;  // a part of the reason
@@ -386,13 +387,18 @@ std::vector<uint8_t> copc_file(const CopcCase &c) {
     opts.offset[0] = 512000.0;
     opts.offset[1] = 4180000.0;
     std::vector<lastest::Point> points;
-    for (uint64_t i = 0; i < 12000; ++i) points.push_back(lastest::survey_point(i));
+    for (uint64_t i = 0; i < 12000; ++i) {
+        lastest::Point p = lastest::survey_point(i);
+        if (c.lattice) p.x = static_cast<int32_t>(i % 120), p.y = static_cast<int32_t>(i / 120), p.z = p.x % 50;
+        points.push_back(p);
+    }
     return laztest::make_copc(opts, points, c.options);
 }
 
 // The areas read: fractions of the header's bounds (the whole, a quarter, a
-// small square, the line of the least X, an area beside them all), and the
-// line through the root cube's centre, where the nodes of every depth meet.
+// small square, the line of the least X), an area beside the root cube, the
+// line through its centre, where the nodes of every depth meet, and what lies
+// left of that line by less than a scale step.
 std::vector<laz::Area> areas_of(const std::vector<uint8_t> &b) {
     const double xmin = at<double>(b, 187), xmax = at<double>(b, 179), ymin = at<double>(b, 203),
                  ymax = at<double>(b, 195);
@@ -400,9 +406,15 @@ std::vector<laz::Area> areas_of(const std::vector<uint8_t> &b) {
         return laz::Area{xmin + x0 * (xmax - xmin), ymin + y0 * (ymax - ymin), xmin + x1 * (xmax - xmin),
                          ymin + y1 * (ymax - ymin)};
     };
-    const double centre_x = at<double>(b, at<uint16_t>(b, 94) + 54);
-    return {part(0, 0, 1, 1),    part(0.1, 0.2, 0.45, 0.6), part(0.6, 0.3, 0.65, 0.35),
-            part(0, 0, 0, 1),    part(2, 2, 3, 3),          {centre_x, ymin, centre_x, ymax}};
+    const size_t info = at<uint16_t>(b, 94) + 54;
+    const double centre_x = at<double>(b, info), centre_y = at<double>(b, info + 8), half = at<double>(b, info + 24);
+    return {part(0, 0, 1, 1),
+            part(0.1, 0.2, 0.45, 0.6),
+            part(0.6, 0.3, 0.65, 0.35),
+            part(0, 0, 0, 1),
+            {centre_x + 1.5 * half, centre_y - half, centre_x + 2 * half, centre_y - half / 2},
+            {centre_x, ymin, centre_x, ymax},
+            {xmin, ymin, centre_x - 0.4 * at<double>(b, 131), ymax}};
 }
 constexpr size_t kSmallSquare = 2, kBeside = 4;
 
@@ -479,24 +491,25 @@ TEST_P(CopcArea, ReadsTheChunksNotSkippedAndEveryPointInside) {
 }
 
 laztest::CopcOptions copc(uint32_t depth, uint32_t node_points, uint32_t page_depth, uint32_t seed,
-                          laztest::CopcDamage damage = laztest::CopcDamage::kNone) {
-    return {depth, node_points, page_depth, seed, damage};
+                          laztest::CopcDamage damage = laztest::CopcDamage::kNone, int32_t shift_steps = 0) {
+    return {depth, node_points, page_depth, seed, shift_steps, damage};
 }
 using laztest::CopcDamage;
 
 INSTANTIATE_TEST_SUITE_P(
     Files, CopcArea,
     ::testing::Values(
-        CopcCase{"lone-star, 15 nodes to depth 2", "lone-star.copc.laz", 6, {}, ""},
-        CopcCase{"depth 4, node order", nullptr, 6, copc(4, 40, 0, 0), ""},
-        CopcCase{"depth 6, shuffled, pages every 2 depths", nullptr, 6, copc(6, 30, 2, 7), ""},
-        CopcCase{"format 7 with extra bytes, points at the leaves only, nested pages", nullptr, 7, copc(3, 0, 1, 3), ""},
-        CopcCase{"child page outside the file", nullptr, 6, copc(4, 40, 2, 5, CopcDamage::kPageOutsideFile), "a child page lies outside"},
-        CopcCase{"root page outside the file", nullptr, 6, copc(4, 40, 0, 5, CopcDamage::kPageOutsideFile), "the root page lies outside"},
-        CopcCase{"child page naming the root page", nullptr, 6, copc(4, 40, 2, 5, CopcDamage::kPageLoop), "over another page"},
-        CopcCase{"entry naming no chunk", nullptr, 8, copc(4, 40, 0, 5, CopcDamage::kEntryWithoutChunk), "is no chunk of the chunk table"},
-        CopcCase{"chunk of no entry", nullptr, 6, copc(4, 40, 2, 5, CopcDamage::kChunkWithoutEntry), "1 chunks belong to no node"},
-        CopcCase{"root cube away from the bounds", nullptr, 6, copc(4, 40, 0, 5, CopcDamage::kCubeMissesBounds), "does not hold the header's bounds"}),
+        CopcCase{"lone-star, 15 nodes to depth 2", "lone-star.copc.laz", false, 6, {}, ""},
+        CopcCase{"depth 4, node order", nullptr, false, 6, copc(4, 40, 0, 0), ""},
+        CopcCase{"depth 6, shuffled, pages every 2 depths", nullptr, false, 6, copc(6, 30, 2, 7), ""},
+        CopcCase{"format 7 with extra bytes, points at the leaves only, nested pages", nullptr, false, 7, copc(3, 0, 1, 3), ""},
+        CopcCase{"a lattice placed one step high", nullptr, true, 6, copc(5, 20, 0, 0, CopcDamage::kNone, 1), ""},
+        CopcCase{"child page outside the file", nullptr, false, 6, copc(4, 40, 2, 5, CopcDamage::kPageOutsideFile), "a child page lies outside"},
+        CopcCase{"root page outside the file", nullptr, false, 6, copc(4, 40, 0, 5, CopcDamage::kPageOutsideFile), "the root page lies outside"},
+        CopcCase{"child page naming the root page", nullptr, false, 6, copc(4, 40, 2, 5, CopcDamage::kPageLoop), "over another page"},
+        CopcCase{"entry naming no chunk", nullptr, false, 8, copc(4, 40, 0, 5, CopcDamage::kEntryWithoutChunk), "is no chunk of the chunk table"},
+        CopcCase{"chunk of no entry", nullptr, false, 6, copc(4, 40, 2, 5, CopcDamage::kChunkWithoutEntry), "1 chunks belong to no node"},
+        CopcCase{"root cube away from the bounds", nullptr, false, 6, copc(4, 40, 0, 5, CopcDamage::kCubeMissesBounds), "does not hold the header's bounds"}),
     [](const ::testing::TestParamInfo<CopcCase> &info) { return "case" + std::to_string(info.index); });
 
 }  // namespace

@@ -826,7 +826,8 @@ std::map<NodeKey, std::vector<uint32_t>> octree_of(const LasLayout &l, const std
         int32_t cell[3];
         for (int a = 0; a < 3; ++a) {
             const auto raw = static_cast<int32_t>(load32(records.data() + size_t{i} * l.record_length + 4 * a));
-            const double v = raw * double_at(h + 131 + 8 * a) + double_at(h + 155 + 8 * a);
+            const double scale = double_at(h + 131 + 8 * a);
+            const double v = raw * scale + double_at(h + 155 + 8 * a) + (a < 2 ? o.shift_steps * scale : 0);
             const double c = std::floor((v - (centre[a] - half)) / side);
             cell[a] = c < 0 ? 0 : c >= cells ? cells - 1 : static_cast<int32_t>(c);
         }

@@ -57,6 +57,8 @@ struct CopcOptions {
     uint32_t node_points = 50;  // each node above keeps the first this many that reach it; the rest go down
     uint32_t page_depth = 0;    // 0: one hierarchy page; else the nodes at each multiple of it start a page
     uint32_t order_seed = 0;    // 0: the chunks in node order (depth, x, y, z); else shuffled with this seed
+    int32_t shift_steps = 0;    // nodes chosen for X and Y moved by this many scale steps, as a writer that
+                                // placed the points before rounding them may leave them a hair outside
     CopcDamage damage = CopcDamage::kNone;
 };
 
