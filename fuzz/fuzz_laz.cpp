@@ -1,7 +1,11 @@
 // Arbitrary bytes as a LAZ file, read by the LAZ reader with the facts that
 // the driver takes from the LAS header. The same file read on one thread and
 // on two must give the same records and the same reason; a third reading
-// streams every chunk that is not tiny instead of holding it whole.
+// streams every chunk that is not tiny instead of holding it whole. A fourth
+// keeps the chunks of a COPC file that meet an area drawn from the header's
+// bounds and the input's last byte, one point at a time on two threads:
+// every point it places must be the whole reading's point at that place, and
+// it may fail only where the whole reading fails.
 #include "fuzz_common.h"
 #include "laz_reader.h"
 
@@ -47,6 +51,27 @@ Reading read_all(int fd, const laz::LasFacts &facts, unsigned threads, uint64_t 
     return r;
 }
 
+// The points placed when the chunks meeting `area` are kept, each at its place in the file.
+Reading read_area(int fd, const laz::LasFacts &facts, const laz::Area &area, std::vector<uint64_t> &places) {
+    Reading r;
+    laz::Reader reader;
+    r.why = reader.open(fd, facts, 2);
+    if (!r.why.empty()) return r;
+    reader.keep_chunks_meeting(area);
+    const uint64_t points = facts.point_count < kMostPoints ? facts.point_count : kMostPoints;
+    std::vector<uint8_t> record(facts.record_length);
+    for (uint64_t p = 0; p < points && r.why.empty(); ++p) {
+        uint64_t placed = 0;
+        r.why = reader.read(record.data(), 1, placed);
+        if (r.why.empty() && placed > 1) __builtin_trap();
+        if (r.why.empty() && placed == 1) {
+            places.push_back(p);
+            r.records.insert(r.records.end(), record.begin(), record.end());
+        }
+    }
+    return r;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -63,13 +88,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     facts.point_format = data[104] & 0x3F;
     facts.record_length = field<uint16_t>(data, 105);
     facts.point_count = field<uint32_t>(data, 107);
-    if (data[25] >= 4 && size >= 255) facts.point_count = field<uint64_t>(data, 247);
+    if (data[25] >= 4 && size >= 255) {
+        facts.point_count = field<uint64_t>(data, 247);
+        facts.evlr_start = field<uint64_t>(data, 235);
+        facts.evlr_count = field<uint32_t>(data, 243);
+    }
 
     const uint64_t whole = uint64_t{64} << 20;
     const Reading one = read_all(fd, facts, 1, whole);
     const Reading two = read_all(fd, facts, 2, whole);
     if (one.why != two.why || one.records != two.records) __builtin_trap();
     read_all(fd, facts, 1, 4096);
+
+    const double xmin = field<double>(data, 187), xmax = field<double>(data, 179);
+    const double ymin = field<double>(data, 203), ymax = field<double>(data, 195);
+    const uint8_t pick = data[size - 1];
+    const double x0 = (pick & 3) / 4.0, y0 = (pick >> 2 & 3) / 4.0, side = ((pick >> 4 & 3) + 1) / 4.0;
+    const laz::Area area{xmin + x0 * (xmax - xmin), ymin + y0 * (ymax - ymin), xmin + (x0 + side) * (xmax - xmin),
+                         ymin + (y0 + side) * (ymax - ymin)};
+    std::vector<uint64_t> places;
+    const Reading part = read_area(fd, facts, area, places);
+    if (!part.why.empty() && one.why.empty()) __builtin_trap();
+    const size_t length = facts.record_length;
+    for (size_t k = 0; k < places.size(); ++k)
+        if ((places[k] + 1) * length <= one.records.size() &&
+            std::memcmp(part.records.data() + k * length, one.records.data() + places[k] * length, length) != 0)
+            __builtin_trap();
     ::close(fd);
     return 0;
 }

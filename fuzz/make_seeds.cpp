@@ -2,9 +2,11 @@
 // every LAS type, with and without variable length records, longer headers,
 // odd offsets to the point data, trailing bytes and short files, the
 // projection records that carry a coordinate system, and LAS 1.3 and 1.4
-// files of every point format with extra bytes, their descriptors and EVLRs.
+// files of every point format with extra bytes, their descriptors and EVLRs;
+// and, with the tests' LAZ writer, a small COPC file with nested hierarchy pages.
 //   make_seeds <folder>
 #include "las_writer.h"
+#include "laz_writer.h"
 
 #include <cstdio>
 #include <string>
@@ -17,14 +19,16 @@ int main(int argc, char *argv[]) {
     }
     const std::string dir = argv[1];
     int n = 0;
-    auto emit = [&](const lastest::LasOptions &opts, int points) {
-        std::vector<lastest::Point> pts;
-        for (int i = 0; i < points; ++i) pts.push_back(lastest::varied_point(static_cast<uint64_t>(i + n)));
-        const std::vector<uint8_t> bytes = lastest::make_las(opts, pts);
-        const std::string path = dir + "/seed-" + std::to_string(n++) + ".las";
+    auto save = [&](const std::vector<uint8_t> &bytes, const char *extension) {
+        const std::string path = dir + "/seed-" + std::to_string(n++) + extension;
         FILE *f = std::fopen(path.c_str(), "wb");
         if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) return false;
         return std::fclose(f) == 0;
+    };
+    auto emit = [&](const lastest::LasOptions &opts, int points) {
+        std::vector<lastest::Point> pts;
+        for (int i = 0; i < points; ++i) pts.push_back(lastest::varied_point(static_cast<uint64_t>(i + n)));
+        return save(lastest::make_las(opts, pts), ".las");
     };
     bool ok = true;
     for (int type = 1; type <= 8; ++type) {
@@ -84,6 +88,17 @@ int main(int argc, char *argv[]) {
     far.evlrs = {extra};
     far.start_of_evlrs = 1 << 20;
     ok = ok && emit(far, 2);
+    lastest::LasOptions copc;  // 300 points of a survey in an octree of depth 3, a page per node
+    copc.version_minor = 4;
+    copc.point_format = 6;
+    std::vector<lastest::Point> survey;
+    for (uint64_t i = 0; i < 300; ++i) survey.push_back(lastest::survey_point(i * 37));
+    laztest::CopcOptions octree;
+    octree.depth = 3;
+    octree.node_points = 10;
+    octree.page_depth = 1;
+    octree.order_seed = 5;
+    ok = ok && save(laztest::make_copc(copc, survey, octree), ".copc.laz");
     if (!ok) {
         std::printf("cannot write seeds into %s\n", dir.c_str());
         return 1;
