@@ -27,15 +27,19 @@
 // f8) are measured the same way. The LAZ rows (laz8: type 8, lazf6: LAS 1.4
 // format 6) compress the same survey with the tests' LAZ writer and alternate
 // three conversions of the same points: the LAS file, the LAZ file with one
-// decoding thread, the LAZ file with the default of one per core.
+// decoding thread, the LAZ file with the default of one per core. The COPC
+// row (copc) writes a square survey of format 6 as a plain LAZ file and as a
+// COPC file and alternates four conversions: each file whole, and each with
+// --extent over 1/16 of the survey's area.
 //
-//   tessaline_bench [--points N] [--repeat R] [--large N] [--types 8,6,1,f6,f8,laz8,lazf6] [--dir PARENT]
+//   tessaline_bench [--points N] [--repeat R] [--large N] [--types 8,6,1,f6,f8,laz8,lazf6,copc] [--dir PARENT]
 #include "dbf_writer.h"
 #include "las_writer.h"
 #include "laz_writer.h"
 #include "shp_writer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -74,8 +78,10 @@ struct Run {
 double seconds_of(const struct timeval &t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
 
 // Runs Tessaline on `las` in `dir` with its console output discarded, with
-// `threads` decoding threads for a LAZ file (0: the program's default).
-Run convert(const Options &o, const std::string &dir, const std::string &las, unsigned threads = 0) {
+// `threads` decoding threads for a LAZ file (0: the program's default), and
+// `options` before the file's name.
+Run convert(const Options &o, const std::string &dir, const std::string &las, unsigned threads = 0,
+            const std::vector<std::string> &options = {}) {
     const auto start = Clock::now();
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
@@ -85,7 +91,11 @@ Run convert(const Options &o, const std::string &dir, const std::string &las, un
         if (::chdir(dir.c_str()) != 0) ::_exit(126);
         if (threads != 0) ::setenv("TESSALINE_THREADS", std::to_string(threads).c_str(), 1);
         else ::unsetenv("TESSALINE_THREADS");
-        ::execl(o.exe.c_str(), o.exe.c_str(), las.c_str(), static_cast<char *>(nullptr));
+        std::vector<char *> argv{const_cast<char *>(o.exe.c_str())};
+        for (const std::string &a : options) argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(const_cast<char *>(las.c_str()));
+        argv.push_back(nullptr);
+        ::execv(o.exe.c_str(), argv.data());
         ::_exit(127);
     }
     int status = 0;
@@ -202,15 +212,17 @@ struct RowKind {
     std::string token;  // as --types names it
     int table_type;     // the LAS type 1 to 8, or 9 to 11 for the tables of point formats 6 to 8
     bool laz;
+    bool copc = false;
 };
 
 RowKind row_of(const std::string &token) {
+    if (token == "copc") return {token, 9, true, true};
     if (token.size() == 1 && token[0] >= '1' && token[0] <= '8') return {token, token[0] - '0', false};
     const bool laz = token.compare(0, 3, "laz") == 0;
     const std::string rest = token.substr(laz ? 3 : 0);
     if (rest == "f6" || rest == "f8") return {token, rest == "f6" ? 9 : 11, laz};
     if (laz && rest.size() == 1 && rest[0] >= '1' && rest[0] <= '8') return {token, rest[0] - '0', true};
-    throw std::runtime_error("unknown row " + token + " (1 to 8, f6, f8, and either with laz before it)");
+    throw std::runtime_error("unknown row " + token + " (1 to 8, f6, f8, either with laz before it, and copc)");
 }
 
 // The survey's LAS options: a LAS type's, or LAS 1.4 with the table's point format.
@@ -283,6 +295,111 @@ void measure_laz(const Options &o, const std::string &dir, const RowKind &kind) 
     settle(dir, stem);
     std::remove((dir + "/" + las).c_str());
     std::remove((dir + "/" + laz).c_str());
+}
+
+// The survey tiled into a square: the lines of 400 pulses of survey_point,
+// 400 lines (300 x 300 m) to a tile, the tiles in rows of `across`.
+lastest::Point tiled_survey_point(uint64_t i, uint64_t across) {
+    constexpr uint64_t kTile = 400 * 400;
+    constexpr int32_t kTileSide = 30000;  // centimetres
+    lastest::Point p = lastest::survey_point(i);
+    const uint64_t tile = i / kTile;
+    p.y -= static_cast<int32_t>(tile) * kTileSide;
+    p.x += static_cast<int32_t>(tile % across) * kTileSide;
+    p.y += static_cast<int32_t>(tile / across) * kTileSide;
+    return p;
+}
+
+// The COPC row: the same square survey of format 6 as a plain LAZ file (the
+// writer's fixed chunks) and as a COPC file (an octree of depth 4 whose nodes
+// above the deepest keep 5,000 points each), converted in turn, R times each:
+// whole, and with --extent over 1/16 of the survey's area. When the program
+// has no --extent, the whole conversions alone are measured.
+void measure_copc(const Options &o, const std::string &dir, const RowKind &kind) {
+    const std::string stem = "survey-copc-" + std::to_string(o.points);
+    const std::string las = stem + ".las", laz = stem + ".laz", copc = "octree-" + std::to_string(o.points) + ".laz";
+    lastest::LasOptions opts = options_of(kind);
+    opts.offset[0] = 512000.0;
+    opts.offset[1] = 4180000.0;
+    const auto tiles = static_cast<uint64_t>(std::ceil(static_cast<double>(o.points) / (400 * 400)));
+    const auto across = static_cast<uint64_t>(std::ceil(std::sqrt(static_cast<double>(tiles))));
+    lastest::write_las(dir + "/" + las, opts, o.points, [across](uint64_t i) { return tiled_survey_point(i, across); });
+    laztest::compress_las_file(dir + "/" + las, dir + "/" + laz);
+    laztest::CopcOptions octree;
+    octree.depth = 4;
+    octree.node_points = 5000;
+    laztest::compress_copc_file(dir + "/" + las, dir + "/" + copc, octree);
+
+    // The extent: 1/16 of the bounds' area, away from the octree's middle lines.
+    std::vector<uint8_t> header(227);
+    FILE *f = std::fopen((dir + "/" + las).c_str(), "rb");
+    const bool read = f != nullptr && std::fread(header.data(), 1, header.size(), f) == header.size();
+    if (f != nullptr) std::fclose(f);
+    if (!read) throw std::runtime_error("cannot read the header of " + las);
+    double bound[4];  // max X, min X, max Y, min Y
+    for (int k = 0; k < 4; ++k) std::memcpy(&bound[k], header.data() + 179 + 8 * k, 8);
+    const double w = bound[0] - bound[1], h = bound[2] - bound[3];
+    char extent[128];
+    std::snprintf(extent, sizeof extent, "%.2f,%.2f,%.2f,%.2f", bound[1] + 0.6 * w, bound[3] + 0.15 * h,
+                  bound[1] + 0.85 * w, bound[3] + 0.4 * h);
+    const std::vector<std::string> area = {"--extent", extent};
+    settle(dir, stem);
+    bool extents = true;
+    try {
+        convert(o, dir, laz, 0, area);
+    } catch (const std::exception &) {
+        extents = false;
+    }
+
+    uint64_t sizes[3];
+    output_sizes(kind.table_type, o.points, sizes);
+    struct Mode {
+        std::string name, file;
+        bool extent;
+        std::vector<double> seconds, user, system;
+        long peak = 0;
+    };
+    std::vector<Mode> modes = {{"LAZ", laz, false, {}, {}, {}}, {"COPC", copc, false, {}, {}, {}}};
+    if (extents) {
+        modes.push_back({"LAZ, --extent", laz, true, {}, {}, {}});
+        modes.push_back({"COPC, --extent", copc, true, {}, {}, {}});
+    }
+    uint64_t kept[3] = {0, 0, 0}, copc_kept[3] = {0, 0, 0};
+    for (int r = 0; r < o.repeat; ++r)
+        for (Mode &m : modes) {
+            const std::string out = m.file.substr(0, m.file.size() - 4);
+            settle(dir, out);
+            const Run run = convert(o, dir, m.file, 0, m.extent ? area : std::vector<std::string>{});
+            m.seconds.push_back(run.seconds);
+            m.user.push_back(run.user);
+            m.system.push_back(run.system);
+            m.peak = std::max(m.peak, run.peak_kib);
+            if (!m.extent) check_outputs(dir, out, sizes);
+            for (int k = 0; m.extent && k < 3; ++k)
+                (m.file == copc ? copc_kept : kept)[k] = size_of(dir + "/" + out + kOutputExtensions[k]);
+            settle(dir, out);
+        }
+    for (int k = 0; extents && k < 3; ++k)
+        if (kept[k] != copc_kept[k])
+            throw std::runtime_error("the extent's outputs differ in size between the LAZ and the COPC file");
+    std::printf("\n%s: %llu points, LAZ file %.1f MB, COPC file %.1f MB\n", label_of(kind).c_str(),
+                static_cast<unsigned long long>(o.points), size_of(dir + "/" + laz) / 1e6, size_of(dir + "/" + copc) / 1e6);
+    if (extents)
+        std::printf("  --extent %s keeps %llu points\n", extent,
+                    static_cast<unsigned long long>((kept[1] - kShapeHeaderBytes) / kIndexEntryBytes));
+    else
+        std::printf("  the program refuses --extent: the whole conversions alone\n");
+    std::printf("  %-20s %10s %14s %8s %8s %8s %7s %7s\n", "input", "convert s", "(spread)", "Mpts/s", "x LAZ",
+                "peak MB", "user s", "sys s");
+    for (size_t i = 0; i < modes.size(); ++i) {
+        const Mode &m = modes[i];
+        const double mc = median(m.seconds), plain = median(modes[i < 2 ? 0 : 2].seconds);
+        std::printf("  %-20s %10.3f %14s %8.2f %8.2f %8.1f %7.3f %7.3f\n", m.name.c_str(), mc,
+                    spread(m.seconds).c_str(), o.points / mc / 1e6, mc / plain, megabytes(m.peak), median(m.user),
+                    median(m.system));
+    }
+    std::fflush(stdout);
+    for (const std::string &name : {las, laz, copc}) std::remove((dir + "/" + name).c_str());
 }
 
 void remove_tree(const std::string &dir) {
@@ -380,7 +497,8 @@ int main(int argc, char *argv[]) {
             std::remove((dir + "/" + stem + ".las").c_str());
         }
         for (const std::string &token : o.rows)
-            if (row_of(token).laz) measure_laz(o, dir, row_of(token));
+            if (row_of(token).copc) measure_copc(o, dir, row_of(token));
+            else if (row_of(token).laz) measure_laz(o, dir, row_of(token));
         if (o.large > 0) {
             const std::string stem = make_survey(dir, row_of("8"), o.large);
             uint64_t sizes[3];
