@@ -232,6 +232,18 @@ constexpr char kHelp[] =
     "chunks are decoded on every core (TESSALINE_THREADS=N sets the number of threads).\n"
     "Every message, refusals included, goes to standard output.\n"
     "\n"
+    "Options (before or after the file; the value after a blank or \"=\"; \"--\" ends them):\n"
+    "  --class LIST      keep the points of these classes (0 to 255, e.g. 2,9); in LAS 1.1 to 1.4\n"
+    "                    formats 0 to 5 the class is the classification's low five bits\n"
+    "  --returns LIST    keep these returns: numbers 0 to 15, first, last, single (e.g. first,2)\n"
+    "  --extent XMIN,YMIN,XMAX,YMAX\n"
+    "                    keep the points inside this rectangle (edges included), in the file's own\n"
+    "                    coordinates; on a COPC file only the chunks that meet it are decoded\n"
+    "  --thin SIZE       keep the first point of each SIZE x SIZE square\n"
+    "  --output NAME.shp write NAME.shp, NAME.shx, NAME.dbf (and NAME.prj) instead\n"
+    "A point is kept when it passes every option given; the shapefile then holds the kept points,\n"
+    "its bounds theirs, and the console says how many were kept.\n"
+    "\n"
     "Exit status:\n"
     "  0    the conversion completed (or --help, --version)\n"
     "  255  the file was refused or the conversion failed; a message says why\n";
@@ -254,7 +266,8 @@ int tessaline_run(int argc, char *argv[]) {
     }
     // Neither name ends in ".las", so neither can be a LAS file to convert.
     if (!line.has_options && argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-        std::printf("Usage: %s\n       Tessaline --help | --version\n%s", kUsageLine, kHelp);
+        std::printf("Usage: %s\n       Tessaline [OPTION]... <LAS file>\n       Tessaline --help | --version\n%s",
+                    kUsageLine, kHelp);
         return 0;
     }
     if (!line.has_options && argc == 2 && std::strcmp(argv[1], "--version") == 0) {
