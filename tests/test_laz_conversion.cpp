@@ -172,8 +172,8 @@ TEST(LazFile, RefusedWithTheirReason) {
              " bytes",
          true},
         {"a chunk wiped", zeroed, "chunk 1 is damaged", false},
-        {"chunks of 0 points, a point more declared", one_more, "the chunks hold 43 points, not the 44 of the LAS header",
-         true},
+        {"chunks of 0 points, a point more declared", one_more,
+         "the chunks hold 43 points, not the 44 of the LAS header", true},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.label);
