@@ -27,12 +27,15 @@
 // f8) are measured the same way. The LAZ rows (laz8: type 8, lazf6: LAS 1.4
 // format 6) compress the same survey with the tests' LAZ writer and alternate
 // three conversions of the same points: the LAS file, the LAZ file with one
-// decoding thread, the LAZ file with the default of one per core. The COPC
-// row (copc) writes a square survey of format 6 as a plain LAZ file and as a
-// COPC file and alternates four conversions: each file whole, and each with
-// --extent over 1/16 of the survey's area.
+// decoding thread, the LAZ file with the default of one per core. The
+// selection row (sel8) converts the type-8 survey without an option and
+// with selections: one that keeps every point (--extent around all), the
+// ground (--class 2), a third of the area (--extent) and a thinned cloud
+// (--thin 1). The COPC row (copc) writes a square survey of format 6 as a
+// plain LAZ file and as a COPC file and alternates four conversions: each
+// file whole, and each with --extent over 1/16 of the survey's area.
 //
-//   tessaline_bench [--points N] [--repeat R] [--large N] [--types 8,6,1,f6,f8,laz8,lazf6,copc] [--dir PARENT]
+//   tessaline_bench [--points N] [--repeat R] [--large N] [--types 8,6,1,f6,f8,laz8,lazf6,sel8,copc] [--dir PARENT]
 #include "dbf_writer.h"
 #include "las_writer.h"
 #include "laz_writer.h"
@@ -64,7 +67,7 @@ struct Options {
     uint64_t points = 10000000;
     uint64_t large = 50000000;
     int repeat = 5;
-    std::vector<std::string> rows = {"8", "6", "1", "f6", "f8", "laz8", "lazf6"};
+    std::vector<std::string> rows = {"8", "6", "1", "f6", "f8", "laz8", "lazf6", "sel8", "copc"};
     std::string parent = "/tmp";
     std::string exe = TESSALINE_EXE;
 };
@@ -78,10 +81,10 @@ struct Run {
 double seconds_of(const struct timeval &t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
 
 // Runs Tessaline on `las` in `dir` with its console output discarded, with
-// `threads` decoding threads for a LAZ file (0: the program's default), and
-// `options` before the file's name.
+// `threads` decoding threads for a LAZ file (0: the program's default) and
+// the options `args` before the file.
 Run convert(const Options &o, const std::string &dir, const std::string &las, unsigned threads = 0,
-            const std::vector<std::string> &options = {}) {
+            const std::vector<std::string> &args = {}) {
     const auto start = Clock::now();
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
@@ -91,8 +94,8 @@ Run convert(const Options &o, const std::string &dir, const std::string &las, un
         if (::chdir(dir.c_str()) != 0) ::_exit(126);
         if (threads != 0) ::setenv("TESSALINE_THREADS", std::to_string(threads).c_str(), 1);
         else ::unsetenv("TESSALINE_THREADS");
-        std::vector<char *> argv{const_cast<char *>(o.exe.c_str())};
-        for (const std::string &a : options) argv.push_back(const_cast<char *>(a.c_str()));
+        std::vector<char *> argv = {const_cast<char *>(o.exe.c_str())};
+        for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
         argv.push_back(const_cast<char *>(las.c_str()));
         argv.push_back(nullptr);
         ::execv(o.exe.c_str(), argv.data());
@@ -212,17 +215,15 @@ struct RowKind {
     std::string token;  // as --types names it
     int table_type;     // the LAS type 1 to 8, or 9 to 11 for the tables of point formats 6 to 8
     bool laz;
-    bool copc = false;
 };
 
 RowKind row_of(const std::string &token) {
-    if (token == "copc") return {token, 9, true, true};
     if (token.size() == 1 && token[0] >= '1' && token[0] <= '8') return {token, token[0] - '0', false};
     const bool laz = token.compare(0, 3, "laz") == 0;
     const std::string rest = token.substr(laz ? 3 : 0);
     if (rest == "f6" || rest == "f8") return {token, rest == "f6" ? 9 : 11, laz};
     if (laz && rest.size() == 1 && rest[0] >= '1' && rest[0] <= '8') return {token, rest[0] - '0', true};
-    throw std::runtime_error("unknown row " + token + " (1 to 8, f6, f8, either with laz before it, and copc)");
+    throw std::runtime_error("unknown row " + token + " (1 to 8, f6, f8, and either with laz before it)");
 }
 
 // The survey's LAS options: a LAS type's, or LAS 1.4 with the table's point format.
@@ -297,6 +298,55 @@ void measure_laz(const Options &o, const std::string &dir, const RowKind &kind) 
     std::remove((dir + "/" + laz).c_str());
 }
 
+// The selection row (sel8: the type-8 survey): the conversion without an
+// option, then with selections that keep every point, the ground (about nine
+// tenths of this survey), the first third of its width (100 of its 300 m),
+// and a thinned cloud, converted in turn, R times each.
+void measure_selection(const Options &o, const std::string &dir) {
+    const RowKind kind = row_of("8");
+    const std::string stem = make_survey(dir, kind, o.points);
+    const std::string las = stem + ".las";
+    uint64_t sizes[3];
+    output_sizes(kind.table_type, o.points, sizes);
+    struct Mode {
+        std::vector<std::string> args;
+        std::vector<double> seconds, user, system;
+        long peak = 0;
+        uint64_t kept = 0;
+    };
+    Mode modes[] = {{{}, {}, {}, {}},
+                    {{"--extent", "-1e9,-1e9,1e9,1e9"}, {}, {}, {}},
+                    {{"--class", "2"}, {}, {}, {}},
+                    {{"--extent", "512000,-1e9,512100,1e9"}, {}, {}, {}},
+                    {{"--thin", "1"}, {}, {}, {}}};
+    for (int r = 0; r < o.repeat; ++r)
+        for (Mode &m : modes) {
+            settle(dir, stem);
+            const Run run = convert(o, dir, las, 0, m.args);
+            m.seconds.push_back(run.seconds);
+            m.user.push_back(run.user);
+            m.system.push_back(run.system);
+            m.peak = std::max(m.peak, run.peak_kib);
+            m.kept = (size_of(dir + "/" + stem + ".shx") - kShapeHeaderBytes) / kIndexEntryBytes;
+            if (m.args.empty()) check_outputs(dir, stem, sizes);
+        }
+    std::printf("\n%s, selections:\n", label_of(kind).c_str());
+    std::printf("  %-28s %10s %14s %8s %8s %8s %7s %7s\n", "options", "convert s", "(spread)", "kept %",
+                "x none", "peak MB", "user s", "sys s");
+    const double none = median(modes[0].seconds);
+    for (const Mode &m : modes) {
+        std::string name;
+        for (const std::string &a : m.args) name += (name.empty() ? "" : " ") + a;
+        const double mc = median(m.seconds);
+        std::printf("  %-28s %10.3f %14s %8.1f %8.2f %8.1f %7.3f %7.3f\n", name.empty() ? "(none)" : name.c_str(), mc,
+                    spread(m.seconds).c_str(), 100.0 * m.kept / o.points, mc / none, megabytes(m.peak),
+                    median(m.user), median(m.system));
+    }
+    std::fflush(stdout);
+    settle(dir, stem);
+    std::remove((dir + "/" + las).c_str());
+}
+
 // The survey tiled into a square: the lines of 400 pulses of survey_point,
 // 400 lines (300 x 300 m) to a tile, the tiles in rows of `across`.
 lastest::Point tiled_survey_point(uint64_t i, uint64_t across) {
@@ -315,7 +365,8 @@ lastest::Point tiled_survey_point(uint64_t i, uint64_t across) {
 // above the deepest keep 5,000 points each), converted in turn, R times each:
 // whole, and with --extent over 1/16 of the survey's area. When the program
 // has no --extent, the whole conversions alone are measured.
-void measure_copc(const Options &o, const std::string &dir, const RowKind &kind) {
+void measure_copc(const Options &o, const std::string &dir) {
+    const RowKind kind = row_of("f6");
     const std::string stem = "survey-copc-" + std::to_string(o.points);
     const std::string las = stem + ".las", laz = stem + ".laz", copc = "octree-" + std::to_string(o.points) + ".laz";
     lastest::LasOptions opts = options_of(kind);
@@ -429,6 +480,8 @@ Options parse(int argc, char *argv[]) {
                 rest = comma == std::string::npos ? "" : rest.substr(comma + 1);
                 if (!token.empty() && token.find_first_not_of("12345678") == std::string::npos)
                     for (char c : token) o.rows.push_back(std::string(1, c));
+                else if (token == "sel8" || token == "copc")
+                    o.rows.push_back(token);
                 else if (!token.empty())
                     o.rows.push_back(row_of(token).token);  // checked here, before any file is written
             }
@@ -456,6 +509,7 @@ int main(int argc, char *argv[]) {
         double reference_floor = 0;
         bool heading = false;
         for (const std::string &token : o.rows) {
+            if (token == "sel8" || token == "copc") continue;
             const RowKind kind = row_of(token);
             if (kind.laz) continue;
             if (!heading)
@@ -497,7 +551,8 @@ int main(int argc, char *argv[]) {
             std::remove((dir + "/" + stem + ".las").c_str());
         }
         for (const std::string &token : o.rows)
-            if (row_of(token).copc) measure_copc(o, dir, row_of(token));
+            if (token == "sel8") measure_selection(o, dir);
+            else if (token == "copc") measure_copc(o, dir);
             else if (row_of(token).laz) measure_laz(o, dir, row_of(token));
         if (o.large > 0) {
             const std::string stem = make_survey(dir, row_of("8"), o.large);
