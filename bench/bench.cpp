@@ -433,7 +433,7 @@ void measure_copc(const Options &o, const std::string &dir) {
     for (int k = 0; extents && k < 3; ++k)
         if (kept[k] != copc_kept[k])
             throw std::runtime_error("the extent's outputs differ in size between the LAZ and the COPC file");
-    std::printf("\n%s: %llu points, LAZ file %.1f MB, COPC file %.1f MB\n", label_of(kind).c_str(),
+    std::printf("\ncopc (LAS 1.4 format 6): %llu points, LAZ file %.1f MB, COPC file %.1f MB\n",
                 static_cast<unsigned long long>(o.points), size_of(dir + "/" + laz) / 1e6, size_of(dir + "/" + copc) / 1e6);
     if (extents)
         std::printf("  --extent %s keeps %llu points\n", extent,
