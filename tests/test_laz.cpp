@@ -15,6 +15,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -418,11 +420,31 @@ std::vector<laz::Area> areas_of(const std::vector<uint8_t> &b) {
 }
 constexpr size_t kSmallSquare = 2, kBeside = 4;
 
+// Reads the file open as `fd` keeping the chunks that meet `area`: "" or the
+// first reason given, with whether the hierarchy was used, the records
+// placed and the chunks skipped.
+std::string read_area(int fd, const laz::LasFacts &f, const laz::Area &area, unsigned threads, bool &used,
+                      std::vector<uint8_t> &got, std::vector<uint64_t> &skipped) {
+    laz::Reader reader;
+    std::string why = reader.open(fd, f, threads);
+    used = why.empty() && reader.keep_chunks_meeting(area);
+    got.assign(f.point_count * f.record_length, 0);
+    uint64_t total = 0;
+    for (uint64_t done = 0; why.empty() && done < f.point_count; done += 777) {
+        uint64_t placed = 0;
+        why = reader.read(got.data() + total * f.record_length, std::min<uint64_t>(777, f.point_count - done), placed);
+        total += placed;
+    }
+    got.resize(total * f.record_length);
+    skipped = reader.skipped_chunks();
+    return why;
+}
+
 class CopcArea : public ::testing::TestWithParam<CopcCase> {};
 
 // Reading an area gives exactly the full decode's records of the chunks not
-// skipped, and those hold every point inside the area; a hierarchy that
-// cannot be trusted skips nothing.
+// skipped, and those hold every point inside the area; the skipped chunks'
+// bytes are not even read; a hierarchy that cannot be trusted skips nothing.
 TEST_P(CopcArea, ReadsTheChunksNotSkippedAndEveryPointInside) {
     const CopcCase c = GetParam();
     if (c.shared != nullptr && testutil::shared_testdata().empty()) GTEST_SKIP() << "no shared test data";
@@ -451,20 +473,13 @@ TEST_P(CopcArea, ReadsTheChunksNotSkippedAndEveryPointInside) {
     for (size_t a = 0; a < areas.size(); ++a)
         for (unsigned threads : {1u, 2u}) {
             const laz::Area area = areas[a];
-            laz::Reader reader;
-            ASSERT_EQ(reader.open(fd, f, threads), "");
-            EXPECT_EQ(reader.keep_chunks_meeting(area), trusted) << "area " << a;
-            std::vector<uint8_t> got(f.point_count * length);
-            uint64_t total = 0;
-            for (uint64_t done = 0; done < f.point_count; done += 777) {
-                uint64_t placed = 0;
-                ASSERT_EQ(reader.read(got.data() + total * length, std::min<uint64_t>(777, f.point_count - done), placed),
-                          "");
-                total += placed;
-            }
-            got.resize(total * length);
+            bool used = false;
+            std::vector<uint8_t> got;
+            std::vector<uint64_t> skipped_list;
+            ASSERT_EQ(read_area(fd, f, area, threads, used, got, skipped_list), "");
+            EXPECT_EQ(used, trusted) << "area " << a;
             std::vector<bool> skipped(chunks.size(), false);
-            for (uint64_t i : reader.skipped_chunks()) skipped.at(i) = true;
+            for (uint64_t i : skipped_list) skipped.at(i) = true;
             std::vector<uint8_t> want;
             uint64_t first = 0;
             for (size_t i = 0; i < chunks.size(); first += chunks[i++].points) {
@@ -478,7 +493,7 @@ TEST_P(CopcArea, ReadsTheChunksNotSkippedAndEveryPointInside) {
                 }
             }
             EXPECT_TRUE(got == want) << "area " << a << ", " << threads << " threads";
-            const size_t n = reader.skipped_chunks().size();
+            const size_t n = skipped_list.size();
             if (!trusted) {
                 EXPECT_EQ(n, 0u);
             } else if (a == kSmallSquare) {
@@ -486,6 +501,17 @@ TEST_P(CopcArea, ReadsTheChunksNotSkippedAndEveryPointInside) {
             } else if (a == kBeside) {
                 EXPECT_EQ(n, chunks.size());
             }
+            if (!trusted || a != kSmallSquare || threads != 2) continue;
+            std::vector<uint8_t> blanked = b;  // the skipped chunks' bytes zeroed: damaged, and never read
+            for (uint64_t i : skipped_list)
+                std::fill_n(blanked.begin() + static_cast<std::ptrdiff_t>(chunks[i].offset), chunks[i].bytes, 0);
+            testutil::write_file(dir / "blanked.copc.laz", blanked);
+            const int blanked_fd = ::open((dir / "blanked.copc.laz").c_str(), O_RDONLY);
+            std::vector<uint8_t> again;
+            EXPECT_EQ(read_area(blanked_fd, f, area, threads, used, again, skipped_list), "");
+            EXPECT_TRUE(again == want);
+            EXPECT_NE(decode_all(blanked, 1, 5000, again), "");
+            ::close(blanked_fd);
         }
     ::close(fd);
 }
