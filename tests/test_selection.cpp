@@ -298,3 +298,126 @@ TEST(Selection, KeepsTheFullConversionsRecordsThatPass) {
     }
 }
 
+
+// Spellings of one selection: the value after "=" or as the next argument,
+// options after the file name, "--" before a file name that looks like an
+// option. Each gives what `--class 2,9 a.las` gives.
+TEST(SelectionOptions, EverySpellingSelectsAlike) {
+    TempDir dir;
+    lastest::write_las(dir / "a.las", lastest::options_for_type(8), 3000, grid_point);
+    ASSERT_EQ(::symlink("a.las", (dir / "--thin=1.las").c_str()), 0);
+    const testutil::RunResult first = run_tessaline({"--class", "2,9", "a.las"}, dir.path());
+    ASSERT_EQ(first.status, 0) << first.out;
+    const Outputs want = outputs_of(dir / "a");
+    ASSERT_GT(le(want.dbf, 4, 4), 0u);
+    ASSERT_LT(le(want.dbf, 4, 4), 3000u);
+    const struct {
+        std::vector<std::string> args;
+        std::string stem;
+    } cases[] = {
+        {{"--class=2,9", "a.las"}, "a"},
+        {{"a.las", "--class", "2,9"}, "a"},
+        {{"a.las", "--class=2,9"}, "a"},
+        {{"--class", "2,9", "--", "--thin=1.las"}, "--thin=1"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+        for (const char *ext : {".shp", ".shx", ".dbf"}) ::remove((dir / (c.stem + ext)).c_str());
+        const testutil::RunResult r = run_tessaline(c.args, dir.path());
+        EXPECT_EQ(r.status, 0);
+        std::string out = lasread::mask_elapsed(first.out);
+        if (c.stem != "a") out = out.replace(out.find("a.las"), 5, "--thin=1.las").replace(out.find("a.shp"), 5, "--thin=1.shp");
+        EXPECT_EQ(lasread::mask_elapsed(r.out), out);
+        const Outputs got = outputs_of(dir / c.stem);
+        EXPECT_TRUE(got.shp == want.shp && got.shx == want.shx && got.dbf == want.dbf);
+    }
+}
+
+// Arguments refused before the banner: a bad value names its option and what
+// it takes; a run without a known option, or with a wrong number of other
+// arguments, is answered with the usage as before. No file is created.
+TEST(SelectionOptions, RefusedBeforeTheBannerWithTheirReason) {
+    TempDir dir;
+    lastest::write_las(dir / "a.las", lastest::options_for_type(8), 10, grid_point);
+    const std::string usage =
+        "\nMissing or excessive number of arguments\nUsage:\nTessaline <LAS file>\n" + testutil::banner();
+    const auto cls = [](const std::string &v) {
+        return "\n--class takes class numbers from 0 to 255 separated by commas, not \"" + v + "\"\n";
+    };
+    const auto ret = [](const std::string &v) {
+        return "\n--returns takes return numbers from 0 to 15, first, last or single, separated by commas, not \"" + v +
+               "\"\n";
+    };
+    const auto ext = [](const std::string &v) {
+        return "\n--extent takes XMIN,YMIN,XMAX,YMAX, four numbers with each minimum at most its maximum, not \"" + v +
+               "\"\n";
+    };
+    const auto thin = [](const std::string &v) {
+        return "\n--thin takes the size of a square, a finite number above 0, not \"" + v + "\"\n";
+    };
+    const auto out = [](const std::string &v) {
+        return "\n--output takes a name ending in .shp in a folder that exists, not \"" + v + "\"\n";
+    };
+    const auto twice = [](const std::string &o, const std::string &a, const std::string &b) {
+        return "\n" + o + " is given twice, as \"" + a + "\" and as \"" + b + "\"\n";
+    };
+    const struct {
+        std::vector<std::string> args;
+        std::string out;
+    } cases[] = {
+        {{"--frobnicate", "a.las"}, usage},
+        {{"--class", "2", "a.las", "b.las"}, usage},
+        {{"--class", "2"}, usage},
+        {{"--class", "2,x", "a.las"}, cls("2,x")},
+        {{"--class", "256", "a.las"}, cls("256")},
+        {{"--class=", "a.las"}, cls("")},
+        {{"a.las", "--class"}, cls("")},
+        {{"--class", "2,,9", "a.las"}, cls("2,,9")},
+        {{"--class", "2,", "a.las"}, cls("2,")},
+        {{"--class", "+2", "a.las"}, cls("+2")},
+        {{"--returns", "16", "a.las"}, ret("16")},
+        {{"--returns", "First", "a.las"}, ret("First")},
+        {{"--returns", "last,", "a.las"}, ret("last,")},
+        {{"--returns", "", "a.las"}, ret("")},
+        {{"--extent", "0,0,1", "a.las"}, ext("0,0,1")},
+        {{"--extent", "0,0,1,1,1", "a.las"}, ext("0,0,1,1,1")},
+        {{"--extent", "1,0,0,1", "a.las"}, ext("1,0,0,1")},
+        {{"--extent", "0,1,1,0.5", "a.las"}, ext("0,1,1,0.5")},
+        {{"--extent", "0,0,nan,1", "a.las"}, ext("0,0,nan,1")},
+        {{"--extent", "-inf,0,1,1", "a.las"}, ext("-inf,0,1,1")},
+        {{"--extent", "0,1x,1,2", "a.las"}, ext("0,1x,1,2")},
+        {{"--extent", "0,,1,1", "a.las"}, ext("0,,1,1")},
+        {{"--thin", "0", "a.las"}, thin("0")},
+        {{"--thin", "-0", "a.las"}, thin("-0")},
+        {{"--thin", "-1", "a.las"}, thin("-1")},
+        {{"--thin", "inf", "a.las"}, thin("inf")},
+        {{"--thin", "nan", "a.las"}, thin("nan")},
+        {{"--thin", "1x", "a.las"}, thin("1x")},
+        {{"a.las", "--thin"}, thin("")},
+        {{"--output", "o.shx", "a.las"}, out("o.shx")},
+        {{"--output", "o.SHP", "a.las"}, out("o.SHP")},
+        {{"--output", "nofolder/o.shp", "a.las"}, out("nofolder/o.shp")},
+        {{"--class", "2", "--class=3", "a.las"}, twice("--class", "2", "3")},
+        {{"--returns", "first", "a.las", "--returns", "first"}, twice("--returns", "first", "first")},
+        {{"--extent=0,0,1,1", "--extent", "0,0,2,2", "a.las"}, twice("--extent", "0,0,1,1", "0,0,2,2")},
+        {{"--thin", "1", "--thin", "2", "a.las"}, twice("--thin", "1", "2")},
+        {{"--output", "o.shp", "--output", "p.shp", "a.las"}, twice("--output", "o.shp", "p.shp")},
+        // The first fault in argument order; values before the argument count
+        // and before the input is opened.
+        {{"--thin", "0", "--class", "x", "a.las"}, thin("0")},
+        {{"--class", "x", "--thin", "0", "a.las"}, cls("x")},
+        {{"--class", "x", "a.las", "b.las"}, cls("x")},
+        {{"--returns", "16", "nofile.las"}, ret("16")},
+    };
+    const std::vector<std::string> before = listing(dir.path());
+    for (const auto &c : cases) {
+        std::string trace;
+        for (const std::string &a : c.args) trace += a + " ";
+        SCOPED_TRACE(trace);
+        const testutil::RunResult r = run_tessaline(c.args, dir.path());
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.status, 255);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(listing(dir.path()), before);
+    }
+}
