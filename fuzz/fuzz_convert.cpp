@@ -3,14 +3,23 @@
 // end_run instead of ending the fuzzer. A run that ends with status 0 must
 // have written three complete outputs: the sizes and counts that their
 // headers announce.
+//
+// An input that starts with "--" holds a command line first: up to its
+// first newline, arguments separated by blanks, given before the file's
+// name; the LAS file follows the newline. A run with a selection must have
+// written at most the points the file declares; one with --output, which
+// writes under other names, must end as any run does, whatever its status.
 #include "driver.h"
 #include "end_run.h"
 #include "fuzz_common.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -41,20 +50,42 @@ uint32_t read_u32(const std::string &path, long offset, bool big_endian) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    std::vector<std::string> args = {"Tessaline"};
+    bool selecting = false;
+    if (size >= 2 && data[0] == '-' && data[1] == '-') {
+        const auto *newline = static_cast<const uint8_t *>(std::memchr(data, '\n', size));
+        if (newline == nullptr) return 0;
+        const std::string line(reinterpret_cast<const char *>(data), static_cast<size_t>(newline - data));
+        for (size_t from = 0; from <= line.size();) {
+            const size_t blank = std::min(line.find(' ', from), line.size());
+            args.push_back(line.substr(from, blank - from));
+            from = blank + 1;
+        }
+        // Names stay inside the private folder, the working one.
+        if (args.size() > 12 || line.find('/') != std::string::npos) return 0;
+        selecting = true;
+        size -= static_cast<size_t>(newline + 1 - data);
+        data = newline + 1;
+    }
     const std::string las = fuzzing::write_input("input.las", data, size);
     const std::string stem = las.substr(0, las.size() - 4);
     for (const char *ext : {".shp", ".shx", ".dbf", ".prj"}) std::remove((stem + ext).c_str());
+    static const bool in_private_folder = ::chdir(fuzzing::work_dir()) == 0;
+    if (!in_private_folder) __builtin_trap();
+    bool renamed = false;
+    for (const std::string &a : args) renamed = renamed || a.rfind("--output", 0) == 0;
 
-    std::string arg = las;
-    char program[] = "Tessaline";
-    char *argv[] = {program, &arg[0], nullptr};
+    args.push_back(las);
+    std::vector<char *> argv;
+    for (std::string &a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
     int status = 0;
     try {
-        status = tessaline_run(2, argv);
+        status = tessaline_run(static_cast<int>(args.size()), argv.data());
     } catch (const RunEnded &e) {
         status = e.status;
     }
-    if (status != 0) return 0;
+    if (status != 0 || renamed) return 0;
 
     // Complete outputs: every length follows from the declared point count,
     // LAS 1.4's 64-bit one where it has one.
@@ -67,6 +98,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (extended != 0) n = extended;
     }
     const std::string shp = stem + ".shp", shx = stem + ".shx", dbf = stem + ".dbf";
+    if (selecting) {
+        // Whatever the selection kept, the three outputs agree on it.
+        const uint64_t kept = read_u32(dbf, 4, false);
+        if (kept > n) __builtin_trap();
+        n = kept;
+    }
     if (size_of(shp) != 100 + 36ull * n || size_of(shx) != 100 + 8ull * n) __builtin_trap();
     if (read_u32(shp, 24, true) != 50 + 18ull * n || read_u32(shx, 24, true) != 50 + 4ull * n) __builtin_trap();
     const uint32_t lengths = read_u32(dbf, 8, false);

@@ -7,6 +7,7 @@
 #include "las_writer.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,27 @@ int main(int argc, char *argv[]) {
     far.evlrs = {extra};
     far.start_of_evlrs = 1 << 20;
     ok = ok && emit(far, 2);
+    // Command lines before a file (the conversion target reads them up to the
+    // first newline): every option, sound and faulty values.
+    const char *lines[] = {
+        "--class 2,9 --returns first,last,single,3",
+        "--extent=-1e3,0,1000,1e9 --thin 0.5",
+        "--class=2 --output=o.shp",
+        "--thin 0 --class 256,",
+        "--returns last -- --extent 1,1,0,0",
+    };
+    for (const char *line : lines) {
+        std::vector<lastest::Point> pts;
+        for (int i = 0; i < 40; ++i) pts.push_back(lastest::varied_point(static_cast<uint64_t>(i)));
+        std::vector<uint8_t> bytes(line, line + std::strlen(line));
+        bytes.push_back('\n');
+        const std::vector<uint8_t> las = lastest::make_las(lastest::options_for_type(1 + n % 8), pts);
+        bytes.insert(bytes.end(), las.begin(), las.end());
+        const std::string path = dir + "/seed-" + std::to_string(n++) + ".las";
+        FILE *f = std::fopen(path.c_str(), "wb");
+        ok = ok && f != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+        ok = ok && f != nullptr && std::fclose(f) == 0;
+    }
     if (!ok) {
         std::printf("cannot write seeds into %s\n", dir.c_str());
         return 1;

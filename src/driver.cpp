@@ -9,6 +9,8 @@
 #include "las_model.hpp"
 #include "laz_source.h"
 #include "output.h"
+#include "options.h"
+#include "point_filter.h"
 #include "point_source.h"
 #include "record_types.h"
 #include "shp_writer.h"
@@ -56,7 +58,7 @@ static_assert(size_t{kChunkRecords} * sizeof(records::PointOf<11>) <= kRecordBuf
 // little-endian), before any row is appended.
 void fix_record_count(const char *dbfname, uint32_t records) {
     std::FILE *f = std::fopen(dbfname, "rb+");
-    if (f == nullptr) refuse("\nUnable to open %s for updating\n", dbfname);
+    if (f == nullptr) refuse(kUpdateFailure, dbfname);
     const bool written = std::fseek(f, 4, SEEK_SET) == 0 && std::fwrite(&records, 4, 1, f) == 1;
     if (std::fclose(f) != 0 || !written) fail_writing(dbfname);
 }
@@ -65,8 +67,29 @@ struct Names {
     const char *las, *shp, *dbf, *prj;
 };
 
+[[noreturn]] void refuse_point_count(const char *lasname, uint64_t points) {
+    std::printf("\n%s holds %llu points, more than the %u that a shapefile can hold\n", lasname,
+                static_cast<unsigned long long>(points), kMaxShapefilePoints);
+    end_run(-1);
+}
+
+// Widens `bounds` (Xmin, Ymin, Xmax, Ymax, Zmin, Zmax) to the coordinates
+// just written into the coordinate buffers from `slot` on; `first` when they
+// are the first points of the shapefile.
+void widen_bounds(double bounds[6], bool first, int32_t slot, uint32_t count) {
+    const double *v[3] = {_Xvec + slot, _Yvec + slot, _Zvec + slot};
+    for (int axis = 0; axis < 3; ++axis) {
+        double &lo = bounds[axis == 2 ? 4 : axis], &hi = bounds[axis == 2 ? 5 : axis + 2];
+        if (first) lo = hi = v[axis][0];
+        for (uint32_t i = 0; i < count; ++i) {
+            lo = v[axis][i] < lo ? v[axis][i] : lo;
+            hi = v[axis][i] > hi ? v[axis][i] : hi;
+        }
+    }
+}
+
 template <int N>
-void convert(std::FILE *fp, const InputKind &kind, const Names &names) {
+void convert(std::FILE *fp, const InputKind &kind, const Names &names, const Selection &selection) {
     const char *lasname = names.las;
     InputHeader input;
     if (!read_input_header(fp, kind, input)) refuse("\nUnexpected end of %s while reading the header\n", lasname);
@@ -76,16 +99,14 @@ void convert(std::FILE *fp, const InputKind &kind, const Names &names) {
     // the format's for LAS 1.3 and 1.4.
     const uint32_t stride = ph.PointDataRecordLength;
 
-    // Limits are checked before any output file exists.
-    if (ptsInLAS > kMaxShapefilePoints) {
-        std::printf("\n%s holds %llu points, more than the %u that a shapefile can hold\n", lasname,
-                    static_cast<unsigned long long>(ptsInLAS), kMaxShapefilePoints);
-        end_run(-1);
-    }
+    // Limits are checked before any output file exists. With a selection
+    // the points kept are counted as they are written.
+    const bool selecting = selection.selects();
+    if (!selecting && ptsInLAS > kMaxShapefilePoints) refuse_point_count(lasname, ptsInLAS);
     struct stat st;
     const uint64_t size = ::fstat(::fileno(fp), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
-    const uint64_t points_end = ph.OffsetToData + ptsInLAS * stride;
-    if (!kind.laz && ptsInLAS > 0 && size < points_end) {
+    const uint64_t room = size > ph.OffsetToData ? size - ph.OffsetToData : 0;
+    if (!kind.laz && ptsInLAS > 0 && room / stride < ptsInLAS) {
         const unsigned long long present = size > ph.OffsetToData ? (size - ph.OffsetToData) / stride : 0;
         std::printf("\n%s is truncated: %llu point records declared, %llu present\n", lasname,
                     static_cast<unsigned long long>(ptsInLAS), present);
@@ -94,9 +115,10 @@ void convert(std::FILE *fp, const InputKind &kind, const Names &names) {
     // The coordinate system and the extra columns are worked out before any
     // output exists; the coordinate system's file is written once the
     // shapefile is complete.
+    const uint64_t points_end = kind.laz ? ph.OffsetToData : ph.OffsetToData + ptsInLAS * stride;
     RecordArea area{ph.HeaderSize, ph.OffsetToData, ph.NumberOfVariableLengthRecords, size};
     if (kind.block >= kHeaderBytes14) {
-        area.points_end = kind.laz ? ph.OffsetToData : points_end;
+        area.points_end = points_end;
         area.extended_start = input.h.StartOfFirstEVLR;
         area.extended_count = input.h.NumberOfEVLRs;
         area.wkt_only = (ph.GlobalEncoding & kWktGlobalEncoding) != 0;
@@ -130,37 +152,71 @@ void convert(std::FILE *fp, const InputKind &kind, const Names &names) {
     refuse_same_files(::fileno(fp), lasname, outputs);
     lock_input(::fileno(fp), lasname);
 
-    const auto count = static_cast<int32_t>(ptsInLAS);
-    createSHPwHeader(names.shp, count, ph.MinX, ph.MinY, ph.MaxX, ph.MaxY, ph.MinZ, ph.MaxZ);
-    createSHXwHeader(names.shp, count, ph.MinX, ph.MinY, ph.MaxX, ph.MaxY, ph.MinZ, ph.MaxZ);
+    const CoordinateScaling scaling{{ph.XScaleFactor, ph.YScaleFactor, ph.ZScaleFactor},
+                                    {ph.XOffset, ph.YOffset, ph.ZOffset}};
+    PointFilter filter;
+    const double header_bounds[4] = {ph.MinX, ph.MinY, ph.MaxX, ph.MaxY};
+    if (selecting && !make_point_filter(filter, selection, N, scaling, header_bounds)) {
+        std::puts("\nFailed to allocate memory for the squares of --thin");
+        end_run(-1);
+    }
+
+    // Without a selection the headers are final from the start: the LAS
+    // header's count and bounds. With one they are written anew at the end,
+    // for the points kept.
+    const auto count = static_cast<int32_t>(selecting ? 0 : ptsInLAS);
+    double bounds[6] = {ph.MinX, ph.MinY, ph.MaxX, ph.MaxY, ph.MinZ, ph.MaxZ};
+    if (selecting) std::fill(bounds, bounds + 6, 0.0);
+    createSHPwHeader(names.shp, count, bounds[0], bounds[1], bounds[2], bounds[3], bounds[4], bounds[5]);
+    createSHXwHeader(names.shp, count, bounds[0], bounds[1], bounds[2], bounds[3], bounds[4], bounds[5]);
     create_table<N>(names.dbf, extras);
     fix_record_count(names.dbf, static_cast<uint32_t>(count));
 
-    const CoordinateScaling scaling{{ph.XScaleFactor, ph.YScaleFactor, ph.ZScaleFactor},
-                                    {ph.XOffset, ph.YOffset, ph.ZOffset}};
-    const int32_t nChunks = count / kChunkRecords;
-    const int32_t remainingRecords = count - nChunks * kChunkRecords;
-    auto convert_chunk = [&](int32_t records, int32_t chunkID) {
+    // Records are numbered from 1 in the order written; a chunk's coordinates
+    // fill the coordinate buffers from their start.
+    uint64_t kept = 0;
+    auto convert_chunk = [&](int32_t records) {
+        int32_t slot = 0;
         for (int32_t done = 0; done < records;) {
             const auto n = static_cast<int32_t>(std::min<uint64_t>(capacity, static_cast<uint64_t>(records - done)));
-            source->read(block.get(), static_cast<uint64_t>(n));
-            append_pointz_records(names.shp, block.get(), stride, scaling, n,
-                                  int64_t{chunkID} * kChunkRecords + done + 1, done);
-            append_rows<N>(names.dbf, block.get(), stride, n, extras);
+            auto placed = static_cast<uint32_t>(source->read(block.get(), static_cast<uint64_t>(n)));
             done += n;
+            if (selecting) placed = filter_points(filter, block.get(), stride, placed);
+            if (placed == 0) continue;
+            if (kept + placed > kMaxShapefilePoints) {
+                // Nothing of a run that cannot complete is left behind.
+                for (const char *name : {names.shp, names.dbf}) std::remove(name);
+                std::remove(shx_name_of(names.shp).c_str());
+                refuse_point_count(lasname, ptsInLAS);
+            }
+            append_pointz_records(names.shp, block.get(), stride, scaling, static_cast<int32_t>(placed),
+                                  static_cast<int64_t>(kept) + 1, slot);
+            if (selecting) widen_bounds(bounds, kept == 0, slot, placed);
+            append_rows<N>(names.dbf, block.get(), stride, static_cast<int32_t>(placed), extras);
+            kept += placed;
+            slot += static_cast<int32_t>(placed);
         }
     };
-    for (int32_t i = 0; i < nChunks; ++i) {
+    const uint64_t nChunks = ptsInLAS / kChunkRecords;
+    const auto remainingRecords = static_cast<int32_t>(ptsInLAS - nChunks * kChunkRecords);
+    for (uint64_t i = 0; i < nChunks; ++i) {
         // The share of points done once this chunk is written.
         std::printf("\rProcessing ... %.*f%% done", progress_decimals(N),
                     (i + 1) * 100.0 * kChunkRecords / static_cast<double>(ptsInLAS));
         std::fflush(stdout);
-        convert_chunk(kChunkRecords, i);
+        convert_chunk(kChunkRecords);
     }
-    if (remainingRecords > 0) convert_chunk(remainingRecords, nChunks);
+    if (remainingRecords > 0) convert_chunk(remainingRecords);
+    if (selecting) {
+        rewrite_shape_headers(names.shp, static_cast<int32_t>(kept), bounds);
+        fix_record_count(names.dbf, static_cast<uint32_t>(kept));
+    }
     // Without a coordinate system no .prj is written: one already there may be the user's own.
     if (!prj.empty()) write_prj(names.prj, prj);
     std::printf("\r%78s\r", " ");
+    if (selecting)
+        std::printf("Kept %llu of %llu points\n", static_cast<unsigned long long>(kept),
+                    static_cast<unsigned long long>(ptsInLAS));
 }
 
 constexpr char kUsageLine[] = "Tessaline <LAS file>";
@@ -176,30 +232,56 @@ constexpr char kHelp[] =
     "chunks are decoded on every core (TESSALINE_THREADS=N sets the number of threads).\n"
     "Every message, refusals included, goes to standard output.\n"
     "\n"
+    "Options (before or after the file; the value after a blank or \"=\"; \"--\" ends them):\n"
+    "  --class LIST      keep the points of these classes (0 to 255, e.g. 2,9); in LAS 1.1 to 1.4\n"
+    "                    formats 0 to 5 the class is the classification's low five bits\n"
+    "  --returns LIST    keep these returns: numbers 0 to 15, first, last, single (e.g. first,2)\n"
+    "  --extent XMIN,YMIN,XMAX,YMAX\n"
+    "                    keep the points inside this rectangle (edges included), in the file's own\n"
+    "                    coordinates; on a COPC file only the chunks that meet it are decoded\n"
+    "  --thin SIZE       keep the first point of each SIZE x SIZE square\n"
+    "  --output NAME.shp write NAME.shp, NAME.shx, NAME.dbf (and NAME.prj) instead\n"
+    "A point is kept when it passes every option given; the shapefile then holds the kept points,\n"
+    "its bounds theirs, and the console says how many were kept.\n"
+    "\n"
     "Exit status:\n"
     "  0    the conversion completed (or --help, --version)\n"
     "  255  the file was refused or the conversion failed; a message says why\n";
 
 }  // namespace
 
+std::string large_output_note(const char *name, uint64_t bytes) {
+    if (bytes <= static_cast<uint64_t>(INT32_MAX)) return "";
+    return std::string("Note: ") + name + " is " + std::to_string(bytes) +
+           " bytes; ArcGIS opens shapefile files up to 2 GB: a selection (--class, --returns, --extent, --thin) "
+           "makes it smaller\n";
+}
+
 int tessaline_run(int argc, char *argv[]) {
+    CommandLine line;
+    const std::string fault = parse_command_line(argc, argv, line);
+    if (!fault.empty()) {
+        std::printf("\n%s\n", fault.c_str());
+        end_run(-1);
+    }
     // Neither name ends in ".las", so neither can be a LAS file to convert.
-    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-        std::printf("Usage: %s\n       Tessaline --help | --version\n%s", kUsageLine, kHelp);
+    if (!line.has_options && argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::printf("Usage: %s\n       Tessaline [OPTION]... <LAS file>\n       Tessaline --help | --version\n%s",
+                    kUsageLine, kHelp);
         return 0;
     }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    if (!line.has_options && argc == 2 && std::strcmp(argv[1], "--version") == 0) {
         std::puts("Tessaline " TESSALINE_VERSION);
         return 0;
     }
-    if (argc != 2) {
+    if (line.has_options ? line.others.size() != 1 : argc != 2) {
         std::puts("\nMissing or excessive number of arguments");
         std::puts("Usage:");
         std::puts(kUsageLine);
         credits();
         end_run(-1);
     }
-    const char *lasname = argv[1];
+    const char *lasname = line.has_options ? line.others[0].c_str() : argv[1];
 
     // Opened without waiting: a named pipe given as input must be refused by
     // the validation below, not wait here for a writer that never comes.
@@ -215,7 +297,9 @@ int tessaline_run(int argc, char *argv[]) {
 
     // The name ends in ".las" or ".laz"; the outputs keep everything before
     // it, directory part included.
-    const std::string stem(lasname, std::strlen(lasname) - 4);
+    // --output names them instead.
+    const std::string stem = line.output.empty() ? std::string(lasname, std::strlen(lasname) - 4)
+                                                 : line.output.substr(0, line.output.size() - 4);
     const std::string shpname = stem + ".shp";
     const std::string dbfname = stem + ".dbf";
     const std::string prjname = stem + ".prj";
@@ -238,21 +322,26 @@ int tessaline_run(int argc, char *argv[]) {
     const Names names{lasname, shpname.c_str(), dbfname.c_str(), prjname.c_str()};
     std::FILE *in = fp.get();
     switch (LASType) {
-        case 1: convert<1>(in, kind, names); break;
-        case 2: convert<2>(in, kind, names); break;
-        case 3: convert<3>(in, kind, names); break;
-        case 4: convert<4>(in, kind, names); break;
-        case 5: convert<5>(in, kind, names); break;
-        case 6: convert<6>(in, kind, names); break;
-        case 7: convert<7>(in, kind, names); break;
-        case 8: convert<8>(in, kind, names); break;
-        case 9: convert<9>(in, kind, names); break;
-        case 10: convert<10>(in, kind, names); break;
-        case 11: convert<11>(in, kind, names); break;
+        case 1: convert<1>(in, kind, names, line.selection); break;
+        case 2: convert<2>(in, kind, names, line.selection); break;
+        case 3: convert<3>(in, kind, names, line.selection); break;
+        case 4: convert<4>(in, kind, names, line.selection); break;
+        case 5: convert<5>(in, kind, names, line.selection); break;
+        case 6: convert<6>(in, kind, names, line.selection); break;
+        case 7: convert<7>(in, kind, names, line.selection); break;
+        case 8: convert<8>(in, kind, names, line.selection); break;
+        case 9: convert<9>(in, kind, names, line.selection); break;
+        case 10: convert<10>(in, kind, names, line.selection); break;
+        case 11: convert<11>(in, kind, names, line.selection); break;
     }
 
     std::fclose(fp.release());
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - beginTime;
     std::printf("Elapsed time %.2f seconds\n", elapsed.count());
+    for (const std::string *name : {&shpname, &dbfname}) {
+        struct stat st;
+        if (::stat(name->c_str(), &st) == 0)
+            std::fputs(large_output_note(name->c_str(), static_cast<uint64_t>(st.st_size)).c_str(), stdout);
+    }
     return 0;
 }

@@ -30,12 +30,13 @@ public:
 
     std::string open(int fd, const laz::LasFacts &facts) { return reader_.open(fd, facts, decoding_threads()); }
 
-    void read(unsigned char *records, uint64_t count) override {
+    uint64_t read(unsigned char *records, uint64_t count) override {
         const std::string why = reader_.read(records, count);
         if (!why.empty()) {
             std::printf(kCannotDecompress, name_, why.c_str());
             end_run(-1);
         }
+        return count;
     }
 
 private:

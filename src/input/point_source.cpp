@@ -13,11 +13,12 @@ public:
     LasPointSource(std::FILE *fp, const char *name, uint32_t record_length)
         : fp_(fp), name_(name), record_length_(record_length) {}
 
-    void read(unsigned char *records, uint64_t count) override {
+    uint64_t read(unsigned char *records, uint64_t count) override {
         if (std::fread(records, record_length_, count, fp_) != count) {
             std::printf(kShortRead, name_);
             end_run(-1);
         }
+        return count;
     }
 
 private:

@@ -11,9 +11,13 @@
 class PointSource {
 public:
     virtual ~PointSource() = default;
-    // The next `count` records into `records` (count x the record length
-    // bytes). A source that cannot deliver them prints why and ends the run.
-    virtual void read(unsigned char *records, uint64_t count) = 0;
+    // Passes over the next `count` records of the input and puts them into
+    // `records` (count x the record length bytes), in order; returns how many
+    // it put there. That is all of them, unless the source was told that the
+    // records of some parts of the input cannot be selected (a LAZ file's
+    // chunks outside an area): those are passed over unread. A source that
+    // cannot deliver them prints why and ends the run.
+    virtual uint64_t read(unsigned char *records, uint64_t count) = 0;
 };
 
 // The records of an uncompressed LAS file `fp` (named `name`) from

@@ -47,6 +47,9 @@ struct Output {
 // and the coordinate system file.
 inline constexpr char kCreateFailure[] = "\nUnable to open file %s for writing\n";
 
+// The failure to reopen an output to set its header's counts.
+inline constexpr char kUpdateFailure[] = "\nUnable to open %s for updating\n";
+
 // Opens `name` with the fopen mode `mode` ("wb" or "ab"). When it cannot be
 // opened, prints `failure` (a format with one %s, given `name`) and ends the run.
 void output_open(Output &out, const char *name, const char *mode, const char *failure);

@@ -1,9 +1,11 @@
 #include "shp_writer.h"
 
 #include "las_model.hpp"
+#include "end_run.h"
 #include "output.h"
 
 #include <cassert>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -35,20 +37,36 @@ void put_le32(unsigned char *at, int32_t value) { std::memcpy(at, &value, 4); }
 void put_le64(unsigned char *at, double value) { std::memcpy(at, &value, 8); }
 
 // The 100-byte header shared by both files; they differ in the length only.
-void write_header(const char *name, const char *mode_failure, int64_t length_words, double Xmin, double Ymin,
-                  double Xmax, double Ymax, double Zmin, double Zmax) {
-    Output out;
-    output_open(out, name, "wb", mode_failure);
-    unsigned char *h = output_reserve(out, kShapeHeaderBytes);
+void fill_header(unsigned char *h, int64_t length_words, const double bounds[6]) {
     std::memset(h, 0, kShapeHeaderBytes);
     put_be32(h + 0, kFileCode);
     put_be32(h + 24, length_words);
     put_le32(h + 28, kVersion);
     put_le32(h + 32, kPointZ);
-    const double bounds[6] = {Xmin, Ymin, Xmax, Ymax, Zmin, Zmax};
     for (int k = 0; k < 6; ++k) put_le64(h + 36 + 8 * k, bounds[k]);
     // Mmin and Mmax (bytes 84 to 99) stay zero.
+}
+
+void write_header(const char *name, const char *mode_failure, int64_t length_words, double Xmin, double Ymin,
+                  double Xmax, double Ymax, double Zmin, double Zmax) {
+    Output out;
+    output_open(out, name, "wb", mode_failure);
+    const double bounds[6] = {Xmin, Ymin, Xmax, Ymax, Zmin, Zmax};
+    fill_header(output_reserve(out, kShapeHeaderBytes), length_words, bounds);
     output_close(out);
+}
+
+// Writes the header over the first 100 bytes of the existing file `name`.
+void rewrite_header(const char *name, int64_t length_words, const double bounds[6]) {
+    unsigned char h[kShapeHeaderBytes];
+    fill_header(h, length_words, bounds);
+    std::FILE *f = std::fopen(name, "rb+");
+    if (f == nullptr) {
+        std::printf(kUpdateFailure, name);
+        end_run(-1);
+    }
+    const bool written = std::fwrite(h, sizeof h, 1, f) == 1;
+    if (std::fclose(f) != 0 || !written) fail_writing(name);
 }
 
 int32_t raw_at(const unsigned char *p) {
@@ -136,6 +154,11 @@ void createSHPwHeader(const char *shpname, int32_t nReturns, double Xmin, double
                       double Zmin, double Zmax) {
     write_header(shpname, kCreateFailure, kHeaderWords + int64_t{kRecordWords} * nReturns,
                  Xmin, Ymin, Xmax, Ymax, Zmin, Zmax);
+}
+
+void rewrite_shape_headers(const char *shpname, int32_t nReturns, const double bounds[6]) {
+    rewrite_header(shpname, kHeaderWords + int64_t{kRecordWords} * nReturns, bounds);
+    rewrite_header(shx_name_of(shpname).c_str(), kHeaderWords + int64_t{kEntryWords} * nReturns, bounds);
 }
 
 void createSHXwHeader(const char *shpname, int32_t nReturns, double Xmin, double Ymin, double Xmax, double Ymax,

@@ -59,6 +59,11 @@ void createSHPwHeader(const char *shpname, int32_t nReturns, double Xmin, double
 void createSHXwHeader(const char *shpname, int32_t nReturns, double Xmin, double Ymin, double Xmax,
                       double Ymax, double Zmin, double Zmax);
 
+// Writes the headers of the existing main and index files anew, for
+// `nReturns` points and the bounds Xmin, Ymin, Xmax, Ymax, Zmin, Zmax, once
+// their records are known.
+void rewrite_shape_headers(const char *shpname, int32_t nReturns, const double bounds[6]);
+
 // Every point layout starts with its integer X, Y and Z.
 inline constexpr size_t kXAt = 0, kYAt = 4, kZAt = 8;
 static_assert(offsetof(LAS10fm0, X) == kXAt && offsetof(LAS10fm0, Y) == kYAt && offsetof(LAS10fm0, Z) == kZAt &&

@@ -1,0 +1,121 @@
+#include "point_filter.h"
+
+#include "las_model.hpp"
+#include "record_types.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Where the return byte and the classification lie, and how they read.
+// LAS 1.0 to 1.2 layouts (and formats 0 to 5 of LAS 1.3 and 1.4, written
+// through them): return number in bits 0-2 and number of returns in bits 3-5
+// of the bitfield; from LAS 1.1 the classification's bits 5 to 7 are the
+// synthetic, key-point and withheld flags. Formats 6 to 10: return number in
+// bits 0-3 and number of returns in bits 4-7; the whole byte is the class.
+static_assert(offsetof(LAS10fm0, bitfield) == 14 && offsetof(LAS10fm0, Classification) == 15 &&
+                  offsetof(LAS12fm3, bitfield) == 14 && offsetof(LAS12fm3, Classification) == 15,
+              "return byte and class of the LAS 1.0-1.2 layouts");
+static_assert(offsetof(LAS14fm6, ReturnByte) == 14 && offsetof(LAS14fm6, Classification) == 16 &&
+                  offsetof(LAS14fm8, Classification) == 16,
+              "return byte and class of formats 6 to 8");
+
+struct ReturnFields {
+    unsigned number, count;
+};
+
+ReturnFields returns_of(int type, unsigned byte) {
+    if (type >= records::kFirstFormat6Type) return {byte & 0x0Fu, byte >> 4};
+    const lidar::ReturnInfo r = lidar::decode_bitfield(static_cast<int8_t>(byte));
+    return {static_cast<unsigned>(r.return_number), static_cast<unsigned>(r.number_of_returns)};
+}
+
+constexpr uint8_t kClassBitsWithFlags = 0x1F;
+
+int32_t raw_at(const unsigned char *p) {
+    int32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// The grid of squares over the header's extent, when it is sound and small
+// enough; without it every square goes into the hash set.
+bool place_grid(ThinSquares &t, const double bounds[4]) {
+    const double i0 = std::floor(bounds[0] / t.size), j0 = std::floor(bounds[1] / t.size);
+    const double i1 = std::floor(bounds[2] / t.size), j1 = std::floor(bounds[3] / t.size);
+    if (!(std::isfinite(i0) && std::isfinite(j0) && std::isfinite(i1) && std::isfinite(j1)) || i1 < i0 ||
+        j1 < j0 || i1 - i0 >= double(kThinGridBits) || j1 - j0 >= double(kThinGridBits))
+        return true;
+    const auto columns = static_cast<uint64_t>(i1 - i0) + 1, rows = static_cast<uint64_t>(j1 - j0) + 1;
+    if (columns * rows > kThinGridBits) return true;
+    // Zeroed pages come from the system untouched: memory grows only where points fall.
+    void *bits = std::calloc((columns * rows + 63) / 64, sizeof(uint64_t));
+    if (bits == nullptr) return false;
+    t.bits = {static_cast<uint64_t *>(bits), std::free};
+    t.i0 = i0, t.j0 = j0, t.columns = columns, t.rows = rows;
+    return true;
+}
+
+// True when (x, y) is the first point in its square, which it then takes.
+bool take_square(ThinSquares &t, double x, double y) {
+    // +0.0 makes the square of -0.0 the square of 0.0.
+    const double i = std::floor(x / t.size) + 0.0, j = std::floor(y / t.size) + 0.0;
+    if (t.columns != 0 && i >= t.i0 && j >= t.j0 && i - t.i0 < double(t.columns) && j - t.j0 < double(t.rows)) {
+        const uint64_t cell = static_cast<uint64_t>(i - t.i0) * t.rows + static_cast<uint64_t>(j - t.j0);
+        uint64_t &word = t.bits.get()[cell / 64];
+        const uint64_t bit = uint64_t{1} << (cell % 64);
+        if (word & bit) return false;
+        word |= bit;
+        return true;
+    }
+    // NaN coordinates give NaN squares: all of them one square.
+    uint64_t ki, kj;
+    const double ni = std::isnan(i) ? NAN : i, nj = std::isnan(j) ? NAN : j;
+    std::memcpy(&ki, &ni, 8);
+    std::memcpy(&kj, &nj, 8);
+    return t.outside.insert({ki, kj}).second;
+}
+
+}  // namespace
+
+bool make_point_filter(PointFilter &filter, const Selection &selection, int type, const CoordinateScaling &scaling,
+                       const double header_bounds[4]) {
+    filter.selection = &selection;
+    filter.scaling = scaling;
+    const bool wide = type >= records::kFirstFormat6Type;
+    filter.return_at = wide ? offsetof(LAS14fm6, ReturnByte) : offsetof(LAS10fm0, bitfield);
+    filter.class_at = wide ? offsetof(LAS14fm6, Classification) : offsetof(LAS10fm0, Classification);
+    const uint8_t class_mask = wide || records::is_las10(type) ? 0xFF : kClassBitsWithFlags;
+    for (unsigned b = 0; b < 256; ++b) {
+        filter.class_passes[b] = !selection.by_class || selection.classes[b & class_mask];
+        const ReturnFields r = returns_of(type, b);
+        filter.return_passes[b] = !selection.by_return || selection.return_numbers[r.number] ||
+                                  (selection.first && r.number == 1) || (selection.last && r.number == r.count) ||
+                                  (selection.single && r.count == 1);
+    }
+    if (!selection.thinning) return true;
+    filter.thin.size = selection.thin_size;
+    return place_grid(filter.thin, header_bounds);
+}
+
+uint32_t filter_points(PointFilter &filter, unsigned char *records, size_t stride, uint32_t count) {
+    const Selection &s = *filter.selection;
+    const CoordinateScaling &c = filter.scaling;
+    uint32_t kept = 0;
+    unsigned char *p = records;
+    for (uint32_t i = 0; i < count; ++i, p += stride) {
+        if (!filter.class_passes[p[filter.class_at]] || !filter.return_passes[p[filter.return_at]]) continue;
+        if (s.by_extent || s.thinning) {
+            // The coordinates exactly as the shapefile gets them.
+            const double x = lidar::scale_coordinate(raw_at(p + kXAt), c.scale[0], c.offset[0]);
+            const double y = lidar::scale_coordinate(raw_at(p + kYAt), c.scale[1], c.offset[1]);
+            if (s.by_extent && !(s.xmin <= x && x <= s.xmax && s.ymin <= y && y <= s.ymax)) continue;
+            if (s.thinning && !take_square(filter.thin, x, y)) continue;
+        }
+        if (kept != i) std::memcpy(records + size_t{kept} * stride, p, stride);
+        ++kept;
+    }
+    return kept;
+}

@@ -1,0 +1,55 @@
+// Point selection between the input and the writers: a block of point
+// records is compacted in place to the records that pass the run's
+// selection, in their order, before the writers see it.
+#pragma once
+
+#include "options.h"
+#include "shp_writer.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <unordered_set>
+#include <vector>
+
+// The squares of --thin already taken by a kept point.
+//
+// Memory: one bit per square of the LAS header's extent, when that is at most
+// kThinGridBits squares (128 MiB; pages no point reaches are never touched);
+// squares outside the header's extent, or all of them when the extent needs
+// more bits, are kept in a hash set, about 50 bytes per square taken.
+inline constexpr uint64_t kThinGridBits = uint64_t{1} << 30;
+
+struct ThinSquares {
+    double size = 1;
+    double i0 = 0, j0 = 0;                    // the grid's first square in X and in Y
+    uint64_t columns = 0, rows = 0;           // 0 when there is no grid
+    std::unique_ptr<uint64_t, void (*)(void *)> bits{nullptr, nullptr};
+
+    struct KeyHash {
+        size_t operator()(const std::pair<uint64_t, uint64_t> &k) const {
+            return static_cast<size_t>(k.first * 0x9E3779B97F4A7C15ull ^ (k.second + (k.first >> 29)));
+        }
+    };
+    std::unordered_set<std::pair<uint64_t, uint64_t>, KeyHash> outside;
+};
+
+// Everything a block's selection needs, set up once for a run.
+struct PointFilter {
+    const Selection *selection = nullptr;
+    bool class_passes[256];                   // by the record's classification byte
+    bool return_passes[256];                  // by the record's return byte
+    size_t class_at = 0, return_at = 0;       // byte offsets in the record
+    CoordinateScaling scaling{};
+    ThinSquares thin;
+};
+
+// The filter of `selection` for records of type `type` (1 to 11) scaled by
+// `scaling`; `header_bounds` (MinX, MinY, MaxX, MaxY) place the thinning grid.
+// False when the thinning grid cannot be allocated.
+bool make_point_filter(PointFilter &filter, const Selection &selection, int type, const CoordinateScaling &scaling,
+                       const double header_bounds[4]);
+
+// Moves the records of the `count` at `records` (each `stride` bytes) that
+// pass to the front, in order, and returns how many pass.
+uint32_t filter_points(PointFilter &filter, unsigned char *records, size_t stride, uint32_t count);
