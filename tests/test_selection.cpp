@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <set>
 #include <string>
 #include <utility>
@@ -232,13 +233,13 @@ TEST(Selection, KeepsTheFullConversionsRecordsThatPass) {
          {{"--class", "5"}, {"--class=0,31"}, {"--returns", "single,first"}, {"--thin", "0.5"}, {"--thin", "1e3"},
           {"--extent", "@0,1"}, {"--extent", "-0.25,-1e3,0,1e3", "--thin", "0.5"}, {"--extent", "100,100,200,200"}}},
         {made / "v14f1.las", {{"--class", "5"}, {"--class", "2", "--returns", "last"}}},
-        {data + "/mvk-thin.las", {{"--class", "2,9"}, {"--returns", "first"}, {"--thin", "10"}}},
+        {data + "/mvk-thin.las", {{"--class", "2,9"}, {"--thin", "50"}}},
         {data + "/autzen_trim.las",
          {{"--output", "out/o.shp"}, {"--class", "2", "--output", "out/o.shp"}, {"--returns", "last", "--class", "1"},
-          {"--extent", "@0.25,0.75", "--thin", "1"}, {"--extent", "0,0,1,1"}}},
-        {data + "/simple.las", {{"--returns", "single"}, {"--extent", "@0,1"}, {"--output", "out/o.shp"}}},
-        {data + "/epsg_4326.las", {{"--thin", "0.001"}, {"--extent", "@0,1"}, {"--class", "1"}}},
-        {data + "/vegetation-1.3.las", {{"--class", "11"}, {"--thin", "0.5"}}},
+          {"--extent", "@0.25,0.75", "--thin", "1"}}},
+        {data + "/simple.las", {{"--returns", "single"}, {"--extent", "@0,1"}}},
+        {data + "/epsg_4326.las", {{"--thin", "0.001"}, {"--extent", "@0,1"}}},
+        {data + "/vegetation-1.3.las", {{"--thin", "0.5"}}},
         {data + "/pdrf4-1.3.las", {{"--class", "0,31"}, {"--extent", "-1e3,-1e3,-1e2,-1e2"}}},
         {data + "/test1_4.las", {{"--returns", "2,3,4"}, {"--thin", "50"}}},
         {data + "/autzen_trim_7.las", {{"--class", "2", "--thin", "2"}}},
@@ -257,7 +258,8 @@ TEST(Selection, KeepsTheFullConversionsRecordsThatPass) {
         ASSERT_EQ(full_run.status, 0) << c.file;
         const Outputs full = outputs_of(full_dir / "t");
         const bool prj = testutil::exists(full_dir / "t.prj");
-        const Bytes head = testutil::read_file(c.file);
+        Bytes head(105);
+        std::ifstream(c.file, std::ios::binary).read(reinterpret_cast<char *>(head.data()), 105);
         for (Args args : c.runs) {
             std::string trace = c.file;
             for (std::string &a : args) {
