@@ -232,6 +232,7 @@ TEST(Selection, KeepsTheFullConversionsRecordsThatPass) {
     for (const auto &m : {std::make_pair("las10.las", lastest::options_for_type(1)),
                           std::make_pair("las11.las", lastest::options_for_type(3)), std::make_pair("v14f1.las", v14f1)})
         lastest::write_las(made / m.first, m.second, 3000, grid_point);
+    lastest::write_las(made / "big.las", lastest::options_for_type(5), 1200000, grid_point);  // two blocks of points
 
     using Args = std::vector<std::string>;
     const struct {
@@ -244,6 +245,8 @@ TEST(Selection, KeepsTheFullConversionsRecordsThatPass) {
          {{"--class", "5"}, {"--class=0,31"}, {"--returns", "single,first"}, {"--thin", "0.5"}, {"--thin", "1e3"},
           {"--extent", "@0,1"}, {"--extent", "-0.25,-1e3,0,1e3", "--thin", "0.5"}, {"--extent", "100,100,200,200"}}},
         {made / "v14f1.las", {{"--class", "5"}, {"--class", "2", "--returns", "last"}}},
+        {made / "big.las", {{"--class", "5"}, {"--class", "5", "--thin", "0.25"}}},
+        {data + "/no-points.las", {{"--class", "2"}}},
         {data + "/mvk-thin.las", {{"--class", "2,9"}, {"--thin", "50"}}},
         {data + "/autzen_trim.las",
          {{"--output", "out/o.shp"}, {"--class", "2", "--output", "out/o.shp"}, {"--returns", "last", "--class", "1"},
