@@ -27,9 +27,13 @@
 // f8) are measured the same way. The LAZ rows (laz8: type 8, lazf6: LAS 1.4
 // format 6) compress the same survey with the tests' LAZ writer and alternate
 // three conversions of the same points: the LAS file, the LAZ file with one
-// decoding thread, the LAZ file with the default of one per core.
+// decoding thread, the LAZ file with the default of one per core. The
+// selection row (sel8) converts the type-8 survey without an option and
+// with selections: one that keeps every point (--extent around all), the
+// ground (--class 2), a third of the area (--extent) and a thinned cloud
+// (--thin 1).
 //
-//   tessaline_bench [--points N] [--repeat R] [--large N] [--types 8,6,1,f6,f8,laz8,lazf6] [--dir PARENT]
+//   tessaline_bench [--points N] [--repeat R] [--large N] [--types 8,6,1,f6,f8,laz8,lazf6,sel8] [--dir PARENT]
 #include "dbf_writer.h"
 #include "las_writer.h"
 #include "laz_writer.h"
@@ -60,7 +64,7 @@ struct Options {
     uint64_t points = 10000000;
     uint64_t large = 50000000;
     int repeat = 5;
-    std::vector<std::string> rows = {"8", "6", "1", "f6", "f8", "laz8", "lazf6"};
+    std::vector<std::string> rows = {"8", "6", "1", "f6", "f8", "laz8", "lazf6", "sel8"};
     std::string parent = "/tmp";
     std::string exe = TESSALINE_EXE;
 };
@@ -74,8 +78,10 @@ struct Run {
 double seconds_of(const struct timeval &t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
 
 // Runs Tessaline on `las` in `dir` with its console output discarded, with
-// `threads` decoding threads for a LAZ file (0: the program's default).
-Run convert(const Options &o, const std::string &dir, const std::string &las, unsigned threads = 0) {
+// `threads` decoding threads for a LAZ file (0: the program's default) and
+// the options `args` before the file.
+Run convert(const Options &o, const std::string &dir, const std::string &las, unsigned threads = 0,
+            const std::vector<std::string> &args = {}) {
     const auto start = Clock::now();
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
@@ -85,7 +91,11 @@ Run convert(const Options &o, const std::string &dir, const std::string &las, un
         if (::chdir(dir.c_str()) != 0) ::_exit(126);
         if (threads != 0) ::setenv("TESSALINE_THREADS", std::to_string(threads).c_str(), 1);
         else ::unsetenv("TESSALINE_THREADS");
-        ::execl(o.exe.c_str(), o.exe.c_str(), las.c_str(), static_cast<char *>(nullptr));
+        std::vector<char *> argv = {const_cast<char *>(o.exe.c_str())};
+        for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(const_cast<char *>(las.c_str()));
+        argv.push_back(nullptr);
+        ::execv(o.exe.c_str(), argv.data());
         ::_exit(127);
     }
     int status = 0;
@@ -285,6 +295,55 @@ void measure_laz(const Options &o, const std::string &dir, const RowKind &kind) 
     std::remove((dir + "/" + laz).c_str());
 }
 
+// The selection row (sel8: the type-8 survey): the conversion without an
+// option, then with selections that keep every point, the ground (about nine
+// tenths of this survey), the first third of its width (100 of its 300 m),
+// and a thinned cloud, converted in turn, R times each.
+void measure_selection(const Options &o, const std::string &dir) {
+    const RowKind kind = row_of("8");
+    const std::string stem = make_survey(dir, kind, o.points);
+    const std::string las = stem + ".las";
+    uint64_t sizes[3];
+    output_sizes(kind.table_type, o.points, sizes);
+    struct Mode {
+        std::vector<std::string> args;
+        std::vector<double> seconds, user, system;
+        long peak = 0;
+        uint64_t kept = 0;
+    };
+    Mode modes[] = {{{}, {}, {}, {}},
+                    {{"--extent", "-1e9,-1e9,1e9,1e9"}, {}, {}, {}},
+                    {{"--class", "2"}, {}, {}, {}},
+                    {{"--extent", "512000,-1e9,512100,1e9"}, {}, {}, {}},
+                    {{"--thin", "1"}, {}, {}, {}}};
+    for (int r = 0; r < o.repeat; ++r)
+        for (Mode &m : modes) {
+            settle(dir, stem);
+            const Run run = convert(o, dir, las, 0, m.args);
+            m.seconds.push_back(run.seconds);
+            m.user.push_back(run.user);
+            m.system.push_back(run.system);
+            m.peak = std::max(m.peak, run.peak_kib);
+            m.kept = (size_of(dir + "/" + stem + ".shx") - kShapeHeaderBytes) / kIndexEntryBytes;
+            if (m.args.empty()) check_outputs(dir, stem, sizes);
+        }
+    std::printf("\n%s, selections:\n", label_of(kind).c_str());
+    std::printf("  %-28s %10s %14s %8s %8s %8s %7s %7s\n", "options", "convert s", "(spread)", "kept %",
+                "x none", "peak MB", "user s", "sys s");
+    const double none = median(modes[0].seconds);
+    for (const Mode &m : modes) {
+        std::string name;
+        for (const std::string &a : m.args) name += (name.empty() ? "" : " ") + a;
+        const double mc = median(m.seconds);
+        std::printf("  %-28s %10.3f %14s %8.1f %8.2f %8.1f %7.3f %7.3f\n", name.empty() ? "(none)" : name.c_str(), mc,
+                    spread(m.seconds).c_str(), 100.0 * m.kept / o.points, mc / none, megabytes(m.peak),
+                    median(m.user), median(m.system));
+    }
+    std::fflush(stdout);
+    settle(dir, stem);
+    std::remove((dir + "/" + las).c_str());
+}
+
 void remove_tree(const std::string &dir) {
     ::nftw(
         dir.c_str(), [](const char *p, const struct stat *, int, struct FTW *) { return ::remove(p); }, 16,
@@ -312,6 +371,8 @@ Options parse(int argc, char *argv[]) {
                 rest = comma == std::string::npos ? "" : rest.substr(comma + 1);
                 if (!token.empty() && token.find_first_not_of("12345678") == std::string::npos)
                     for (char c : token) o.rows.push_back(std::string(1, c));
+                else if (token == "sel8")
+                    o.rows.push_back(token);
                 else if (!token.empty())
                     o.rows.push_back(row_of(token).token);  // checked here, before any file is written
             }
@@ -339,6 +400,7 @@ int main(int argc, char *argv[]) {
         double reference_floor = 0;
         bool heading = false;
         for (const std::string &token : o.rows) {
+            if (token == "sel8") continue;
             const RowKind kind = row_of(token);
             if (kind.laz) continue;
             if (!heading)
@@ -380,7 +442,8 @@ int main(int argc, char *argv[]) {
             std::remove((dir + "/" + stem + ".las").c_str());
         }
         for (const std::string &token : o.rows)
-            if (row_of(token).laz) measure_laz(o, dir, row_of(token));
+            if (token == "sel8") measure_selection(o, dir);
+            else if (row_of(token).laz) measure_laz(o, dir, row_of(token));
         if (o.large > 0) {
             const std::string stem = make_survey(dir, row_of("8"), o.large);
             uint64_t sizes[3];

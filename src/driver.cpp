@@ -133,7 +133,7 @@ void convert(std::FILE *fp, const InputKind &kind, const Names &names, const Sel
     // The records are read from here on: the records above are read first,
     // through the same file.
     std::unique_ptr<PointSource> source =
-        kind.laz ? laz_point_source(::fileno(fp), lasname, input, size)
+        kind.laz ? laz_point_source(::fileno(fp), lasname, input, size, selection)
                  : las_point_source(fp, lasname, ph.OffsetToData, stride);
 
     // One block's worth of records, reused for every block.

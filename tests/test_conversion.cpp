@@ -2,6 +2,7 @@
 // console text (progress included, the elapsed figure aside), exit status
 // and every byte of the three outputs, checked against the tests' own model
 // of them (las_reader.h) with the points decoded from the LAS bytes.
+#include "driver.h"
 #include "las_reader.h"
 #include "las_writer.h"
 #include "test_util.h"
@@ -325,4 +326,21 @@ TEST(Las14Conversion, ExtraBytesBecomeColumns) {
         }
         expect_complete_conversion(dir, "x.las", conv);
     }
+}
+
+// Files past 2 GB get one line more after the elapsed time; a 2 GB output
+// cannot be written in a test, so the line is checked where it is made.
+TEST(Conversion, OutputsPastTwoGigabytesAreNoted) {
+    const struct {
+        uint64_t bytes;
+        std::string line;
+    } cases[] = {
+        {0, ""},
+        {2147483647, ""},
+        {2147483648, "Note: t/a.dbf is 2147483648 bytes; ArcGIS opens shapefile files up to 2 GB: a selection "
+                     "(--class, --returns, --extent, --thin) makes it smaller\n"},
+        {uint64_t{5} << 32, "Note: t/a.dbf is 21474836480 bytes; ArcGIS opens shapefile files up to 2 GB: a "
+                            "selection (--class, --returns, --extent, --thin) makes it smaller\n"},
+    };
+    for (const auto &c : cases) EXPECT_EQ(large_output_note("t/a.dbf", c.bytes), c.line) << c.bytes;
 }

@@ -1,10 +1,13 @@
 // The LAZ decoder: its entropy layer against an encoder, every LAZ file of the
-// shared test data against its uncompressed twin, and damaged files refused
-// with their reasons.
+// shared test data against its uncompressed twin, damaged files refused with
+// their reasons, and the area read of COPC files.
 #include "arithmetic_decoder.h"
+#include "chunk_table.h"
+#include "copc_hierarchy.h"
 #include "integer_decoder.h"
 #include "laz_encoder.h"
 #include "laz_reader.h"
+#include "laz_writer.h"
 #include "test_util.h"
 
 #include <gtest/gtest.h>
@@ -44,7 +47,11 @@ laz::LasFacts facts_of(const std::vector<uint8_t> &b) {
     f.point_format = at<uint8_t>(b, 104) & 0x3F;
     f.record_length = at<uint16_t>(b, 105);
     f.point_count = at<uint32_t>(b, 107);
-    if (at<uint8_t>(b, 25) >= 4 && f.header_size >= 375) f.point_count = at<uint64_t>(b, 247);
+    if (at<uint8_t>(b, 25) >= 4 && f.header_size >= 375) {
+        f.point_count = at<uint64_t>(b, 247);
+        f.evlr_start = at<uint64_t>(b, 235);
+        f.evlr_count = at<uint32_t>(b, 243);
+    }
     return f;
 }
 
@@ -355,5 +362,141 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"autzen_trim.laz", points_declared(-1), "one point less", "chunk 3 is damaged"},
         RefusalCase{"autzen_trim.laz", points_declared(-10000), "a chunk less", "3 chunks where 100000 points"}),
     [](const ::testing::TestParamInfo<RefusalCase> &info) { return "case" + std::to_string(info.index); });
+
+// ---- COPC: the points of an area
+
+// A COPC file, shared or made by the tests' writer, and why its hierarchy is
+// not used ("": it is).
+struct CopcCase {
+    const char *what;
+    const char *shared;  // under laz/; nullptr: written with `options` from a survey
+    uint8_t point_format;
+    laztest::CopcOptions options;
+    const char *distrust;  // a part of the reason
+};
+
+void PrintTo(const CopcCase &c, std::ostream *os) { *os << c.what; }
+
+std::vector<uint8_t> copc_file(const CopcCase &c) {
+    if (c.shared != nullptr) return testutil::read_file(testutil::shared_testdata() + "/laz/" + c.shared);
+    lastest::LasOptions opts;
+    opts.version_minor = 4;
+    opts.point_format = c.point_format;
+    opts.extra_bytes = c.point_format == 7 ? 3 : 0;
+    opts.offset[0] = 512000.0;
+    opts.offset[1] = 4180000.0;
+    std::vector<lastest::Point> points;
+    for (uint64_t i = 0; i < 12000; ++i) points.push_back(lastest::survey_point(i));
+    return laztest::make_copc(opts, points, c.options);
+}
+
+// The areas read: fractions of the header's bounds (the whole, a quarter, a
+// small square, the line of the least X, an area beside them all), and the
+// line through the root cube's centre, where the nodes of every depth meet.
+std::vector<laz::Area> areas_of(const std::vector<uint8_t> &b) {
+    const double xmin = at<double>(b, 187), xmax = at<double>(b, 179), ymin = at<double>(b, 203),
+                 ymax = at<double>(b, 195);
+    auto part = [&](double x0, double y0, double x1, double y1) {
+        return laz::Area{xmin + x0 * (xmax - xmin), ymin + y0 * (ymax - ymin), xmin + x1 * (xmax - xmin),
+                         ymin + y1 * (ymax - ymin)};
+    };
+    const double centre_x = at<double>(b, at<uint16_t>(b, 94) + 54);
+    return {part(0, 0, 1, 1),    part(0.1, 0.2, 0.45, 0.6), part(0.6, 0.3, 0.65, 0.35),
+            part(0, 0, 0, 1),    part(2, 2, 3, 3),          {centre_x, ymin, centre_x, ymax}};
+}
+constexpr size_t kSmallSquare = 2, kBeside = 4;
+
+class CopcArea : public ::testing::TestWithParam<CopcCase> {};
+
+// Reading an area gives exactly the full decode's records of the chunks not
+// skipped, and those hold every point inside the area; a hierarchy that
+// cannot be trusted skips nothing.
+TEST_P(CopcArea, ReadsTheChunksNotSkippedAndEveryPointInside) {
+    const CopcCase c = GetParam();
+    if (c.shared != nullptr && testutil::shared_testdata().empty()) GTEST_SKIP() << "no shared test data";
+    const std::vector<uint8_t> b = copc_file(c);
+    const laz::LasFacts f = facts_of(b);
+    std::vector<uint8_t> full;
+    ASSERT_EQ(decode_all(b, 1, 5000, full), "");
+    testutil::TempDir dir;
+    testutil::write_file(dir / "points.copc.laz", b);
+    const int fd = ::open((dir / "points.copc.laz").c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    std::vector<laz::Chunk> chunks;
+    const laz::ChunkLayout layout{b.size(), f.offset_to_data, at<uint32_t>(b, laszip_payload(b) + 12), f.point_count,
+                                  f.record_length};
+    ASSERT_EQ(laz::read_chunk_table(fd, layout, chunks), "");
+    std::vector<laz::Square> squares;
+    const std::string why = laz::copc_squares(fd, f, chunks, squares);
+    const bool trusted = why.empty();
+    if (trusted) {
+        EXPECT_STREQ(c.distrust, "");
+    } else {
+        EXPECT_NE(why.find(c.distrust), std::string::npos) << why;
+    }
+    const uint32_t length = f.record_length;
+    const std::vector<laz::Area> areas = areas_of(b);
+    for (size_t a = 0; a < areas.size(); ++a)
+        for (unsigned threads : {1u, 2u}) {
+            const laz::Area area = areas[a];
+            laz::Reader reader;
+            ASSERT_EQ(reader.open(fd, f, threads), "");
+            EXPECT_EQ(reader.keep_chunks_meeting(area), trusted) << "area " << a;
+            std::vector<uint8_t> got(f.point_count * length);
+            uint64_t total = 0;
+            for (uint64_t done = 0; done < f.point_count; done += 777) {
+                uint64_t placed = 0;
+                ASSERT_EQ(reader.read(got.data() + total * length, std::min<uint64_t>(777, f.point_count - done), placed),
+                          "");
+                total += placed;
+            }
+            got.resize(total * length);
+            std::vector<bool> skipped(chunks.size(), false);
+            for (uint64_t i : reader.skipped_chunks()) skipped.at(i) = true;
+            std::vector<uint8_t> want;
+            uint64_t first = 0;
+            for (size_t i = 0; i < chunks.size(); first += chunks[i++].points) {
+                const uint8_t *p = full.data() + first * length;
+                if (!skipped[i]) want.insert(want.end(), p, p + chunks[i].points * length);
+                for (uint64_t k = 0; skipped[i] && k < chunks[i].points; ++k, p += length) {
+                    const double x = at<int32_t>(full, (first + k) * length) * at<double>(b, 131) + at<double>(b, 155);
+                    const double y = at<int32_t>(full, (first + k) * length + 4) * at<double>(b, 139) + at<double>(b, 163);
+                    ASSERT_FALSE(area.xmin <= x && x <= area.xmax && area.ymin <= y && y <= area.ymax)
+                        << "point " << first + k << " of skipped chunk " << i << " lies in area " << a;
+                }
+            }
+            EXPECT_TRUE(got == want) << "area " << a << ", " << threads << " threads";
+            const size_t n = reader.skipped_chunks().size();
+            if (!trusted) {
+                EXPECT_EQ(n, 0u);
+            } else if (a == kSmallSquare) {
+                EXPECT_GT(n, 0u) << "nothing skipped";
+            } else if (a == kBeside) {
+                EXPECT_EQ(n, chunks.size());
+            }
+        }
+    ::close(fd);
+}
+
+laztest::CopcOptions copc(uint32_t depth, uint32_t node_points, uint32_t page_depth, uint32_t seed,
+                          laztest::CopcDamage damage = laztest::CopcDamage::kNone) {
+    return {depth, node_points, page_depth, seed, damage};
+}
+using laztest::CopcDamage;
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, CopcArea,
+    ::testing::Values(
+        CopcCase{"lone-star, 15 nodes to depth 2", "lone-star.copc.laz", 6, {}, ""},
+        CopcCase{"depth 4, node order", nullptr, 6, copc(4, 40, 0, 0), ""},
+        CopcCase{"depth 6, shuffled, pages every 2 depths", nullptr, 6, copc(6, 30, 2, 7), ""},
+        CopcCase{"format 7 with extra bytes, points at the leaves only, nested pages", nullptr, 7, copc(3, 0, 1, 3), ""},
+        CopcCase{"child page outside the file", nullptr, 6, copc(4, 40, 2, 5, CopcDamage::kPageOutsideFile), "a child page lies outside"},
+        CopcCase{"root page outside the file", nullptr, 6, copc(4, 40, 0, 5, CopcDamage::kPageOutsideFile), "the root page lies outside"},
+        CopcCase{"child page naming the root page", nullptr, 6, copc(4, 40, 2, 5, CopcDamage::kPageLoop), "over another page"},
+        CopcCase{"entry naming no chunk", nullptr, 8, copc(4, 40, 0, 5, CopcDamage::kEntryWithoutChunk), "is no chunk of the chunk table"},
+        CopcCase{"chunk of no entry", nullptr, 6, copc(4, 40, 2, 5, CopcDamage::kChunkWithoutEntry), "1 chunks belong to no node"},
+        CopcCase{"root cube away from the bounds", nullptr, 6, copc(4, 40, 0, 5, CopcDamage::kCubeMissesBounds), "does not hold the header's bounds"}),
+    [](const ::testing::TestParamInfo<CopcCase> &info) { return "case" + std::to_string(info.index); });
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The real program converting the LAZ files of ../shared/testdata/laz, which
 // other software compressed: each must give what converting the LAS file it
-// was compressed from (its twin) gives, and the damaged ones a refusal with
-// its reason.
+// was compressed from (its twin) gives, a file altered here what the file as
+// published gives, and the damaged ones a refusal with its reason.
 #include "test_util.h"
 
 #include <gtest/gtest.h>
@@ -17,15 +17,35 @@ using testutil::TempDir;
 namespace {
 
 struct TwinCase {
-    const char *laz;           // in laz/
-    const char *twin;          // relative to the data folder
-    bool same_header_bounds;   // false: the twin's header states other bounds; its records are compared
+    const char *laz;            // in laz/
+    const char *twin;           // relative to the data folder
+    bool same_header_bounds;    // false: the twin's header states other bounds; its records are compared
+    bool chunk_size_0 = false;  // the LAZ file's LASzip record rewritten to state chunks of 0 points
+    const char *threads = "";   // TESSALINE_THREADS for the LAZ file's run; "": the default
 };
 
 // Converts `source` linked into `dir` under `name`.
 testutil::RunResult convert_linked(const TempDir &dir, const std::string &source, const std::string &name) {
     EXPECT_EQ(::symlink(source.c_str(), (dir / name).c_str()), 0);
     return testutil::run_tessaline({name}, dir.path());
+}
+
+// The LAZ file `b` with its LASzip record's chunk size set to 0, as an early
+// writer of variable chunks states it.
+std::vector<uint8_t> with_chunk_size_0(std::vector<uint8_t> b) {
+    uint16_t header_size, length;
+    uint32_t records;
+    std::memcpy(&header_size, b.data() + 94, 2);
+    std::memcpy(&records, b.data() + 100, 4);
+    for (size_t at = header_size; records-- > 0 && at + 54 <= b.size(); at += 54 + length) {
+        std::memcpy(&length, b.data() + at + 20, 2);
+        if (std::strncmp(reinterpret_cast<const char *>(b.data() + at + 2), "laszip encoded", 16) == 0) {
+            std::fill(b.begin() + at + 54 + 12, b.begin() + at + 54 + 16, 0);
+            return b;
+        }
+    }
+    ADD_FAILURE() << "no LASzip record";
+    return b;
 }
 
 std::string without_elapsed(std::string out) {
@@ -42,8 +62,17 @@ TEST_P(LazFile, ConvertsAsItsTwin) {
     if (data.empty()) GTEST_SKIP() << "no shared test data";
     const TwinCase c = GetParam();
     TempDir laz_dir, las_dir;
-    const testutil::RunResult laz = convert_linked(laz_dir, data + "/laz/" + c.laz, "t.laz");
-    const testutil::RunResult las = convert_linked(las_dir, data + "/" + c.twin, "t.las");
+    if (c.chunk_size_0)
+        testutil::write_file(laz_dir / "t.laz", with_chunk_size_0(testutil::read_file(data + "/laz/" + c.laz)));
+    else
+        ASSERT_EQ(::symlink((data + "/laz/" + c.laz).c_str(), (laz_dir / "t.laz").c_str()), 0);
+    std::vector<std::string> env;
+    if (*c.threads != '\0') env.push_back(std::string("TESSALINE_THREADS=") + c.threads);
+    const testutil::RunResult laz = testutil::run(testutil::tessaline_exe(), {"t.laz"}, laz_dir.path(), false, env);
+    // A twin that is itself a LAZ file keeps its name's ending.
+    const std::string twin = c.twin;
+    const testutil::RunResult las =
+        convert_linked(las_dir, data + "/" + twin, twin.substr(twin.size() - 4) == ".laz" ? "t.laz" : "t.las");
     EXPECT_EQ(laz.status, las.status);
     EXPECT_EQ(laz.err, "");
     std::string expected = without_elapsed(las.out);
@@ -80,12 +109,20 @@ INSTANTIATE_TEST_SUITE_P(
                     TwinCase{"pdrf4-1.3.laz", "pdrf4-1.3.las", true}, TwinCase{"evlr-1.4.laz", "evlr-1.4.las", true},
                     TwinCase{"pdrf6-1.4.laz", "laz/pdrf6-1.4.las", true},
                     TwinCase{"pdrf7-v4-1.4.laz", "laz/pdrf7-v4-1.4.las", true},
-                    TwinCase{"pdrf8-1.4.laz", "pdrf8-1.4.las", true}, TwinCase{"pdrf9-1.4.laz", "pdrf9-1.4.las", true}),
+                    TwinCase{"pdrf8-1.4.laz", "pdrf8-1.4.las", true}, TwinCase{"pdrf9-1.4.laz", "pdrf9-1.4.las", true},
+                    // Variable chunks whose LASzip record states chunks of 0 points.
+                    TwinCase{"autzen_clip_native.copc.laz", "laz/autzen_clip_native.copc.laz", true, true, "1"},
+                    TwinCase{"autzen_clip_native.copc.laz", "laz/autzen_clip_native.copc.laz", true, true, "2"},
+                    TwinCase{"lone-star.copc.laz", "laz/lone-star.copc.laz", true, true, "1"},
+                    TwinCase{"lone-star.copc.laz", "laz/lone-star.copc.laz", true, true, "2"}),
     [](const testing::TestParamInfo<TwinCase> &info) {
         std::string n = info.param.laz;
+        n = n.substr(0, n.size() - 4);
+        if (info.param.chunk_size_0) n += "_chunk_size_0";
+        if (*info.param.threads != '\0') n += std::string("_threads_") + info.param.threads;
         for (char &c : n)
             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-        return n.substr(0, n.size() - 4);
+        return n;
     });
 
 // Refusals: the four deliberately broken files, and files damaged here from
@@ -108,6 +145,12 @@ TEST(LazFile, RefusedWithTheirReason) {
     std::vector<uint8_t> zeroed = autzen;  // the middle of the first chunk wiped
     std::fill(zeroed.begin() + offset_to_data + 100000, zeroed.begin() + offset_to_data + 150000, 0);
     const std::string past = " lies outside the file's " + std::to_string(offset_to_data + 8) + " to ";
+    // Variable chunks stated as chunks of 0 points, one point more in the header than the chunk table gives.
+    std::vector<uint8_t> one_more = with_chunk_size_0(testutil::read_file(data + "/laz/autzen_clip_native.copc.laz"));
+    uint64_t count;
+    std::memcpy(&count, one_more.data() + 247, 8);
+    ++count;
+    std::memcpy(one_more.data() + 247, &count, 8);
 
     const struct {
         const char *label;
@@ -129,6 +172,8 @@ TEST(LazFile, RefusedWithTheirReason) {
              " bytes",
          true},
         {"a chunk wiped", zeroed, "chunk 1 is damaged", false},
+        {"chunks of 0 points, a point more declared", one_more,
+         "the chunks hold 43 points, not the 44 of the LAS header", true},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.label);

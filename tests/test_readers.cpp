@@ -344,9 +344,15 @@ TEST(GeneratedFile, CoordinateSystemFromProjectionRecords) {
          {text_record(2112, utm33_wkt)}},
         {"LAS 1.3 ignores the WKT bit: keys first", {utm33, text_record(2112, wgs84_wkt)}, "EPSG:32633", -1, -1, -1, 3,
          wkt_bit},
+        // A WKT without its NUL runs to the record's end, whatever follows its last ']'.
+        {"a WKT record without its terminator", {text_record(2112, utm33_wkt, false)}, "EPSG:32633"},
+        {"LAS 1.4: a compound WKT without its terminator", {text_record(2112, compound_wkt, false)}, "EPSG:32633", -1,
+         -1, -1, 4, wkt_bit},
+        {"LAS 1.4: an EVLR WKT without its terminator, then spaces and a newline", {}, "EPSG:4326", -1, -1, -1, 4,
+         wkt_bit, {text_record(2112, wgs84_wkt + "  \n", false)}},
         // Nothing usable:
         {"a WKT record of another user ID", {foreign_wkt}, ""},
-        {"a WKT record without its terminator", {text_record(2112, utm33_wkt, false)}, ""},
+        {"a WKT cut short", {text_record(2112, utm33_wkt.substr(0, utm33_wkt.size() / 2), false)}, ""},
         {"an EPSG code unknown to PROJ", {geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 1}})}, ""},
         {"garbage record count", {}, "", 227, 227 + 3 * 54, 0xFFFFFFFF},
         {"record longer than the space before the points", {too_long}, ""},

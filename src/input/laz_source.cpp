@@ -30,13 +30,16 @@ public:
 
     std::string open(int fd, const laz::LasFacts &facts) { return reader_.open(fd, facts, decoding_threads()); }
 
+    bool keep_chunks_meeting(const laz::Area &area) { return reader_.keep_chunks_meeting(area); }
+
     uint64_t read(unsigned char *records, uint64_t count) override {
-        const std::string why = reader_.read(records, count);
+        uint64_t placed = 0;
+        const std::string why = reader_.read(records, count, placed);
         if (!why.empty()) {
             std::printf(kCannotDecompress, name_, why.c_str());
             end_run(-1);
         }
-        return count;
+        return placed;
     }
 
 private:
@@ -47,10 +50,11 @@ private:
 }  // namespace
 
 std::unique_ptr<PointSource> laz_point_source(int fd, const char *name, const InputHeader &input,
-                                              uint64_t file_size) {
+                                              uint64_t file_size, const Selection &selection) {
     const LAS12Header &h = input.legacy();
-    const laz::LasFacts facts{file_size,        h.HeaderSize,          h.OffsetToData,     h.NumberOfVariableLengthRecords,
-                              h.PointDataFormatID, h.PointDataRecordLength, input.point_count};
+    const laz::LasFacts facts{file_size,          h.HeaderSize,     h.OffsetToData,
+                              h.NumberOfVariableLengthRecords, h.PointDataFormatID, h.PointDataRecordLength,
+                              input.point_count,  input.h.StartOfFirstEVLR, input.h.NumberOfEVLRs};
     auto source = std::make_unique<LazPointSource>(name);
     const std::string why = source->open(fd, facts);
     if (!why.empty()) {
@@ -58,5 +62,8 @@ std::unique_ptr<PointSource> laz_point_source(int fd, const char *name, const In
         std::printf("%s is not a valid LAS file\n", name);
         end_run(-1);
     }
+    // A COPC file's chunks away from the extent hold no point it keeps.
+    if (selection.by_extent)
+        source->keep_chunks_meeting(laz::Area{selection.xmin, selection.ymin, selection.xmax, selection.ymax});
     return source;
 }

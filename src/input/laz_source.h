@@ -2,6 +2,7 @@
 #pragma once
 
 #include "las_input.h"
+#include "options.h"
 #include "point_source.h"
 
 #include <cstdint>
@@ -12,5 +13,7 @@
 // file before any output exists: "\nCannot decompress NAME: REASON\n", then
 // "NAME is not a valid LAS file\n". Damage found later, while the points are
 // decoded, ends the run with "\nCannot decompress NAME: chunk N is damaged\n".
+// With an extent in `selection`, the chunks of a COPC file whose octree cells
+// lie away from it are passed over unread: no point of theirs can be kept.
 std::unique_ptr<PointSource> laz_point_source(int fd, const char *name, const InputHeader &input,
-                                              uint64_t file_size);
+                                              uint64_t file_size, const Selection &selection);

@@ -76,10 +76,12 @@ bool take(std::FILE *fp, const unsigned char *user_id, uint16_t record_id, uint6
     } else if (record_id == kGeoAsciiParamsRecord) {
         p.ascii.assign(data.begin(), data.end());
     } else {
-        // The text ends at its NUL; a text without one is incomplete.
+        // The text ends at its first NUL, or with the record where some
+        // writers leave it unterminated; whether it is whole, PROJ decides.
         const void *nul = std::memchr(data.data(), 0, data.size());
-        if (nul != nullptr)
-            p.wkt.assign(reinterpret_cast<const char *>(data.data()), static_cast<const unsigned char *>(nul) - data.data());
+        const size_t n = nul != nullptr ? static_cast<size_t>(static_cast<const unsigned char *>(nul) - data.data())
+                                        : data.size();
+        p.wkt.assign(reinterpret_cast<const char *>(data.data()), n);
     }
     return true;
 }

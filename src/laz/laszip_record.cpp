@@ -71,6 +71,7 @@ std::string parse_laszip_record(const uint8_t *p, size_t size, LaszipRecord &r) 
     r.version_revision = load16(p + 6);
     r.options = load32(p + 8);
     r.chunk_size = load32(p + 12);
+    if (r.chunk_size == 0) r.chunk_size = kVariableChunkSize;
     r.special_evlr_count = static_cast<int64_t>(load64(p + 16));
     r.special_evlr_offset = static_cast<int64_t>(load64(p + 24));
     const uint16_t count = load16(p + 32);
@@ -89,7 +90,6 @@ std::string check_laszip_record(const LaszipRecord &r, uint8_t point_format, uin
     if (r.compressor < kPointwise || r.compressor > kLayeredChunked)
         return "unknown LASzip compressor " + std::to_string(r.compressor);
     if (r.coder != kArithmeticCoder) return "unknown LASzip coder " + std::to_string(r.coder);
-    if (r.compressor != kPointwise && r.chunk_size == 0) return "the LASzip record gives chunks of 0 points";
     if (r.items.empty()) return "the LASzip record lists no items";
 
     uint32_t total = 0;

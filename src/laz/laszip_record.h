@@ -28,7 +28,8 @@ enum Compressor : uint16_t {
     kLayeredChunked = 3,    // chunks whose points are coded field by field (LAS 1.4 formats)
 };
 inline constexpr uint16_t kArithmeticCoder = 0;
-// Chunk size that says the chunks' point counts are in the chunk table.
+// Chunk size that says the chunks' point counts are in the chunk table. Some
+// writers of such chunks state 0 instead, which is read as this.
 inline constexpr uint32_t kVariableChunkSize = 0xFFFFFFFFu;
 
 // The item types.

@@ -1,6 +1,7 @@
 #include "laz_reader.h"
 
 #include "chunk_table.h"
+#include "copc_hierarchy.h"
 #include "file_bytes.h"
 #include "item_common.h"
 #include "laszip_record.h"
@@ -70,8 +71,11 @@ struct Reader::Impl {
     unsigned threads = 1;
     uint64_t chunk_limit = 0;
     std::string failure;  // sticky once set
+    std::vector<bool> skipped;  // per chunk, once an area is kept; empty: none
+    size_t chunks_read = 0;     // the chunks not skipped
 
     size_t next_chunk = 0;  // the next chunk to hand out
+    uint64_t skip_left = 0;  // the points of a skipped chunk not yet passed over
     // The chunk being handed out when it was decoded whole...
     std::unique_ptr<Job> current;
     uint64_t current_points = 0, current_used = 0;
@@ -100,6 +104,7 @@ struct Reader::Impl {
     ~Impl() { stop(); }
 
     uint64_t record_bytes(const Chunk &c) const { return c.points * facts.record_length; }
+    bool is_skipped(size_t i) const { return !skipped.empty() && skipped[i]; }
     bool whole(const Chunk &c) const {
         return record.compressor != kPointwise && c.bytes <= chunk_limit && record_bytes(c) <= chunk_limit;
     }
@@ -169,6 +174,7 @@ struct Reader::Impl {
     // Hands the chunks after the ones in flight to the workers, in file order,
     // while they fit the bound; called with the mutex held.
     void schedule() {
+        while (scheduled < chunks.size() && is_skipped(scheduled)) ++scheduled;
         while (scheduled < chunks.size() && whole(chunks[scheduled]) && in_flight.size() < 2 * threads) {
             const Chunk &c = chunks[scheduled];
             const uint64_t weight = c.bytes + record_bytes(c);
@@ -187,6 +193,7 @@ struct Reader::Impl {
             queue.push_back(job.get());
             in_flight.push_back(std::move(job));
             work_ready.notify_one();
+            while (scheduled < chunks.size() && is_skipped(scheduled)) ++scheduled;
         }
     }
 
@@ -259,7 +266,7 @@ struct Reader::Impl {
     void start_next_chunk() {
         const size_t i = next_chunk++;
         if (!whole(chunks[i])) {
-            if (scheduled == i) scheduled = i + 1;
+            if (scheduled <= i) scheduled = i + 1;  // those between were skipped
             start_stream(i);
             return;
         }
@@ -271,7 +278,7 @@ struct Reader::Impl {
         } else {
             std::unique_lock<std::mutex> lock(mutex);
             if (workers.empty()) {
-                const size_t n = threads < chunks.size() ? threads : chunks.size();
+                const size_t n = threads < chunks_read ? threads : chunks_read;
                 for (size_t w = 0; w < n; ++w) workers.emplace_back(&Impl::work, this);
             }
             if (current) spare.push_back(std::move(current));
@@ -316,25 +323,64 @@ std::string Reader::open(int fd, const LasFacts &facts, unsigned threads) {
         impl_.reset();
         return why;
     }
+    r.chunks_read = r.chunks.size();
     return "";
 }
 
+bool Reader::keep_chunks_meeting(const Area &area) {
+    if (!impl_) return false;
+    Impl &r = *impl_;
+    const bool started = r.next_chunk > 0 || r.scheduled > 0 || !r.failure.empty();
+    std::vector<Square> squares;
+    if (started || r.record.compressor != kLayeredChunked || !copc_squares(r.fd, r.facts, r.chunks, squares).empty())
+        return false;
+    r.skipped.assign(r.chunks.size(), false);
+    r.chunks_read = 0;
+    for (size_t i = 0; i < r.chunks.size(); ++i) {
+        r.skipped[i] = !meets(squares[i], area);
+        if (!r.skipped[i]) ++r.chunks_read;
+    }
+    return true;
+}
+
+std::vector<uint64_t> Reader::skipped_chunks() const {
+    std::vector<uint64_t> out;
+    if (impl_)
+        for (size_t i = 0; i < impl_->chunks.size(); ++i)
+            if (impl_->is_skipped(i)) out.push_back(i);
+    return out;
+}
+
 std::string Reader::read(uint8_t *records, uint64_t count) {
+    uint64_t placed;
+    return read(records, count, placed);
+}
+
+std::string Reader::read(uint8_t *records, uint64_t count, uint64_t &placed) {
+    placed = 0;
     if (!impl_) return "no LAZ file is open";
     Impl &r = *impl_;
     const uint32_t length = r.facts.record_length;
     while (count > 0 && r.failure.empty()) {
-        if (r.current && r.current_used < r.current_points) {
+        if (r.skip_left > 0) {
+            const uint64_t n = std::min(count, r.skip_left);
+            r.skip_left -= n;
+            count -= n;
+        } else if (r.current && r.current_used < r.current_points) {
             const uint64_t n = std::min(count, r.current_points - r.current_used);
             std::memcpy(records, r.current->records.data() + r.current_used * length, n * length);
             r.current_used += n;
             records += n * length;
             count -= n;
+            placed += n;
         } else if (r.stream_left > 0) {
             const uint64_t n = std::min(count, r.stream_left);
             r.stream(records, n);
             records += n * length;
             count -= n;
+            placed += n;
+        } else if (r.next_chunk < r.chunks.size() && r.is_skipped(r.next_chunk)) {
+            r.skip_left = r.chunks[r.next_chunk++].points;
         } else if (r.next_chunk < r.chunks.size()) {
             r.current_points = r.current_used = 0;
             r.start_next_chunk();

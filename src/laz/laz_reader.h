@@ -6,11 +6,15 @@
 // decoded one at a time, or a few at once on worker threads; a point-wise
 // stream without chunks, and any chunk too large to hold, is decoded through
 // a refilling buffer straight into the caller's records.
+//
+// On a COPC file the points of an area can be read alone: the chunks whose
+// octree node lies away from it are skipped, neither read nor decoded.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace laz {
 
@@ -22,6 +26,13 @@ struct LasFacts {  // read by the driver from the LAS header (compression bits a
     uint8_t point_format;
     uint16_t record_length;
     uint64_t point_count;
+    uint64_t evlr_start;  // LAS 1.4: where the extended records start, and how many; 0 for other versions
+    uint32_t evlr_count;
+};
+
+// An area of the XY plane: the points with xmin <= X <= xmax and ymin <= Y <= ymax.
+struct Area {
+    double xmin, ymin, xmax, ymax;
 };
 
 class Reader {
@@ -44,6 +55,20 @@ class Reader {
     // damaged", with chunks counted from 1 in file order (a point-wise stream without chunks is chunk 1).
     // After a failure every later call gives the same reason.
     std::string read(uint8_t *records, uint64_t count);
+
+    // On a COPC file whose hierarchy agrees with its chunk table, called after open() and before any read:
+    // marks as skipped every chunk whose node's square (widened by a margin against rounding) does not
+    // meet `area`, and gives true; otherwise false, and every chunk is read. A skipped chunk's points
+    // can have no X and Y inside the area, with X and Y computed as the header's scale and offset say.
+    bool keep_chunks_meeting(const Area &area);
+
+    // The next `count` points in file order: those of chunks not skipped are placed, in order, at the
+    // start of `records`, and `placed` says how many; the points of skipped chunks are passed over
+    // without reading their bytes. Failures as read() above, chunks counted over all of them.
+    std::string read(uint8_t *records, uint64_t count, uint64_t &placed);
+
+    // The skipped chunks, counted from 0 in file order.
+    std::vector<uint64_t> skipped_chunks() const;
 
  private:
     struct Impl;

@@ -5,6 +5,8 @@
 // stated once.
 #include "laz_writer.h"
 
+#include "copc_hierarchy.h"
+
 #include "gpstime11_v2.h"
 #include "item_common.h"
 #include "laszip_record.h"
@@ -17,9 +19,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <optional>
+#include <random>
 #include <stdexcept>
+#include <tuple>
 
 namespace laztest {
 namespace {
@@ -702,6 +707,27 @@ void copy(Source &in, Sink &out, uint64_t from, uint64_t to) {
     }
 }
 
+// The chunk table, its offset patched in at `table_pointer`: version 0, the
+// count, then each chunk's point count (when `chunk_points` is not empty) and
+// bytes, each predicted by the last chunk's.
+void write_chunk_table(Sink &out, uint64_t table_pointer, const std::vector<uint32_t> &chunk_bytes,
+                       const std::vector<uint32_t> &chunk_points) {
+    uint8_t word[8];
+    store64(word, out.size());
+    out.patch(table_pointer, word, 8);
+    store32(word, 0);
+    store32(word + 4, static_cast<uint32_t>(chunk_bytes.size()));
+    out.write(word, 8);
+    ArithmeticEncoder enc;
+    IntegerEncoder counts(32, 2);
+    for (size_t i = 0; i < chunk_bytes.size(); ++i) {
+        if (!chunk_points.empty())
+            counts.encode(enc, i ? static_cast<int32_t>(chunk_points[i - 1]) : 0, static_cast<int32_t>(chunk_points[i]), 0);
+        counts.encode(enc, i ? static_cast<int32_t>(chunk_bytes[i - 1]) : 0, static_cast<int32_t>(chunk_bytes[i]), 1);
+    }
+    out.write(enc.done());
+}
+
 void compress(Source &in, Sink &out, uint32_t chunk_size) {
     if (chunk_size == 0) throw std::runtime_error("chunks of 0 points");
     LasLayout l = layout_of(in);
@@ -739,27 +765,227 @@ void compress(Source &in, Sink &out, uint32_t chunk_size) {
         done += n;
     }
 
-    // The chunk table: version 0, the count, then each chunk's bytes predicted by the last's.
+    write_chunk_table(out, table_pointer, chunk_bytes, {});
     uint8_t word[8];
-    store64(word, out.size());
-    out.patch(table_pointer, word, 8);
-    store32(word, 0);
-    store32(word + 4, static_cast<uint32_t>(chunk_bytes.size()));
-    out.write(word, 8);
-    ArithmeticEncoder enc;
-    IntegerEncoder counts(32, 2);
-    int32_t last = 0;
-    for (uint32_t bytes : chunk_bytes) {
-        counts.encode(enc, last, static_cast<int32_t>(bytes), 1);
-        last = static_cast<int32_t>(bytes);
-    }
-    out.write(enc.done());
-
     if (l.evlr_start != 0) {
         store64(word, out.size());
         copy(in, out, l.evlr_start, in.size());
         out.patch(kStartOfEvlrs, word, 8);
     }
+}
+
+// ---------------------------------------------------------------- COPC
+
+constexpr size_t kEvlrCountAt = 243;
+constexpr uint32_t kCopcInfoBytes = 160;
+constexpr uint32_t kEntryBytes = 32;
+
+struct NodeKey {
+    int32_t depth, x, y, z;
+    bool operator<(const NodeKey &o) const {
+        return std::tie(depth, x, y, z) < std::tie(o.depth, o.x, o.y, o.z);
+    }
+    NodeKey up(int32_t to) const {
+        const int32_t s = depth - to;
+        return {to, x >> s, y >> s, z >> s};
+    }
+};
+
+struct Entry {
+    NodeKey key;
+    uint64_t offset;
+    int32_t bytes, points;
+};
+
+std::vector<uint8_t> record_header(const char *user, uint16_t id, uint64_t length, bool extended) {
+    std::vector<uint8_t> v(extended ? 60 : 54, 0);
+    std::memcpy(v.data() + 2, user, std::strlen(user));
+    store16(v.data() + 18, id);
+    if (extended) store64(v.data() + 20, length);
+    else store16(v.data() + 20, static_cast<uint32_t>(length));
+    return v;
+}
+
+double double_at(const uint8_t *p) {
+    double d;
+    std::memcpy(&d, p, sizeof d);
+    return d;
+}
+void put_double(uint8_t *p, double d) { std::memcpy(p, &d, sizeof d); }
+
+// The node of each point: its cell at the deepest depth, or the first node
+// on the way down from the root that has room for it.
+std::map<NodeKey, std::vector<uint32_t>> octree_of(const LasLayout &l, const std::vector<uint8_t> &records,
+                                                    const double centre[3], double half, const CopcOptions &o) {
+    const uint8_t *h = l.header.data();
+    const auto depth = static_cast<int32_t>(o.depth);
+    const int32_t cells = int32_t{1} << depth;
+    const double side = 2 * half / cells;
+    std::map<NodeKey, std::vector<uint32_t>> nodes;
+    for (uint32_t i = 0; i < l.point_count; ++i) {
+        int32_t cell[3];
+        for (int a = 0; a < 3; ++a) {
+            const auto raw = static_cast<int32_t>(load32(records.data() + size_t{i} * l.record_length + 4 * a));
+            const double v = raw * double_at(h + 131 + 8 * a) + double_at(h + 155 + 8 * a);
+            const double c = std::floor((v - (centre[a] - half)) / side);
+            cell[a] = c < 0 ? 0 : c >= cells ? cells - 1 : static_cast<int32_t>(c);
+        }
+        const NodeKey leaf{depth, cell[0], cell[1], cell[2]};
+        for (int32_t d = 0;; ++d) {
+            std::vector<uint32_t> &points = nodes[leaf.up(d)];
+            if (d == depth || points.size() < o.node_points) {
+                points.push_back(i);
+                break;
+            }
+        }
+    }
+    return nodes;
+}
+
+void compress_copc(Source &in, Sink &out, const CopcOptions &o) {
+    const LasLayout l = layout_of(in);
+    if (l.version_minor < 4 || l.format < 6 || l.format > 8)
+        throw std::runtime_error("a COPC file holds LAS 1.4 point formats 6 to 8");
+    if (o.depth > 20) throw std::runtime_error("an octree deeper than 20");
+    const uint32_t standard = lastest::natural_record_length(l.format);
+    if (l.record_length < standard) throw std::runtime_error("records shorter than their point format");
+    if (l.point_count > UINT32_MAX) throw std::runtime_error("too many points for the COPC writer");
+    const uint32_t extra = l.record_length - standard;
+    std::vector<uint8_t> records(l.point_count * l.record_length);
+    in.read(l.offset_to_data, records.data(), records.size());
+
+    // The root cube: centred on the header's bounds, its half-size their largest half-extent.
+    const uint8_t *h = l.header.data();
+    double centre[3], half = 0;
+    for (int a = 0; a < 3; ++a) {
+        const double high = double_at(h + 179 + 16 * a), low = double_at(h + 187 + 16 * a);
+        centre[a] = (low + high) / 2;
+        half = std::max(half, (high - low) / 2);
+    }
+    if (!(half > 0)) half = 1;
+    const std::map<NodeKey, std::vector<uint32_t>> nodes = octree_of(l, records, centre, half, o);
+    std::vector<NodeKey> order;
+    for (const auto &[key, points] : nodes)
+        if (!points.empty()) order.push_back(key);
+    if (o.order_seed != 0) std::shuffle(order.begin(), order.end(), std::mt19937(o.order_seed));
+
+    const std::vector<uint8_t> laszip =
+        laszip_vlr(laz::kLayeredChunked, laz::kVariableChunkSize, items_of(l.format, extra));
+    std::vector<uint8_t> header = l.header;
+    const uint64_t added = 54 + kCopcInfoBytes + laszip.size();
+    header[104] = static_cast<uint8_t>(l.format | 0x80);
+    store32(header.data() + 100, l.vlr_count + 2);
+    store32(header.data() + 96, static_cast<uint32_t>(l.offset_to_data + added));
+    out.write(header);
+    const uint64_t info_at = out.size() + 54;
+    out.write(record_header(laz::kCopcUserId, laz::kCopcInfoRecordId, kCopcInfoBytes, false));
+    out.write(std::vector<uint8_t>(kCopcInfoBytes, 0));  // filled in once the hierarchy's place is known
+    out.write(laszip);
+    copy(in, out, l.header.size(), l.offset_to_data);
+
+    // One chunk per node with points, in the chosen order.
+    const uint64_t table_pointer = out.size();
+    out.write(std::vector<uint8_t>(8, 0));
+    std::map<NodeKey, Entry> entries;
+    std::vector<uint32_t> chunk_bytes, chunk_points;
+    std::vector<uint8_t> gathered;
+    for (const NodeKey &key : order) {
+        const std::vector<uint32_t> &points = nodes.at(key);
+        gathered.resize(points.size() * l.record_length);
+        for (size_t k = 0; k < points.size(); ++k)
+            std::memcpy(gathered.data() + k * l.record_length, records.data() + size_t{points[k]} * l.record_length,
+                        l.record_length);
+        const auto n = static_cast<uint32_t>(points.size());
+        const std::vector<uint8_t> chunk = layered_chunk(l.format, extra, gathered.data(), n, l.record_length);
+        entries[key] = Entry{key, out.size(), static_cast<int32_t>(chunk.size()), static_cast<int32_t>(n)};
+        out.write(chunk);
+        chunk_bytes.push_back(static_cast<uint32_t>(chunk.size()));
+        chunk_points.push_back(n);
+    }
+    write_chunk_table(out, table_pointer, chunk_bytes, chunk_points);
+
+    // The input's extended records, then the hierarchy's.
+    uint8_t word[8];
+    const uint64_t evlr_start = out.size();
+    uint32_t evlr_count = 0;
+    if (l.evlr_start != 0) {
+        copy(in, out, l.evlr_start, in.size());
+        evlr_count = load32(h + kEvlrCountAt);
+    }
+    const uint64_t hierarchy_at = out.size();
+
+    // Every node with points and every node above one: a node at a multiple
+    // of page_depth starts a page of its own, named in its parent's page.
+    for (const NodeKey &key : order)
+        for (int32_t d = 0; d < key.depth; ++d) entries.emplace(key.up(d), Entry{key.up(d), 0, 0, 0});
+    const auto p = static_cast<int32_t>(o.page_depth);
+    auto page_of = [p](const NodeKey &k) { return p == 0 ? k.up(0) : k.up(k.depth / p * p); };
+    std::map<NodeKey, std::vector<Entry>> pages;
+    pages[NodeKey{0, 0, 0, 0}];
+    for (const auto &[key, e] : entries) {
+        pages[page_of(key)].push_back(e);
+        if (p != 0 && key.depth > 0 && key.depth % p == 0) pages[page_of(key.up(key.depth - 1))].push_back({key, 0, 0, -1});
+    }
+    const uint64_t data_at = hierarchy_at + 60;
+    std::map<NodeKey, uint64_t> page_at;
+    uint64_t at = data_at;
+    for (const auto &[key, page] : pages) {
+        page_at[key] = at;
+        at += kEntryBytes * page.size();
+    }
+    const uint64_t data_end = at;
+    Entry *first_page_entry = nullptr, *first_chunk_entry = nullptr;
+    std::vector<Entry> &root = pages.begin()->second;
+    for (auto &[key, page] : pages)
+        for (Entry &e : page) {
+            if (e.points == -1) {
+                e.offset = page_at.at(e.key);
+                e.bytes = static_cast<int32_t>(kEntryBytes * pages.at(e.key).size());
+                if (first_page_entry == nullptr) first_page_entry = &e;
+            }
+            if (e.points > 0 && first_chunk_entry == nullptr) first_chunk_entry = &e;
+        }
+    uint64_t root_offset = data_at, root_bytes = kEntryBytes * root.size();
+    switch (o.damage) {
+    case CopcDamage::kNone: break;
+    case CopcDamage::kPageOutsideFile:
+        (first_page_entry ? first_page_entry->offset : root_offset) = data_end + 4096;
+        break;
+    case CopcDamage::kPageLoop:
+        if (first_page_entry == nullptr) throw std::runtime_error("a page loop needs nested pages");
+        first_page_entry->offset = root_offset;
+        first_page_entry->bytes = static_cast<int32_t>(root_bytes);
+        break;
+    case CopcDamage::kEntryWithoutChunk: first_chunk_entry->offset += 1; break;
+    case CopcDamage::kChunkWithoutEntry: *first_chunk_entry = Entry{first_chunk_entry->key, 0, 0, 0}; break;
+    case CopcDamage::kCubeMissesBounds: centre[0] += 3 * half; break;
+    }
+
+    out.write(record_header(laz::kCopcUserId, laz::kCopcHierarchyRecordId, data_end - data_at, true));
+    for (const auto &[key, page] : pages)
+        for (const Entry &e : page) {
+            uint8_t b[kEntryBytes];
+            store32(b, static_cast<uint32_t>(e.key.depth));
+            store32(b + 4, static_cast<uint32_t>(e.key.x));
+            store32(b + 8, static_cast<uint32_t>(e.key.y));
+            store32(b + 12, static_cast<uint32_t>(e.key.z));
+            store64(b + 16, e.offset);
+            store32(b + 24, static_cast<uint32_t>(e.bytes));
+            store32(b + 28, static_cast<uint32_t>(e.points));
+            out.write(b, sizeof b);
+        }
+
+    uint8_t info[kCopcInfoBytes] = {};
+    for (int a = 0; a < 3; ++a) put_double(info + 8 * a, centre[a]);
+    put_double(info + 24, half);
+    put_double(info + 32, 2 * half / 128);  // about 128 points across the root
+    store64(info + 40, root_offset);
+    store64(info + 48, root_bytes);
+    out.patch(info_at, info, sizeof info);
+    store64(word, evlr_count ? evlr_start : hierarchy_at);
+    out.patch(kStartOfEvlrs, word, 8);
+    store32(word, evlr_count + 1);
+    out.patch(kEvlrCountAt, word, 4);
 }
 
 class MemorySource : public Source {
@@ -865,6 +1091,25 @@ void write_laz(const std::string &path, const lastest::LasOptions &opts, uint64_
 std::vector<uint8_t> make_laz(const lastest::LasOptions &opts, const std::vector<lastest::Point> &points,
                               uint32_t chunk_size) {
     return compress_las(lastest::make_las(opts, points), chunk_size);
+}
+
+void compress_copc_file(const std::string &las_path, const std::string &copc_path, const CopcOptions &options) {
+    FileSource in(las_path);
+    FileSink out(copc_path);
+    compress_copc(in, out, options);
+    out.close();
+}
+
+std::vector<uint8_t> compress_copc(const std::vector<uint8_t> &las, const CopcOptions &options) {
+    MemorySource in(las);
+    MemorySink out;
+    compress_copc(in, out, options);
+    return std::move(out.b);
+}
+
+std::vector<uint8_t> make_copc(const lastest::LasOptions &opts, const std::vector<lastest::Point> &points,
+                               const CopcOptions &options) {
+    return compress_copc(lastest::make_las(opts, points), options);
 }
 
 }  // namespace laztest
