@@ -180,8 +180,8 @@ std::string console_with(std::string full, const std::string &shp, const Selecti
     return full;
 }
 
-// "@LO,HI" stands for an extent whose edges are points' own coordinates: the
-// X and Y at fractions LO and HI of the sorted values.
+// "@XLO,YLO,XHI,YHI" stands for an extent whose edges are points' own
+// coordinates: the X and Y values at those fractions of the sorted values.
 std::string extent_at(const std::string &token, const Bytes &shp) {
     std::vector<double> xs, ys;
     for (size_t at = 100; at < shp.size(); at += 36) {
@@ -190,12 +190,12 @@ std::string extent_at(const std::string &token, const Bytes &shp) {
     }
     std::sort(xs.begin(), xs.end());
     std::sort(ys.begin(), ys.end());
-    const double f[2] = {std::stod(token.substr(1)), std::stod(token.substr(token.find(',') + 1))};
+    const std::vector<std::string> f = items(token.substr(1));
+    const auto at = [&](const std::vector<double> &v, int k) {
+        return v[static_cast<size_t>(std::stod(f[k]) * static_cast<double>(v.size() - 1))];
+    };
     char text[128];
-    const size_t last = xs.size() - 1;
-    std::snprintf(text, sizeof text, "%.17g,%.17g,%.17g,%.17g", xs[static_cast<size_t>(f[0] * last)],
-                  ys[static_cast<size_t>(f[0] * last)], xs[static_cast<size_t>(f[1] * last)],
-                  ys[static_cast<size_t>(f[1] * last)]);
+    std::snprintf(text, sizeof text, "%.17g,%.17g,%.17g,%.17g", at(xs, 0), at(ys, 1), at(xs, 2), at(ys, 3));
     return text;
 }
 
@@ -243,26 +243,29 @@ TEST(Selection, KeepsTheFullConversionsRecordsThatPass) {
          {{"--class", "5"}, {"--class", "0,37,200"}, {"--returns", "0,7"}, {"--returns", "last", "--thin", "0.25"}}},
         {made / "las11.las",  // the low five bits are the class: 5 is also 37, 69, ...
          {{"--class", "5"}, {"--class=0,31"}, {"--returns", "single,first"}, {"--thin", "0.5"}, {"--thin", "1e3"},
-          {"--extent", "@0,1"}, {"--extent", "-0.25,-1e3,0,1e3", "--thin", "0.5"}, {"--extent", "100,100,200,200"}}},
+          {"--extent", "@0,0,1,1"}, {"--extent", "-0.25,-1e3,0,1e3", "--thin", "0.5"}, {"--extent", "100,100,200,200"}}},
         {made / "v14f1.las", {{"--class", "5"}, {"--class", "2", "--returns", "last"}}},
         {made / "big.las", {{"--class", "5"}, {"--class", "5", "--thin", "0.25"}}},
         {data + "/no-points.las", {{"--class", "2"}}},
         {data + "/mvk-thin.las", {{"--class", "2,9"}, {"--thin", "50"}}},
         {data + "/autzen_trim.las",
          {{"--output", "out/o.shp"}, {"--class", "2", "--output", "out/o.shp"}, {"--returns", "last", "--class", "1"},
-          {"--extent", "@0.25,0.75", "--thin", "1"}}},
-        {data + "/simple.las", {{"--returns", "single"}, {"--extent", "@0,1"}}},
-        {data + "/epsg_4326.las", {{"--thin", "0.001"}, {"--extent", "@0,1"}}},
+          {"--extent", "@0.25,0.25,0.75,0.75", "--thin", "1"}}},
+        {data + "/simple.las", {{"--returns", "single"}, {"--extent", "@0,0,1,1"}}},
+        {data + "/epsg_4326.las", {{"--thin", "0.001"}, {"--extent", "@0,0,1,1"}}},
         {data + "/vegetation-1.3.las", {{"--thin", "0.5"}}},
         {data + "/pdrf4-1.3.las", {{"--class", "0,31"}, {"--extent", "-1e3,-1e3,-1e2,-1e2"}}},
         {data + "/test1_4.las", {{"--returns", "2,3,4"}, {"--thin", "50"}}},
         {data + "/autzen_trim_7.las", {{"--class", "2", "--thin", "2"}}},
         {data + "/pdrf8-1.4.las", {{"--class", "37,200"}, {"--returns", "0,15"}, {"--returns", "last"}}},
-        {data + "/pdrf10-1.4.las", {{"--returns", "single", "--extent", "@0.25,0.75"}}},
+        {data + "/pdrf10-1.4.las", {{"--returns", "single", "--extent", "@0.25,0.25,0.75,0.75"}}},
         {data + "/extrabytes-1.4.las", {{"--class", "2", "--returns", "first"}}},
-        {data + "/laz/autzen_trim.laz", {{"--class", "2", "--thin", "1"}}},
+        {data + "/laz/autzen_trim.laz", {{"--class", "2", "--thin", "1"}, {"--extent", "@0.9,0.02,0.98,0.1"}}},
         {data + "/laz/pdrf7-v4-1.4.laz", {{"--class", "100,200"}, {"--returns", "last"}}},
-        {data + "/laz/lone-star.copc.laz", {{"--extent", "@0.25,0.75", "--thin", "0.5"}}},
+        // COPC: an extent in one corner of the octree, off its diagonal.
+        {data + "/laz/lone-star.copc.laz",
+         {{"--extent", "@0.25,0.25,0.75,0.75", "--thin", "0.5"}, {"--extent", "@0.9,0.02,0.98,0.1"}}},
+        {data + "/laz/autzen_clip_native.copc.laz", {{"--extent", "@0.5,0,1,0.5"}}},
     };
     for (const auto &c : cases) {
         const std::string name = "t" + c.file.substr(c.file.size() - 4);
