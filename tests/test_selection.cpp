@@ -232,7 +232,12 @@ TEST(Selection, KeepsTheFullConversionsRecordsThatPass) {
     for (const auto &m : {std::make_pair("las10.las", lastest::options_for_type(1)),
                           std::make_pair("las11.las", lastest::options_for_type(3)), std::make_pair("v14f1.las", v14f1)})
         lastest::write_las(made / m.first, m.second, 3000, grid_point);
-    lastest::write_las(made / "big.las", lastest::options_for_type(5), 1200000, grid_point);  // two blocks of points
+    // Two blocks of points, the first reaching further west.
+    lastest::write_las(made / "big.las", lastest::options_for_type(5), 1200000, [](uint64_t i) {
+        lastest::Point p = grid_point(i);
+        p.x -= i < 100000 ? 1000 : 0;
+        return p;
+    });
 
     using Args = std::vector<std::string>;
     const struct {
