@@ -25,6 +25,10 @@
 #include <string>
 #include <vector>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -81,7 +85,22 @@ void widen_bounds(double bounds[6], bool first, int32_t slot, uint32_t count) {
     for (int axis = 0; axis < 3; ++axis) {
         double &lo = bounds[axis == 2 ? 4 : axis], &hi = bounds[axis == 2 ? 5 : axis + 2];
         if (first) lo = hi = v[axis][0];
-        for (uint32_t i = 0; i < count; ++i) {
+        uint32_t i = 0;
+#ifdef __SSE2__
+        // Two at a time; a NaN value, as in the scalar steps, never replaces a bound.
+        __m128d mn = _mm_set1_pd(lo), mx = _mm_set1_pd(hi);
+        for (; i + 2 <= count; i += 2) {
+            const __m128d a = _mm_loadu_pd(v[axis] + i);
+            mn = _mm_min_pd(a, mn);
+            mx = _mm_max_pd(a, mx);
+        }
+        double l[2], h[2];
+        _mm_storeu_pd(l, mn);
+        _mm_storeu_pd(h, mx);
+        lo = l[1] < l[0] ? l[1] : l[0];
+        hi = h[1] > h[0] ? h[1] : h[0];
+#endif
+        for (; i < count; ++i) {
             lo = v[axis][i] < lo ? v[axis][i] : lo;
             hi = v[axis][i] > hi ? v[axis][i] : hi;
         }

@@ -3,6 +3,7 @@
 #include "las_model.hpp"
 #include "record_types.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -78,7 +79,66 @@ bool take_square(ThinSquares &t, double x, double y) {
     return t.outside.insert({ki, kj}).second;
 }
 
+// The first of the raw values lo..hi (lo <= hi) at which `holds`, false
+// before it and true from it on, becomes true; hi + 1 when it never does.
+template <typename Holds>
+int64_t first_holding(int64_t lo, int64_t hi, Holds holds) {
+    ++hi;
+    while (lo < hi) {
+        const int64_t mid = lo + (hi - lo) / 2;
+        if (holds(mid)) hi = mid;
+        else lo = mid + 1;
+    }
+    return lo;
+}
+
+// The filter's loop, with the coordinates' tests that the selection needs.
+template <bool Tables, bool Extent, bool Thin>
+uint32_t filter_loop(PointFilter &filter, unsigned char *records, size_t stride, uint32_t count) {
+    const CoordinateScaling &c = filter.scaling;
+    const RawRange xr = filter.x_range, yr = filter.y_range;
+    uint32_t kept = 0;
+    unsigned char *p = records;
+    for (uint32_t i = 0; i < count; ++i, p += stride) {
+        if (Tables && (!filter.class_passes[p[filter.class_at]] || !filter.return_passes[p[filter.return_at]]))
+            continue;
+        if (Extent) {
+            const int32_t rx = raw_at(p + kXAt), ry = raw_at(p + kYAt);
+            if (rx < xr.lo || rx > xr.hi || ry < yr.lo || ry > yr.hi) continue;
+        } else if (filter.extent_by_value) {
+            const Selection &s = *filter.selection;
+            const double x = lidar::scale_coordinate(raw_at(p + kXAt), c.scale[0], c.offset[0]);
+            const double y = lidar::scale_coordinate(raw_at(p + kYAt), c.scale[1], c.offset[1]);
+            if (!(s.xmin <= x && x <= s.xmax && s.ymin <= y && y <= s.ymax)) continue;
+        }
+        if (Thin) {
+            // The coordinates exactly as the shapefile gets them.
+            const double x = lidar::scale_coordinate(raw_at(p + kXAt), c.scale[0], c.offset[0]);
+            const double y = lidar::scale_coordinate(raw_at(p + kYAt), c.scale[1], c.offset[1]);
+            if (!take_square(filter.thin, x, y)) continue;
+        }
+        if (kept != i) std::memcpy(records + size_t{kept} * stride, p, stride);
+        ++kept;
+    }
+    return kept;
+}
+
 }  // namespace
+
+RawRange raw_range_within(double scale, double offset, double min, double max) {
+    const auto at = [&](int64_t r) { return lidar::scale_coordinate(static_cast<int32_t>(r), scale, offset); };
+    constexpr int64_t lo = INT32_MIN, hi = INT32_MAX;
+    RawRange range;
+    if (at(lo) <= at(hi)) {  // rising, or level
+        range.lo = first_holding(lo, hi, [&](int64_t r) { return at(r) >= min; });
+        range.hi = first_holding(lo, hi, [&](int64_t r) { return at(r) > max; }) - 1;
+    } else if (at(lo) > at(hi)) {  // falling
+        range.lo = first_holding(lo, hi, [&](int64_t r) { return at(r) <= max; });
+        range.hi = first_holding(lo, hi, [&](int64_t r) { return at(r) < min; }) - 1;
+    }
+    // NaN coordinates lie within no extent: the range stays empty.
+    return range;
+}
 
 bool make_point_filter(PointFilter &filter, const Selection &selection, int type, const CoordinateScaling &scaling,
                        const double header_bounds[4]) {
@@ -95,27 +155,29 @@ bool make_point_filter(PointFilter &filter, const Selection &selection, int type
                                   (selection.first && r.number == 1) || (selection.last && r.number == r.count) ||
                                   (selection.single && r.count == 1);
     }
+    // A scale or offset that is not finite can make a coordinate NaN, which
+    // breaks the order the ranges rely on: such files compare every value.
+    filter.extent_by_value = selection.by_extent && !(std::isfinite(scaling.scale[0]) && std::isfinite(scaling.offset[0]) &&
+                                                      std::isfinite(scaling.scale[1]) && std::isfinite(scaling.offset[1]));
+    if (selection.by_extent && !filter.extent_by_value) {
+        filter.x_range = raw_range_within(scaling.scale[0], scaling.offset[0], selection.xmin, selection.xmax);
+        filter.y_range = raw_range_within(scaling.scale[1], scaling.offset[1], selection.ymin, selection.ymax);
+    }
     if (!selection.thinning) return true;
     filter.thin.size = selection.thin_size;
     return place_grid(filter.thin, header_bounds);
 }
 
 uint32_t filter_points(PointFilter &filter, unsigned char *records, size_t stride, uint32_t count) {
+    using Loop = uint32_t (*)(PointFilter &, unsigned char *, size_t, uint32_t);
+    // By whether classes or returns are asked for, an extent by the raw values, thinning.
+    static constexpr Loop kLoops[2][2][2] = {
+        {{filter_loop<false, false, false>, filter_loop<false, false, true>},
+         {filter_loop<false, true, false>, filter_loop<false, true, true>}},
+        {{filter_loop<true, false, false>, filter_loop<true, false, true>},
+         {filter_loop<true, true, false>, filter_loop<true, true, true>}},
+    };
     const Selection &s = *filter.selection;
-    const CoordinateScaling &c = filter.scaling;
-    uint32_t kept = 0;
-    unsigned char *p = records;
-    for (uint32_t i = 0; i < count; ++i, p += stride) {
-        if (!filter.class_passes[p[filter.class_at]] || !filter.return_passes[p[filter.return_at]]) continue;
-        if (s.by_extent || s.thinning) {
-            // The coordinates exactly as the shapefile gets them.
-            const double x = lidar::scale_coordinate(raw_at(p + kXAt), c.scale[0], c.offset[0]);
-            const double y = lidar::scale_coordinate(raw_at(p + kYAt), c.scale[1], c.offset[1]);
-            if (s.by_extent && !(s.xmin <= x && x <= s.xmax && s.ymin <= y && y <= s.ymax)) continue;
-            if (s.thinning && !take_square(filter.thin, x, y)) continue;
-        }
-        if (kept != i) std::memcpy(records + size_t{kept} * stride, p, stride);
-        ++kept;
-    }
-    return kept;
+    return kLoops[s.by_class || s.by_return][s.by_extent && !filter.extent_by_value][s.thinning](filter, records, stride,
+                                                                                              count);
 }

@@ -34,6 +34,13 @@ struct ThinSquares {
     std::unordered_set<std::pair<uint64_t, uint64_t>, KeyHash> outside;
 };
 
+// The raw integer coordinates whose scaled value lies within an extent's
+// edges: scaling (raw x scale + offset, rounded at each step) never reverses
+// the order of two values, so they are one interval, lo to hi (none when lo > hi).
+struct RawRange {
+    int64_t lo = 1, hi = 0;
+};
+
 // Everything a block's selection needs, set up once for a run.
 struct PointFilter {
     const Selection *selection = nullptr;
@@ -41,6 +48,8 @@ struct PointFilter {
     bool return_passes[256];                  // by the record's return byte
     size_t class_at = 0, return_at = 0;       // byte offsets in the record
     CoordinateScaling scaling{};
+    RawRange x_range, y_range;                // of --extent
+    bool extent_by_value = false;             // --extent tested on the scaled values instead
     ThinSquares thin;
 };
 
@@ -49,6 +58,9 @@ struct PointFilter {
 // False when the thinning grid cannot be allocated.
 bool make_point_filter(PointFilter &filter, const Selection &selection, int type, const CoordinateScaling &scaling,
                        const double header_bounds[4]);
+
+// The raw values r whose scale_coordinate(r, scale, offset) lies in [min, max].
+RawRange raw_range_within(double scale, double offset, double min, double max);
 
 // Moves the records of the `count` at `records` (each `stride` bytes) that
 // pass to the front, in order, and returns how many pass.
