@@ -232,6 +232,11 @@ TEST(Selection, KeepsTheFullConversionsRecordsThatPass) {
     for (const auto &m : {std::make_pair("las10.las", lastest::options_for_type(1)),
                           std::make_pair("las11.las", lastest::options_for_type(3)), std::make_pair("v14f1.las", v14f1)})
         lastest::write_las(made / m.first, m.second, 3000, grid_point);
+    lastest::LasOptions neg = lastest::options_for_type(8);  // coordinates falling as the raw values rise
+    neg.scale[0] = -0.01;
+    neg.scale[1] = -0.5;
+    neg.offset[0] = 12.3;
+    lastest::write_las(made / "neg.las", neg, 3000, grid_point);
     // Two blocks of points, the first reaching further west.
     lastest::write_las(made / "big.las", lastest::options_for_type(5), 1200000, [](uint64_t i) {
         lastest::Point p = grid_point(i);
@@ -250,6 +255,7 @@ TEST(Selection, KeepsTheFullConversionsRecordsThatPass) {
          {{"--class", "5"}, {"--class=0,31"}, {"--returns", "single,first"}, {"--thin", "0.5"}, {"--thin", "1e3"},
           {"--extent", "@0,0,1,1"}, {"--extent", "-0.25,-1e3,0,1e3", "--thin", "0.5"}, {"--extent", "100,100,200,200"}}},
         {made / "v14f1.las", {{"--class", "5"}, {"--class", "2", "--returns", "last"}}},
+        {made / "neg.las", {{"--extent", "@0.25,0.25,0.75,0.75"}, {"--extent", "@0,0,1,1", "--thin", "0.5"}}},
         {made / "big.las", {{"--class", "5"}, {"--class", "5", "--thin", "0.25"}}},
         {data + "/no-points.las", {{"--class", "2"}}},
         {data + "/mvk-thin.las", {{"--class", "2,9"}, {"--thin", "50"}}},
