@@ -306,3 +306,52 @@ TEST(Tiles, RefusesToStartWithStatusTwo) {
     }
     EXPECT_FALSE(testutil::exists(dir / "a.log"));
 }
+
+// Selection options reach every tile, LAS and LAZ, in either spelling: each
+// tile's outputs are those of Tessaline run on it with the same options.
+// --output, which would send every tile to one name, is refused.
+TEST(Tiles, SelectionOptionsReachEveryTile) {
+    TempDir dir;
+    for (const char *folder : {"t", "alone"}) ASSERT_EQ(::mkdir((dir / folder).c_str(), 0755), 0);
+    lastest::LasOptions v14 = lastest::options_for_type(8);
+    v14.version_minor = 4;
+    v14.point_format = 7;
+    for (const char *at : {"t/", "alone/"}) {
+        lastest::write_las(dir / (at + std::string("a.las")), lastest::options_for_type(8), 4000, lastest::survey_point);
+        laztest::write_laz(dir / (at + std::string("b.laz")), v14, 4000, lastest::survey_point);
+    }
+    const std::vector<std::string> selection = {"--class", "2", "--thin=1.5"};
+    std::vector<std::string> args = selection;
+    args.push_back("t");
+    const testutil::RunResult r = testutil::run_tessaline_tiles(args, dir.path());
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("\nConverted 2 of 2 tiles in "), std::string::npos) << r.out;
+    for (const char *tile : {"a.las", "b.laz"}) {
+        SCOPED_TRACE(tile);
+        args = selection;
+        args.push_back(tile);
+        ASSERT_EQ(run_tessaline(args, dir / "alone").status, 0);
+        const std::string stem = std::string(tile).substr(0, 1);
+        for (const char *ext : {".shp", ".shx", ".dbf"})
+            EXPECT_EQ(testutil::read_file(dir / ("t/" + stem + ext)), testutil::read_file(dir / ("alone/" + stem + ext)))
+                << ext;
+        const std::vector<uint8_t> dbf = testutil::read_file(dir / ("t/" + stem + ".dbf"));
+        const uint32_t kept = dbf[4] | dbf[5] << 8 | dbf[6] << 16 | static_cast<uint32_t>(dbf[7]) << 24;
+        EXPECT_GT(kept, 0u);
+        EXPECT_LT(kept, 4000u);
+    }
+
+    const testutil::RunResult help = testutil::run_tessaline_tiles({"--help"}, dir.path());
+    for (const char *option : {"--class", "--returns", "--extent", "--thin"})
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    for (const std::vector<std::string> &refused : {std::vector<std::string>{"--output", "x.shp", "t"},
+                                                    std::vector<std::string>{"--class=2", "--output=x.shp", "t"}}) {
+        ::remove((dir / "t/a.log").c_str());
+        const testutil::RunResult o = testutil::run_tessaline_tiles(refused, dir.path());
+        EXPECT_EQ(o.status, 2);
+        EXPECT_EQ(o.out.rfind("Tessaline-tiles: ", 0), 0u) << o.out;
+        EXPECT_NE(o.out.substr(0, o.out.find('\n')).find("--output"), std::string::npos) << o.out;
+        EXPECT_FALSE(testutil::exists(dir / "t/a.log"));
+        EXPECT_FALSE(testutil::exists(dir / "x.shp"));
+    }
+}

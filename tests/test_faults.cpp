@@ -285,6 +285,7 @@ TEST(SameFile, RefusedBeforeAnyFileIsTouched) {
         const char *arg;
         std::string message;  // "": converted
         bool crs = false;     // the LAS file states a coordinate system, so the run writes a .prj
+        std::string output = "t.shp";  // other than t.shp: given with --output
     } cases[] = {
         {".shp a symbolic link to the input", "t.las", {}, {{false, "t.shp", "t.las"}}, "t.las",
          "\nt.shp and t.las are the same file\n"},
@@ -305,6 +306,16 @@ TEST(SameFile, RefusedBeforeAnyFileIsTouched) {
         {".prj a link to the input, and the run writes no .prj", "t.las", {}, {{false, "t.prj", "t.las"}}, "t.las",
          ""},
         {"a dangling link as an output name", "t.las", {}, {{false, "t.shp", "elsewhere.shp"}}, "t.las", ""},
+        {"--output: its .dbf a symbolic link to the input", "t.las", {}, {{false, "o.dbf", "t.las"}}, "t.las",
+         "\no.dbf and t.las are the same file\n", false, "o.shp"},
+        {"--output: its .cpg a link to the input", "t.las", {}, {{false, "o.cpg", "t.las"}}, "t.las",
+         "\no.cpg and t.las are the same file\n", false, "o.shp"},
+        {"--output: its .shx a link to an existing .shp", "t.las", {"o.shp"}, {{false, "o.shx", "o.shp"}}, "t.las",
+         "\no.shx and o.shp are the same file\n", false, "o.shp"},
+        {"--output: its .prj a link to the input, and the run writes one", "t.las", {}, {{false, "o.prj", "t.las"}},
+         "t.las", "\no.prj and t.las are the same file\n", true, "o.shp"},
+        {"--output: the names beside the input are no outputs", "t.las", {}, {{false, "t.dbf", "t.las"}}, "t.las", "",
+         false, "o.shp"},
     };
     constexpr uint64_t kPoints = 20;
     for (const auto &c : cases) {
@@ -320,15 +331,20 @@ TEST(SameFile, RefusedBeforeAnyFileIsTouched) {
                       0);
         const std::map<std::string, std::string> before = folder_state(dir);
 
-        const testutil::RunResult r = run_tessaline({c.arg}, dir.path());
+        const testutil::RunResult r = run_tessaline(
+            c.output == "t.shp" ? std::vector<std::string>{c.arg} : std::vector<std::string>{"--output", c.output, c.arg},
+            dir.path());
         if (c.message.empty()) {
             EXPECT_EQ(r.status, 0);
-            EXPECT_EQ(lasread::mask_elapsed(r.out), lasread::console_of(c.arg, "t.shp", 8, kPoints));
-            EXPECT_EQ(lasread::compare_outputs(dir / "t.las", lasread::read_las(dir / "t.las")), "");
+            EXPECT_EQ(lasread::mask_elapsed(r.out), lasread::console_of(c.arg, c.output, 8, kPoints));
+            const std::string stem = c.output.substr(0, c.output.size() - 4);
+            EXPECT_EQ(lasread::compare_outputs(dir / (stem + ".las"), lasread::read_las(dir / "t.las")), "");
             const std::map<std::string, std::string> after = folder_state(dir);
             for (const auto &kept : {c.las_file, c.links[0].name}) EXPECT_EQ(after.at(kept), before.at(kept)) << kept;
         } else {
-            EXPECT_EQ(r.out, startup(c.arg) + c.message);
+            std::string head = startup(c.arg);
+            head.replace(head.find("t.shp"), 5, c.output);
+            EXPECT_EQ(r.out, head + c.message);
             EXPECT_EQ(r.status, 255);
             EXPECT_EQ(folder_state(dir), before);
         }

@@ -1,0 +1,440 @@
+// Selection (--class, --returns, --extent, --thin) and --output, run on real
+// and generated files. The expected outputs come from a model of their own:
+// the full conversion's records that pass the selection, in order, renumbered,
+// with the shape headers' bounds taken from the kept points.
+#include "las_reader.h"
+#include "las_writer.h"
+#include "test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using testutil::run_tessaline;
+using testutil::TempDir;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Outputs {
+    Bytes shp, shx, dbf;
+};
+
+Outputs outputs_of(const std::string &stem) {
+    return {testutil::read_file(stem + ".shp"), testutil::read_file(stem + ".shx"), testutil::read_file(stem + ".dbf")};
+}
+
+double double_at(const Bytes &b, size_t at) {
+    double d;
+    std::memcpy(&d, b.data() + at, 8);
+    return d;
+}
+void put_double(Bytes &b, size_t at, double d) { std::memcpy(b.data() + at, &d, 8); }
+void put_be32(Bytes &b, size_t at, uint32_t v) {
+    for (int k = 0; k < 4; ++k) b[at + k] = static_cast<uint8_t>(v >> (24 - 8 * k));
+}
+uint32_t le(const Bytes &b, size_t at, int size) {
+    uint32_t v = 0;
+    for (int k = size - 1; k >= 0; --k) v = v << 8 | b[at + k];
+    return v;
+}
+
+// "" when equal, else where they first differ.
+std::string difference(const Bytes &got, const Bytes &want) {
+    const auto d = std::mismatch(got.begin(), got.end(), want.begin(), want.end());
+    if (d.first == got.end() && d.second == want.end()) return "";
+    return std::to_string(got.size()) + " bytes, " + std::to_string(want.size()) + " expected; first difference at " +
+           std::to_string(d.first - got.begin());
+}
+
+// What the options of a run select, read from its arguments (well-formed ones).
+struct Selection {
+    bool by_class = false, by_return = false, by_extent = false;
+    std::set<long> classes;
+    std::vector<std::string> returns;
+    double extent[4] = {0, 0, 0, 0};
+    double thin = 0;
+    bool any() const { return by_class || by_return || by_extent || thin > 0; }
+};
+
+std::vector<std::string> items(const std::string &list) {
+    std::vector<std::string> v;
+    for (size_t at = 0;; at = list.find(',', at) + 1) {
+        v.push_back(list.substr(at, list.find(',', at) - at));
+        if (list.find(',', at) == std::string::npos) return v;
+    }
+}
+
+Selection selection_of(const std::vector<std::string> &args) {
+    Selection s;
+    for (size_t k = 0; k < args.size(); ++k) {
+        std::string name = args[k], value;
+        if (name.rfind("--", 0) != 0 || name == "--") continue;
+        if (name.find('=') != std::string::npos) {
+            value = name.substr(name.find('=') + 1);
+            name = name.substr(0, name.find('='));
+        } else if (k + 1 < args.size()) {
+            value = args[++k];
+        }
+        if (name == "--class") {
+            s.by_class = true;
+            for (const std::string &c : items(value)) s.classes.insert(std::stol(c));
+        } else if (name == "--returns") {
+            s.by_return = true;
+            s.returns = items(value);
+        } else if (name == "--extent") {
+            s.by_extent = true;
+            for (int i = 0; i < 4; ++i) s.extent[i] = std::strtod(items(value)[i].c_str(), nullptr);
+        } else if (name == "--thin") {
+            s.thin = std::strtod(value.c_str(), nullptr);
+        }
+    }
+    return s;
+}
+
+// The outputs that the selection gives, from the full conversion's outputs
+// and the input's LAS version and point format.
+Outputs select(const Outputs &full, const Selection &s, int minor, int format) {
+    const size_t n = (full.shp.size() - 100) / 36;
+    const size_t header = le(full.dbf, 8, 2), row = le(full.dbf, 10, 2);
+    std::vector<std::pair<std::string, size_t>> columns;  // name, where in the row
+    for (size_t at = 32, pos = 1; full.dbf[at] != 0x0D; pos += full.dbf[at + 16], at += 32)
+        columns.emplace_back(std::string(reinterpret_cast<const char *>(&full.dbf[at])).substr(0, 11), pos);
+    const auto value = [&](size_t i, const std::string &name, size_t width) {
+        for (const auto &c : columns)
+            if (c.first == name)
+                return std::stol(std::string(full.dbf.begin() + header + row * i + c.second,
+                                             full.dbf.begin() + header + row * i + c.second + width));
+        ADD_FAILURE() << "no column " << name;
+        return -1L;
+    };
+    const size_t return_width = format >= 6 ? 2 : 1;
+    std::set<std::pair<double, double>> squares;
+    Outputs out{Bytes(full.shp.begin(), full.shp.begin() + 100), Bytes(full.shx.begin(), full.shx.begin() + 100),
+                Bytes(full.dbf.begin(), full.dbf.begin() + header)};
+    double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
+    uint32_t kept = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const double x = double_at(full.shp, 100 + 36 * i + 12), y = double_at(full.shp, 100 + 36 * i + 20);
+        const long cls = value(i, "Classifica", 3) & (minor >= 1 && format <= 5 ? 31 : 255);
+        const long number = value(i, "ReturnNumb", return_width), of = value(i, "NumberRetu", return_width);
+        bool pass_return = false;
+        for (const std::string &r : s.returns)
+            pass_return |= r == "first" ? number == 1 : r == "last" ? number == of : r == "single" ? of == 1
+                                                                                                : std::stol(r) == number;
+        if ((s.by_class && !s.classes.count(cls)) || (s.by_return && !pass_return) ||
+            (s.by_extent && !(s.extent[0] <= x && x <= s.extent[2] && s.extent[1] <= y && y <= s.extent[3])) ||
+            (s.thin > 0 && !squares.insert({std::floor(x / s.thin), std::floor(y / s.thin)}).second))
+            continue;
+        for (int d = 0; d < 3; ++d) {
+            const double v = double_at(full.shp, 100 + 36 * i + 12 + 8 * d);
+            lo[d] = kept == 0 ? v : std::min(lo[d], v);
+            hi[d] = kept == 0 ? v : std::max(hi[d], v);
+        }
+        ++kept;
+        out.shp.insert(out.shp.end(), full.shp.begin() + 100 + 36 * i, full.shp.begin() + 136 + 36 * i);
+        put_be32(out.shp, out.shp.size() - 36, kept);
+        out.shx.resize(out.shx.size() + 8);
+        put_be32(out.shx, out.shx.size() - 8, 50 + 18 * (kept - 1));
+        put_be32(out.shx, out.shx.size() - 4, 14);
+        out.dbf.insert(out.dbf.end(), full.dbf.begin() + header + row * i, full.dbf.begin() + header + row * (i + 1));
+    }
+    for (Bytes *b : {&out.shp, &out.shx}) {
+        put_be32(*b, 24, static_cast<uint32_t>(b->size() / 2));
+        for (int d = 0; d < 3; ++d) {
+            put_double(*b, d < 2 ? 36 + 8 * d : 68, lo[d]);
+            put_double(*b, d < 2 ? 52 + 8 * d : 76, hi[d]);
+        }
+    }
+    for (int k = 0; k < 4; ++k) out.dbf[4 + k] = static_cast<uint8_t>(kept >> (8 * k));
+    out.dbf.insert(out.dbf.end(), full.dbf.begin() + header + row * n, full.dbf.end());
+    return out;
+}
+
+// The console of a run: that of the full run under the run's output name,
+// with the count of kept points before the elapsed time.
+std::string console_with(std::string full, const std::string &shp, const Selection &s, size_t kept, size_t count) {
+    full = lasread::mask_elapsed(full);
+    const std::string names = "Output Shapefile:  ";
+    const size_t at = full.find(names) + names.size();
+    full.replace(at, full.find('\n', at) - at, shp);
+    if (s.any()) {
+        const std::string line = "Kept " + std::to_string(kept) + " of " + std::to_string(count) + " points\n";
+        full.insert(full.rfind("Elapsed time "), line);
+    }
+    return full;
+}
+
+// "@XLO,YLO,XHI,YHI" stands for an extent whose edges are points' own
+// coordinates: the X and Y values at those fractions of the sorted values.
+std::string extent_at(const std::string &token, const Bytes &shp) {
+    std::vector<double> xs, ys;
+    for (size_t at = 100; at < shp.size(); at += 36) {
+        xs.push_back(double_at(shp, at + 12));
+        ys.push_back(double_at(shp, at + 20));
+    }
+    std::sort(xs.begin(), xs.end());
+    std::sort(ys.begin(), ys.end());
+    const std::vector<std::string> f = items(token.substr(1));
+    const auto at = [&](const std::vector<double> &v, int k) {
+        return v[static_cast<size_t>(std::stod(f[k]) * static_cast<double>(v.size() - 1))];
+    };
+    char text[128];
+    std::snprintf(text, sizeof text, "%.17g,%.17g,%.17g,%.17g", at(xs, 0), at(ys, 1), at(xs, 2), at(ys, 3));
+    return text;
+}
+
+// A 40 by 40 grid of 0.25 spacing around the origin, walked three times less
+// a bit; the classes run through every byte value, flag bits included, and
+// the return bits through every pair.
+lastest::Point grid_point(uint64_t i) {
+    lastest::Point p = lastest::varied_point(i);
+    p.x = static_cast<int32_t>(i % 40) * 25 - 500;
+    p.y = static_cast<int32_t>(i / 40 % 40) * 25 - 500;
+    p.classification = static_cast<uint8_t>(i * 37);
+    p.bitfield = static_cast<uint8_t>(i * 7);
+    return p;
+}
+
+std::vector<std::string> listing(const std::string &dir) {
+    std::vector<std::string> names;
+    DIR *d = ::opendir(dir.c_str());
+    while (const dirent *e = d ? ::readdir(d) : nullptr) names.push_back(e->d_name);
+    if (d) ::closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+TEST(Selection, KeepsTheFullConversionsRecordsThatPass) {
+    const std::string data = testutil::shared_testdata();
+    if (data.empty()) GTEST_SKIP() << "no shared test data";
+    TempDir made;
+    lastest::LasOptions v14f1;
+    v14f1.version_minor = 4;
+    v14f1.point_format = 1;
+    for (const auto &m : {std::make_pair("las10.las", lastest::options_for_type(1)),
+                          std::make_pair("las11.las", lastest::options_for_type(3)), std::make_pair("v14f1.las", v14f1)})
+        lastest::write_las(made / m.first, m.second, 3000, grid_point);
+    lastest::LasOptions neg = lastest::options_for_type(8);  // coordinates falling as the raw values rise
+    neg.scale[0] = -0.01;
+    neg.scale[1] = -0.5;
+    neg.offset[0] = 12.3;
+    lastest::write_las(made / "neg.las", neg, 3000, grid_point);
+    // Two blocks of points, the first reaching further west.
+    lastest::write_las(made / "big.las", lastest::options_for_type(5), 1200000, [](uint64_t i) {
+        lastest::Point p = grid_point(i);
+        p.x -= i < 100000 ? 1000 : 0;
+        return p;
+    });
+
+    using Args = std::vector<std::string>;
+    const struct {
+        std::string file;
+        std::vector<Args> runs;
+    } cases[] = {
+        {made / "las10.las",  // the whole byte is the class: 5 is not 37
+         {{"--class", "5"}, {"--class", "0,37,200"}, {"--returns", "0,7"}, {"--returns", "last", "--thin", "0.25"}}},
+        {made / "las11.las",  // the low five bits are the class: 5 is also 37, 69, ...
+         {{"--class", "5"}, {"--class=0,31"}, {"--returns", "single,first"}, {"--thin", "0.5"}, {"--thin", "1e3"},
+          {"--extent", "@0,0,1,1"}, {"--extent", "-0.25,-1e3,0,1e3", "--thin", "0.5"}, {"--extent", "100,100,200,200"}}},
+        {made / "v14f1.las", {{"--class", "5"}, {"--class", "2", "--returns", "last"}}},
+        {made / "neg.las", {{"--extent", "@0.25,0.25,0.75,0.75"}, {"--extent", "@0,0,1,1", "--thin", "0.5"}}},
+        {made / "big.las", {{"--class", "5"}, {"--class", "5", "--thin", "0.25"}}},
+        {data + "/no-points.las", {{"--class", "2"}}},
+        {data + "/mvk-thin.las", {{"--class", "2,9"}, {"--thin", "50"}}},
+        {data + "/autzen_trim.las",
+         {{"--output", "out/o.shp"}, {"--class", "2", "--output", "out/o.shp"}, {"--returns", "last", "--class", "1"},
+          {"--extent", "@0.25,0.25,0.75,0.75", "--thin", "1"}}},
+        {data + "/simple.las", {{"--returns", "single"}, {"--extent", "@0,0,1,1"}}},
+        {data + "/epsg_4326.las", {{"--thin", "0.001"}, {"--extent", "@0,0,1,1"}}},
+        {data + "/vegetation-1.3.las", {{"--thin", "0.5"}}},
+        {data + "/pdrf4-1.3.las", {{"--class", "0,31"}, {"--extent", "-1e3,-1e3,-1e2,-1e2"}}},
+        {data + "/test1_4.las", {{"--returns", "2,3,4"}, {"--thin", "50"}}},
+        {data + "/autzen_trim_7.las", {{"--class", "2", "--thin", "2"}}},
+        {data + "/pdrf8-1.4.las", {{"--class", "37,200"}, {"--returns", "0,15"}, {"--returns", "last"}}},
+        {data + "/pdrf10-1.4.las", {{"--returns", "single", "--extent", "@0.25,0.25,0.75,0.75"}}},
+        {data + "/extrabytes-1.4.las", {{"--class", "2", "--returns", "first"}}},
+        {data + "/laz/autzen_trim.laz", {{"--class", "2", "--thin", "1"}, {"--extent", "@0.9,0.02,0.98,0.1"}}},
+        {data + "/laz/pdrf7-v4-1.4.laz", {{"--class", "100,200"}, {"--returns", "last"}}},
+        // COPC: an extent in one corner of the octree, off its diagonal.
+        {data + "/laz/lone-star.copc.laz",
+         {{"--extent", "@0.25,0.25,0.75,0.75", "--thin", "0.5"}, {"--extent", "@0.9,0.02,0.98,0.1"}}},
+        {data + "/laz/autzen_clip_native.copc.laz", {{"--extent", "@0.5,0,1,0.5"}}},
+    };
+    for (const auto &c : cases) {
+        const std::string name = "t" + c.file.substr(c.file.size() - 4);
+        TempDir full_dir;
+        ASSERT_EQ(::symlink(c.file.c_str(), (full_dir / name).c_str()), 0);
+        const testutil::RunResult full_run = run_tessaline({name}, full_dir.path());
+        ASSERT_EQ(full_run.status, 0) << c.file;
+        const Outputs full = outputs_of(full_dir / "t");
+        const bool prj = testutil::exists(full_dir / "t.prj");
+        Bytes head(105);
+        std::ifstream(c.file, std::ios::binary).read(reinterpret_cast<char *>(head.data()), 105);
+        for (Args args : c.runs) {
+            std::string trace = c.file;
+            for (std::string &a : args) {
+                if (a[0] == '@') a = extent_at(a, full.shp);
+                trace += " " + a;
+            }
+            SCOPED_TRACE(trace);
+            TempDir dir;
+            ASSERT_EQ(::symlink(c.file.c_str(), (dir / name).c_str()), 0);
+            ASSERT_EQ(::mkdir((dir / "out").c_str(), 0755), 0);
+            const auto output = std::find(args.begin(), args.end(), "--output");
+            const bool renamed = output != args.end();
+            const std::string shp = renamed ? output[1] : "t.shp";
+            const std::string stem = dir / shp.substr(0, shp.size() - 4);
+            testutil::write_file(stem + ".cpg", {'x'});
+
+            const Selection s = selection_of(args);
+            const Outputs want = s.any() ? select(full, s, head[25], head[104] & 0x3F) : full;
+            args.push_back(name);
+            const testutil::RunResult r = run_tessaline(args, dir.path());
+            EXPECT_EQ(r.status, 0);
+            EXPECT_EQ(r.err, "");
+            EXPECT_EQ(lasread::mask_elapsed(r.out),
+                      console_with(full_run.out, shp, s, (want.shp.size() - 100) / 36, (full.shp.size() - 100) / 36));
+            const Outputs got = outputs_of(stem);
+            EXPECT_EQ(difference(got.shp, want.shp), "") << ".shp";
+            EXPECT_EQ(difference(got.shx, want.shx), "") << ".shx";
+            EXPECT_EQ(difference(got.dbf, want.dbf), "") << ".dbf";
+            ASSERT_EQ(testutil::exists(stem + ".prj"), prj);
+            if (prj) {
+                EXPECT_EQ(testutil::read_file(stem + ".prj"), testutil::read_file(full_dir / "t.prj"));
+            }
+            EXPECT_FALSE(testutil::exists(stem + ".cpg"));
+            if (renamed) {
+                EXPECT_EQ(listing(dir.path()), (std::vector<std::string>{".", "..", "out", name}));
+            }
+        }
+    }
+}
+
+// Spellings of one selection: the value after "=" or as the next argument,
+// options after the file name, "--" before a file name that looks like an
+// option. Each gives what `--class 2,9 a.las` gives.
+TEST(SelectionOptions, EverySpellingSelectsAlike) {
+    TempDir dir;
+    lastest::write_las(dir / "a.las", lastest::options_for_type(8), 3000, grid_point);
+    ASSERT_EQ(::symlink("a.las", (dir / "--thin=1.las").c_str()), 0);
+    const testutil::RunResult first = run_tessaline({"--class", "2,9", "a.las"}, dir.path());
+    ASSERT_EQ(first.status, 0) << first.out;
+    const Outputs want = outputs_of(dir / "a");
+    ASSERT_GT(le(want.dbf, 4, 4), 0u);
+    ASSERT_LT(le(want.dbf, 4, 4), 3000u);
+    const struct {
+        std::vector<std::string> args;
+        std::string stem;
+    } cases[] = {
+        {{"--class=2,9", "a.las"}, "a"},
+        {{"a.las", "--class", "2,9"}, "a"},
+        {{"a.las", "--class=2,9"}, "a"},
+        {{"--class", "2,9", "--", "--thin=1.las"}, "--thin=1"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+        for (const char *ext : {".shp", ".shx", ".dbf"}) ::remove((dir / (c.stem + ext)).c_str());
+        const testutil::RunResult r = run_tessaline(c.args, dir.path());
+        EXPECT_EQ(r.status, 0);
+        std::string out = lasread::mask_elapsed(first.out);
+        if (c.stem != "a") {
+            out.replace(out.find("a.las"), 5, "--thin=1.las");
+            out.replace(out.find("a.shp"), 5, "--thin=1.shp");
+        }
+        EXPECT_EQ(lasread::mask_elapsed(r.out), out);
+        const Outputs got = outputs_of(dir / c.stem);
+        EXPECT_EQ(difference(got.shp, want.shp) + difference(got.shx, want.shx) + difference(got.dbf, want.dbf), "");
+    }
+}
+
+// Arguments refused before the banner: a bad value names its option and what
+// it takes; a run without a known option, or with a wrong number of other
+// arguments, is answered with the usage as before. No file is created.
+TEST(SelectionOptions, RefusedBeforeTheBannerWithTheirReason) {
+    TempDir dir;
+    lastest::write_las(dir / "a.las", lastest::options_for_type(8), 10, grid_point);
+    const std::string usage =
+        "\nMissing or excessive number of arguments\nUsage:\nTessaline <LAS file>\n" + testutil::banner();
+    const std::map<std::string, std::string> takes = {
+        {"--class", "class numbers from 0 to 255 separated by commas"},
+        {"--returns", "return numbers from 0 to 15, first, last or single, separated by commas"},
+        {"--extent", "XMIN,YMIN,XMAX,YMAX, four numbers with each minimum at most its maximum"},
+        {"--thin", "the size of a square, a finite number above 0"},
+        {"--output", "a name ending in .shp in a folder that exists"}};
+    const struct {
+        std::vector<std::string> args;
+        std::string option, value = "", again = "";  // option "": the usage; `again`: given twice, as `value` and as `again`
+    } cases[] = {
+        {{"--frobnicate", "a.las"}, ""},
+        {{"--class", "2", "a.las", "b.las"}, ""},
+        {{"--class", "2"}, ""},
+        {{"--class", "2,x", "a.las"}, "--class", "2,x"},
+        {{"--class", "256", "a.las"}, "--class", "256"},
+        {{"--class=", "a.las"}, "--class", ""},
+        {{"--class", "2,,9", "a.las"}, "--class", "2,,9"},
+        {{"--class", "+2", "a.las"}, "--class", "+2"},
+        {{"--returns", "16", "a.las"}, "--returns", "16"},
+        {{"--returns", "First", "a.las"}, "--returns", "First"},
+        {{"--returns", "last,", "a.las"}, "--returns", "last,"},
+        {{"--extent", "0,0,1", "a.las"}, "--extent", "0,0,1"},
+        {{"--extent", "0,0,1,1,1", "a.las"}, "--extent", "0,0,1,1,1"},
+        {{"--extent", "1,0,0,1", "a.las"}, "--extent", "1,0,0,1"},
+        {{"--extent", "0,1,1,0.5", "a.las"}, "--extent", "0,1,1,0.5"},
+        {{"--extent", "0,0,nan,1", "a.las"}, "--extent", "0,0,nan,1"},
+        {{"--extent", "-inf,0,1,1", "a.las"}, "--extent", "-inf,0,1,1"},
+        {{"--extent", "0,1x,1,2", "a.las"}, "--extent", "0,1x,1,2"},
+        {{"--thin", "0", "a.las"}, "--thin", "0"},
+        {{"--thin", "-1", "a.las"}, "--thin", "-1"},
+        {{"--thin", "inf", "a.las"}, "--thin", "inf"},
+        {{"--thin", "nan", "a.las"}, "--thin", "nan"},
+        {{"--thin", "1x", "a.las"}, "--thin", "1x"},
+        {{"a.las", "--thin"}, "--thin", ""},
+        {{"--output", "o.shx", "a.las"}, "--output", "o.shx"},
+        {{"--output", "o.SHP", "a.las"}, "--output", "o.SHP"},
+        {{"--output", "nofolder/o.shp", "a.las"}, "--output", "nofolder/o.shp"},
+        {{"--class", "2", "--class=3", "a.las"}, "--class", "2", "3"},
+        {{"--returns", "first", "a.las", "--returns", "first"}, "--returns", "first", "first"},
+        {{"--extent=0,0,1,1", "--extent", "0,0,2,2", "a.las"}, "--extent", "0,0,1,1", "0,0,2,2"},
+        {{"--thin", "1", "--thin", "2", "a.las"}, "--thin", "1", "2"},
+        {{"--output", "o.shp", "--output", "p.shp", "a.las"}, "--output", "o.shp", "p.shp"},
+        // The first fault in argument order; values before the argument count
+        // and before the input is opened.
+        {{"--thin", "0", "--class", "x", "a.las"}, "--thin", "0"},
+        {{"--class", "x", "--thin", "0", "a.las"}, "--class", "x"},
+        {{"--class", "x", "a.las", "b.las"}, "--class", "x"},
+        {{"--returns", "16", "nofile.las"}, "--returns", "16"},
+    };
+    const std::vector<std::string> before = listing(dir.path());
+    for (const auto &c : cases) {
+        std::string trace;
+        for (const std::string &a : c.args) trace += a + " ";
+        SCOPED_TRACE(trace);
+        const testutil::RunResult r = run_tessaline(c.args, dir.path());
+        const std::string want =
+            c.option.empty()  ? usage
+            : c.again.empty() ? "\n" + c.option + " takes " + takes.at(c.option) + ", not \"" + c.value + "\"\n"
+                              : "\n" + c.option + " is given twice, as \"" + c.value + "\" and as \"" + c.again + "\"\n";
+        EXPECT_EQ(r.out, want);
+        EXPECT_EQ(r.status, 255);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(listing(dir.path()), before);
+    }
+}
