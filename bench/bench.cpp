@@ -384,8 +384,8 @@ void measure_copc(const Options &o, const std::string &dir) {
     lastest::write_las(dir + "/" + las, opts, o.points, [across](uint64_t i) { return tiled_survey_point(i, across); });
     laztest::compress_las_file(dir + "/" + las, dir + "/" + laz);
     laztest::CopcOptions octree;
-    octree.depth = 4;
-    octree.node_points = 5000;
+    octree.depth = 5;
+    octree.node_points = 2000;
     laztest::compress_copc_file(dir + "/" + las, dir + "/" + copc, octree);
 
     // The extent: 1/16 of the bounds' area, away from the octree's middle lines.
