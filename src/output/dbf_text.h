@@ -192,8 +192,10 @@ inline void put_right_aligned(char *at, const char *text, size_t length) {
 
 }  // namespace dbf_text_detail
 
-// `value` right-aligned in `width` places (1 to 10).
-inline void put_integer(char *at, int width, int32_t value) {
+// `value` right-aligned in `width` places (1 to 10). Inlined into each
+// column's writer, where the width is a constant and only its own branch
+// is left: a call per column cost the table a third of its time.
+[[gnu::always_inline]] inline void put_integer(char *at, int width, int32_t value) {
     using dbf_text_detail::kDigits;
     // The columns' widths, for values that fit: straight from the tables.
     if (width == 1 && value >= 0 && value < 10) {
