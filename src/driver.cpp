@@ -126,9 +126,8 @@ void convert(std::FILE *fp, const InputKind &kind, const Names &names, const Sel
     const uint64_t size = ::fstat(::fileno(fp), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
     const uint64_t room = size > ph.OffsetToData ? size - ph.OffsetToData : 0;
     if (!kind.laz && ptsInLAS > 0 && room / stride < ptsInLAS) {
-        const unsigned long long present = size > ph.OffsetToData ? (size - ph.OffsetToData) / stride : 0;
         std::printf("\n%s is truncated: %llu point records declared, %llu present\n", lasname,
-                    static_cast<unsigned long long>(ptsInLAS), present);
+                    static_cast<unsigned long long>(ptsInLAS), static_cast<unsigned long long>(room / stride));
         end_run(-1);
     }
     // The coordinate system and the extra columns are worked out before any

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <unordered_set>
-#include <vector>
+#include <utility>
 
 // The squares of --thin already taken by a kept point.
 //
