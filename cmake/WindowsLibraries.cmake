@@ -1,0 +1,30 @@
+# The libraries of a Windows build, cross-built as static libraries by
+# scripts/windows-libraries under TESSALINE_WINDOWS_PREFIX: the same targets
+# as pkg-config gives the Linux build, so that the code's CMake files link
+# them the same way.
+set(TESSALINE_WINDOWS_PREFIX "" CACHE PATH "Prefix of the cross-built libraries (scripts/windows-libraries)")
+if(NOT IS_DIRECTORY "${TESSALINE_WINDOWS_PREFIX}/lib")
+  message(FATAL_ERROR "TESSALINE_WINDOWS_PREFIX must name the cross-built libraries' prefix (scripts/windows builds it)")
+endif()
+
+# One static library: its target, its file name, its header, then what it needs.
+function(tessaline_windows_library target name header)
+  set(library ${TESSALINE_WINDOWS_PREFIX}/lib/lib${name}.a)
+  if(NOT EXISTS ${library})
+    message(FATAL_ERROR "${library} is missing: rebuild the libraries with scripts/windows-libraries")
+  endif()
+  find_path(${name}_INCLUDE_DIR ${header} PATHS ${TESSALINE_WINDOWS_PREFIX}/include
+    PATH_SUFFIXES geotiff NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+  add_library(${target} STATIC IMPORTED)
+  set_target_properties(${target} PROPERTIES IMPORTED_LOCATION ${library}
+    INTERFACE_INCLUDE_DIRECTORIES ${${name}_INCLUDE_DIR}
+    INTERFACE_LINK_LIBRARIES "${ARGN}")
+endfunction()
+
+tessaline_windows_library(Windows::SQLite sqlite3 sqlite3.h)
+tessaline_windows_library(Windows::TIFF tiff tiffio.h)
+# PROJ finds its user folders through the shell and COM.
+tessaline_windows_library(PkgConfig::PROJ proj proj.h Windows::SQLite shell32 ole32)
+tessaline_windows_library(GeoTIFF::GeoTIFF geotiff geotiff.h PkgConfig::PROJ Windows::TIFF)
+tessaline_windows_library(PkgConfig::SHAPELIB shp shapefil.h)
+set(TESSALINE_PROJ_DB ${TESSALINE_WINDOWS_PREFIX}/share/proj/proj.db)
