@@ -30,7 +30,13 @@
 #  include <cstddef>
 extern "C" {
 #else
-#  define LIDAR_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
+#  if defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#    define LIDAR_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
+#  else
+/* C99 has no _Static_assert (only some C libraries lend one): an array whose
+ * size is negative where the condition fails. */
+#    define LIDAR_STATIC_ASSERT(cond, msg) extern char lidar_static_assert[(cond) ? 1 : -1]
+#  endif
 #  define LIDAR_OFFSETOF(type, field) offsetof(type, field)
 #  include <stddef.h>
 #endif
@@ -200,6 +206,13 @@ LIDAR_STATIC_ASSERT(LIDAR_OFFSETOF(LAS12fm3, Red) == 28, "LAS12fm3 Red");
 /* The twenty functions. Messages go to standard output. Functions that     */
 /* "end the process" call exit(-1), which the shell sees as status 255.     */
 /* ------------------------------------------------------------------------ */
+
+/* File names are passed as char strings. On Windows they are taken as UTF-8
+ * and opened through the system's wide-character functions, so that a name
+ * in any language opens whatever the ANSI code page (an ASCII name is the
+ * same text in both); a caller holding a wide name converts it with
+ * WideCharToMultiByte(CP_UTF8, ...). Elsewhere the bytes are the system's
+ * own name. Messages print the name as given. */
 
 /* LAS validation. check_las returns the LAS type index 1 to 8 (LAS 1.0
  * formats 0 and 1 are 1 and 2, LAS 1.1 formats 0 and 1 are 3 and 4, LAS 1.2
