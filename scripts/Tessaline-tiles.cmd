@@ -3,7 +3,8 @@ rem Tessaline-tiles.cmd: converts every .las and .laz file under a folder with
 rem the Tessaline.exe beside this script, one tile after another (a LAZ tile
 rem decodes on every core), with the same options for every tile. Each tile's
 rem outputs and its console text, NAME.log, land beside it; the summary names
-rem every tile that was refused or failed. Runs in a stock cmd.exe.
+rem every tile that was refused or failed, with the reason its log gives.
+rem Runs in a stock cmd.exe.
 setlocal EnableExtensions DisableDelayedExpansion
 set "me=Tessaline-tiles"
 set "exe=%~dp0Tessaline.exe"
@@ -21,20 +22,22 @@ call set "options=%%all:*%1=%%"
 if not exist "%exe%" goto no_program
 if not exist "%folder%\" goto not_folder
 if not defined options goto count
-echo(%options%| findstr /i /c:"--output" >nul && goto no_output
+rem The command line's words ("=" and "," part them too), for --output.
+set "output="
+for %%A in (%options%) do if /i "%%~A"=="--output" set "output=1"
+if defined output goto no_output
 
 rem The options' values are Tessaline's to judge, once for every tile: given no
-rem file, it answers a sound selection with its argument-count refusal.
+rem file, it answers a sound selection with its argument-count refusal (its
+rem first line that is not blank).
 set "answer_file=%TEMP%\%me%-%RANDOM%%RANDOM%.txt"
 "%exe%" %options% >"%answer_file%" 2>&1
-findstr /b /c:"Missing or excessive number of arguments" "%answer_file%" >nul && goto answered
 set "answer="
 for /f "usebackq delims=" %%L in ("%answer_file%") do if not defined answer set "answer=%%L"
 del "%answer_file%" 2>nul
+if "%answer%"=="Missing or excessive number of arguments" goto count
 echo %me%: %answer%
 goto refused
-:answered
-del "%answer_file%" 2>nul
 
 :count
 set /a total=0, skipped=0, done=0, converted=0, failed=0
@@ -73,8 +76,28 @@ set /a done+=1
 set "status=%errorlevel%"
 if "%status%"=="0" goto converted
 set /a failed+=1
-echo [%done%/%total%] %~1: refused or failed (status %status%), see %~n1.log
->>"%failures%" echo   %~1: status %status%, see %~dpn1.log
+set "reason="
+for /f "usebackq delims=" %%L in ("%~dpn1.log") do (
+  set "line=%%L"
+  call :message_line
+)
+if not defined reason set "reason=ended with status %status%, no message"
+echo [%done%/%total%] %~1: %reason%
+>>"%failures%" echo   %~1: %reason%
+goto :eof
+
+rem The reason of a refused or failed tile: the first message line of its log.
+rem The banner and the names come before "Output Shapefile:"; the progress and
+rem the elapsed time are no messages.
+:message_line
+if "%line:~0,17%"=="Output Shapefile:" goto message_reset
+if defined reason goto :eof
+if "%line:~0,10%"=="Processing" goto :eof
+if "%line:~0,12%"=="Elapsed time" goto :eof
+set "reason=%line%"
+goto :eof
+:message_reset
+set "reason="
 goto :eof
 :converted
 set /a converted+=1
@@ -90,7 +113,7 @@ echo Tessaline.exe beside this script, one tile after another; a .laz beside a .
 echo the same name is left out, since both would write the same outputs. Each tile's
 echo outputs and its console text, NAME.log, land beside it. One line is printed per
 echo tile; at the end a summary tells how many tiles converted and names each refused
-echo or failed tile with its status and its log.
+echo or failed tile with the reason its log gives.
 echo SELECTION is any of Tessaline's --class LIST, --returns LIST,
 echo --extent XMIN,YMIN,XMAX,YMAX and --thin SIZE: every tile keeps only the points that
 echo pass them. --output is not taken: each tile's outputs land beside it.
