@@ -6,6 +6,8 @@ set(TESSALINE_WINDOWS_PREFIX "" CACHE PATH "Prefix of the cross-built libraries 
 if(NOT IS_DIRECTORY "${TESSALINE_WINDOWS_PREFIX}/lib")
   message(FATAL_ERROR "TESSALINE_WINDOWS_PREFIX must name the cross-built libraries' prefix (scripts/windows builds it)")
 endif()
+# Whatever else is looked for is looked for there too, never on this machine.
+list(APPEND CMAKE_FIND_ROOT_PATH ${TESSALINE_WINDOWS_PREFIX})
 
 # One static library: its target, its file name, its header, then what it needs.
 function(tessaline_windows_library target name header)
@@ -23,8 +25,8 @@ endfunction()
 
 tessaline_windows_library(Windows::SQLite sqlite3 sqlite3.h)
 tessaline_windows_library(Windows::TIFF tiff tiffio.h)
-# PROJ finds its user folders through the shell and COM.
-tessaline_windows_library(PkgConfig::PROJ proj proj.h Windows::SQLite shell32 ole32)
+# PROJ finds the user's folders through the shell.
+tessaline_windows_library(PkgConfig::PROJ proj proj.h Windows::SQLite shell32)
 tessaline_windows_library(GeoTIFF::GeoTIFF geotiff geotiff.h PkgConfig::PROJ Windows::TIFF)
 tessaline_windows_library(PkgConfig::SHAPELIB shp shapefil.h)
 set(TESSALINE_PROJ_DB ${TESSALINE_WINDOWS_PREFIX}/share/proj/proj.db)
