@@ -12,14 +12,13 @@ list(APPEND CMAKE_FIND_ROOT_PATH ${TESSALINE_WINDOWS_PREFIX})
 # One static library: its target, its file name, its header, then what it needs.
 function(tessaline_windows_library target name header)
   set(library ${TESSALINE_WINDOWS_PREFIX}/lib/lib${name}.a)
-  if(NOT EXISTS ${library})
-    message(FATAL_ERROR "${library} is missing: rebuild the libraries with scripts/windows-libraries")
+  set(include ${TESSALINE_WINDOWS_PREFIX}/include)
+  if(NOT EXISTS ${library} OR NOT EXISTS ${include}/${header})
+    message(FATAL_ERROR "${library} or ${include}/${header} is missing: rebuild the libraries with scripts/windows-libraries")
   endif()
-  find_path(${name}_INCLUDE_DIR ${header} PATHS ${TESSALINE_WINDOWS_PREFIX}/include
-    PATH_SUFFIXES geotiff NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH REQUIRED)
   add_library(${target} STATIC IMPORTED)
   set_target_properties(${target} PROPERTIES IMPORTED_LOCATION ${library}
-    INTERFACE_INCLUDE_DIRECTORIES ${${name}_INCLUDE_DIR}
+    INTERFACE_INCLUDE_DIRECTORIES ${include}
     INTERFACE_LINK_LIBRARIES "${ARGN}")
 endfunction()
 
