@@ -1,0 +1,31 @@
+# The libraries of a Windows build, cross-built as static libraries by
+# scripts/windows-libraries under TESSALINE_WINDOWS_PREFIX: the same targets
+# as pkg-config gives the Linux build, so that the code's CMake files link
+# them the same way.
+set(TESSALINE_WINDOWS_PREFIX "" CACHE PATH "Prefix of the cross-built libraries (scripts/windows-libraries)")
+if(NOT IS_DIRECTORY "${TESSALINE_WINDOWS_PREFIX}/lib")
+  message(FATAL_ERROR "TESSALINE_WINDOWS_PREFIX must name the cross-built libraries' prefix (scripts/windows builds it)")
+endif()
+# Whatever else is looked for is looked for there too, never on this machine.
+list(APPEND CMAKE_FIND_ROOT_PATH ${TESSALINE_WINDOWS_PREFIX})
+
+# One static library: its target, its file name, its header, then what it needs.
+function(tessaline_windows_library target name header)
+  set(library ${TESSALINE_WINDOWS_PREFIX}/lib/lib${name}.a)
+  set(include ${TESSALINE_WINDOWS_PREFIX}/include)
+  if(NOT EXISTS ${library} OR NOT EXISTS ${include}/${header})
+    message(FATAL_ERROR "${library} or ${include}/${header} is missing: rebuild the libraries with scripts/windows-libraries")
+  endif()
+  add_library(${target} STATIC IMPORTED)
+  set_target_properties(${target} PROPERTIES IMPORTED_LOCATION ${library}
+    INTERFACE_INCLUDE_DIRECTORIES ${include}
+    INTERFACE_LINK_LIBRARIES "${ARGN}")
+endfunction()
+
+tessaline_windows_library(Windows::SQLite sqlite3 sqlite3.h)
+tessaline_windows_library(Windows::TIFF tiff tiffio.h)
+# PROJ finds the user's folders through the shell.
+tessaline_windows_library(PkgConfig::PROJ proj proj.h Windows::SQLite shell32)
+tessaline_windows_library(GeoTIFF::GeoTIFF geotiff geotiff.h PkgConfig::PROJ Windows::TIFF)
+tessaline_windows_library(PkgConfig::SHAPELIB shp shapefil.h)
+set(TESSALINE_PROJ_DB ${TESSALINE_WINDOWS_PREFIX}/share/proj/proj.db)
