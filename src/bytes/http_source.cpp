@@ -275,14 +275,19 @@ struct HttpSource::Impl {
     std::vector<std::thread> workers;
     std::string fault, last_failure;
 
-    ~Impl() {
+    Impl();
+    ~Impl();
+
+    // Ends the transfers under way and the workers.
+    void halt() {
+        std::vector<std::thread> team;
         {
             std::lock_guard<std::mutex> lock(m);
             stop = true;
+            team.swap(workers);
         }
         changed.notify_all();
-        for (std::thread &t : workers) t.join();
-        for (CURL *h : idle) curl_easy_cleanup(h);
+        for (std::thread &t : team) t.join();
     }
 
     CURL *new_handle() {
@@ -402,7 +407,8 @@ struct HttpSource::Impl {
             }
             if (!transient) return why;
             if (attempt == kTries) return why + " (" + std::to_string(kTries) + " tries)";
-            std::this_thread::sleep_for(std::chrono::milliseconds(kFirstPauseMs << (attempt - 1)));
+            for (int waited = 0; waited < kFirstPauseMs << (attempt - 1) && !stop; waited += 50)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     }
 
@@ -543,12 +549,44 @@ struct HttpSource::Impl {
     }
 };
 
+namespace {
+
+// The sources open now: a run that ends early (exit) stops their transfers
+// before the libraries' own exit handlers take TLS away from under them.
+std::mutex live_mutex;
+std::vector<HttpSource::Impl *> live;
+
+void halt_live_sources() {
+    std::lock_guard<std::mutex> lock(live_mutex);
+    for (HttpSource::Impl *s : live) s->halt();
+}
+
+}  // namespace
+
+HttpSource::Impl::Impl() {
+    std::lock_guard<std::mutex> lock(live_mutex);
+    live.push_back(this);
+}
+
+HttpSource::Impl::~Impl() {
+    {
+        std::lock_guard<std::mutex> lock(live_mutex);
+        live.erase(std::find(live.begin(), live.end(), this));
+    }
+    halt();
+    for (CURL *h : idle) curl_easy_cleanup(h);
+}
+
 HttpSource::HttpSource(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 HttpSource::~HttpSource() = default;
 
 std::unique_ptr<HttpSource> HttpSource::open(const std::string &url, std::string &why) {
     static std::once_flag curl_ready;
-    std::call_once(curl_ready, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    std::call_once(curl_ready, [] {
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+        // Registered after the TLS library's own handler, so run before it.
+        std::atexit(halt_live_sources);
+    });
     auto impl = std::make_unique<Impl>();
     impl->url = url;
     impl->stall = stall_seconds();
