@@ -201,6 +201,13 @@ LIDAR_STATIC_ASSERT(LIDAR_OFFSETOF(LAS12fm3, Red) == 28, "LAS12fm3 Red");
 /* "end the process" call exit(-1), which the shell sees as status 255.     */
 /* ------------------------------------------------------------------------ */
 
+/* File names are passed as char strings. On Windows they are taken as UTF-8
+ * and opened through the system's wide-character functions, so that a name
+ * in any language opens whatever the ANSI code page (an ASCII name is the
+ * same text in both); a caller holding a wide name converts it with
+ * WideCharToMultiByte(CP_UTF8, ...). Elsewhere the bytes are the system's
+ * own name. Messages print the name as given. */
+
 /* LAS validation. check_las returns the LAS type index 1 to 8 (LAS 1.0
  * formats 0 and 1 are 1 and 2, LAS 1.1 formats 0 and 1 are 3 and 4, LAS 1.2
  * formats 0 to 3 are 5 to 8), 0 for LAS 1.0/1.1 with format 2 or 3, and -1

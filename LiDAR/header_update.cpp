@@ -2,6 +2,7 @@
 // for tools that write new LAS files.
 #include "LiDAR.h"
 #include "las_model.hpp"
+#include "platform.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -86,7 +87,7 @@ void update_header(const char *filename) {
     const int16_t type = check_las(filename);
     if (type < 1) fail();
 
-    FILE *f = std::fopen(filename, "rb+");
+    FILE *f = platform::fopen(filename, "rb+");
     if (f == nullptr) {
         std::printf("\nCannot open binary file %s for header update\n\n", filename);
         fail();
@@ -115,7 +116,7 @@ void update_header(const char *filename) {
     // Every whole record after OffsetToData counts, whatever the header
     // claimed; bytes after the last whole record are ignored.
     Summary summary;
-    if (std::fseek(f, static_cast<long>(header->OffsetToData), SEEK_SET) == 0) {
+    if (platform::seek(f, header->OffsetToData)) {
         while (std::fread(record, record_length, 1, f) == 1) {
             // The first 17 bytes (X, Y, Z, ..., bitfield) are common to all
             // eight layouts, and every record is at least 20 bytes long.

@@ -7,13 +7,13 @@
 #pragma once
 
 #include "LiDAR.h"
+#include "platform.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
-#include <sys/stat.h>
 
 namespace lidar {
 
@@ -94,8 +94,8 @@ inline bool check_file_and_header(const char *filename, const char *extension, v
                                   size_t &got) {
     // A folder or a device is refused before anything opens it: opening a
     // named pipe for reading would wait for a writer that never comes.
-    struct stat st;
-    if (::stat(filename, &st) == 0 && !S_ISREG(st.st_mode)) {
+    const platform::Kind kind = platform::kind_of(filename);
+    if (kind != platform::Kind::none && kind != platform::Kind::regular) {
         std::printf("\n%s is not a regular file\n", filename);
         return false;
     }
@@ -105,7 +105,7 @@ inline bool check_file_and_header(const char *filename, const char *extension, v
     }
     if (check_file_extension(filename, extension) != 0) return false;
 
-    std::FILE *f = std::fopen(filename, "rb");
+    std::FILE *f = platform::fopen(filename, "rb");
     if (f == nullptr) {
         std::printf("\n%s is not a valid .las file\n\n", filename);
         return false;

@@ -2,16 +2,16 @@
 // right, and which of the eight LAS types is it.
 #include "LiDAR.h"
 #include "las_model.hpp"
+#include "platform.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include <sys/stat.h>
 
 extern "C" {
 
 int16_t file_access(const char *filename) {
-    FILE *f = std::fopen(filename, "r");
+    FILE *f = platform::fopen(filename, "r");
     if (f == nullptr) {
         std::printf("Unable to open file %s in file_access()\n", filename);
         return -1;

@@ -7,14 +7,13 @@
 // every point it places must be the whole reading's point at that place, and
 // it may fail only where the whole reading fails.
 #include "fuzz_common.h"
+#include "file_source.h"
 #include "laz_reader.h"
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -34,11 +33,11 @@ struct Reading {
     std::vector<uint8_t> records;
 };
 
-Reading read_all(int fd, const laz::LasFacts &facts, unsigned threads, uint64_t chunk_limit) {
+Reading read_all(ByteSource &source, const laz::LasFacts &facts, unsigned threads, uint64_t chunk_limit) {
     Reading r;
     laz::Reader reader;
     reader.set_chunk_limit(chunk_limit);
-    r.why = reader.open(fd, facts, threads);
+    r.why = reader.open(source, facts, threads);
     if (!r.why.empty()) return r;
     const uint64_t points = facts.point_count < kMostPoints ? facts.point_count : kMostPoints;
     const uint64_t batch = facts.record_length ? (uint64_t{1} << 20) / facts.record_length + 1 : 1;
@@ -52,10 +51,10 @@ Reading read_all(int fd, const laz::LasFacts &facts, unsigned threads, uint64_t 
 }
 
 // The points placed when the chunks meeting `area` are kept, each at its place in the file.
-Reading read_area(int fd, const laz::LasFacts &facts, const laz::Area &area, std::vector<uint64_t> &places) {
+Reading read_area(ByteSource &source, const laz::LasFacts &facts, const laz::Area &area, std::vector<uint64_t> &places) {
     Reading r;
     laz::Reader reader;
-    r.why = reader.open(fd, facts, 2);
+    r.why = reader.open(source, facts, 2);
     if (!r.why.empty()) return r;
     reader.keep_chunks_meeting(area);
     const uint64_t points = facts.point_count < kMostPoints ? facts.point_count : kMostPoints;
@@ -77,8 +76,9 @@ Reading read_area(int fd, const laz::LasFacts &facts, const laz::Area &area, std
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 227) return 0;  // the driver refuses it before any LAZ reading
     const std::string path = fuzzing::write_input("input.laz", data, size);
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0) __builtin_trap();
+    const auto file = FileSource::open(path.c_str());
+    if (!file) __builtin_trap();
+    ByteSource &source = *file;
 
     laz::LasFacts facts{};
     facts.file_size = size;
@@ -95,10 +95,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
 
     const uint64_t whole = uint64_t{64} << 20;
-    const Reading one = read_all(fd, facts, 1, whole);
-    const Reading two = read_all(fd, facts, 2, whole);
+    const Reading one = read_all(source, facts, 1, whole);
+    const Reading two = read_all(source, facts, 2, whole);
     if (one.why != two.why || one.records != two.records) __builtin_trap();
-    read_all(fd, facts, 1, 4096);
+    read_all(source, facts, 1, 4096);
 
     const double xmin = field<double>(data, 187), xmax = field<double>(data, 179);
     const double ymin = field<double>(data, 203), ymax = field<double>(data, 195);
@@ -107,13 +107,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const laz::Area area{xmin + x0 * (xmax - xmin), ymin + y0 * (ymax - ymin), xmin + (x0 + side) * (xmax - xmin),
                          ymin + (y0 + side) * (ymax - ymin)};
     std::vector<uint64_t> places;
-    const Reading part = read_area(fd, facts, area, places);
+    const Reading part = read_area(source, facts, area, places);
     if (!part.why.empty() && one.why.empty()) __builtin_trap();
     const size_t length = facts.record_length;
     for (size_t k = 0; k < places.size(); ++k)
         if ((places[k] + 1) * length <= one.records.size() &&
             std::memcmp(part.records.data() + k * length, one.records.data() + places[k] * length, length) != 0)
             __builtin_trap();
-    ::close(fd);
     return 0;
 }

@@ -5,11 +5,13 @@
 #include "dbf_writer.h"
 #include "end_run.h"
 #include "file_guard.h"
+#include "file_source.h"
 #include "las_input.h"
 #include "las_model.hpp"
 #include "laz_source.h"
 #include "output.h"
 #include "options.h"
+#include "platform.h"
 #include "point_filter.h"
 #include "point_source.h"
 #include "record_types.h"
@@ -29,16 +31,7 @@
 #include <emmintrin.h>
 #endif
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE *f) const { std::fclose(f); }
-};
-using InputFile = std::unique_ptr<std::FILE, FileCloser>;
 
 [[noreturn]] void refuse(const char *message, const char *name) {
     std::printf(message, name);
@@ -61,7 +54,7 @@ static_assert(size_t{kChunkRecords} * sizeof(records::PointOf<11>) <= kRecordBuf
 // Writes the final record count into the table's header (bytes 4 to 7,
 // little-endian), before any row is appended.
 void fix_record_count(const char *dbfname, uint32_t records) {
-    std::FILE *f = std::fopen(dbfname, "rb+");
+    std::FILE *f = platform::fopen(dbfname, "rb+");
     if (f == nullptr) refuse(kUpdateFailure, dbfname);
     const bool written = std::fseek(f, 4, SEEK_SET) == 0 && std::fwrite(&records, 4, 1, f) == 1;
     if (std::fclose(f) != 0 || !written) fail_writing(dbfname);
@@ -108,10 +101,10 @@ void widen_bounds(double bounds[6], bool first, int32_t slot, uint32_t count) {
 }
 
 template <int N>
-void convert(std::FILE *fp, const InputKind &kind, const Names &names, const Selection &selection) {
+void convert(FileSource &in, const InputKind &kind, const Names &names, const Selection &selection) {
     const char *lasname = names.las;
     InputHeader input;
-    if (!read_input_header(fp, kind, input)) refuse("\nUnexpected end of %s while reading the header\n", lasname);
+    if (!read_input_header(in, kind, input)) refuse("\nUnexpected end of %s while reading the header\n", lasname);
     const LAS12Header &ph = input.legacy();
     const uint64_t ptsInLAS = input.point_count;
     // The header's record length: the type's own for LAS 1.0 to 1.2, at least
@@ -122,8 +115,7 @@ void convert(std::FILE *fp, const InputKind &kind, const Names &names, const Sel
     // the points kept are counted as they are written.
     const bool selecting = selection.selects();
     if (!selecting && ptsInLAS > kMaxShapefilePoints) refuse_point_count(lasname, ptsInLAS);
-    struct stat st;
-    const uint64_t size = ::fstat(::fileno(fp), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    const uint64_t size = in.size();
     const uint64_t room = size > ph.OffsetToData ? size - ph.OffsetToData : 0;
     if (!kind.laz && ptsInLAS > 0 && room / stride < ptsInLAS) {
         std::printf("\n%s is truncated: %llu point records declared, %llu present\n", lasname,
@@ -141,7 +133,7 @@ void convert(std::FILE *fp, const InputKind &kind, const Names &names, const Sel
         area.extended_count = input.h.NumberOfEVLRs;
         area.wkt_only = (ph.GlobalEncoding & kWktGlobalEncoding) != 0;
     }
-    const LasRecords found = read_las_records(fp, area);
+    const LasRecords found = read_las_records(in, area);
     const std::string prj = esri_wkt_of(found.projection);
     ExtraColumns extras;
     if (kind.extended && found.has_extra_bytes)
@@ -151,8 +143,8 @@ void convert(std::FILE *fp, const InputKind &kind, const Names &names, const Sel
     // The records are read from here on: the records above are read first,
     // through the same file.
     std::unique_ptr<PointSource> source =
-        kind.laz ? laz_point_source(::fileno(fp), lasname, input, size, selection)
-                 : las_point_source(fp, lasname, ph.OffsetToData, stride);
+        kind.laz ? laz_point_source(in, lasname, input, selection)
+                 : las_point_source(in, lasname, ph.OffsetToData, stride);
 
     // One block's worth of records, reused for every block.
     const uint64_t chunk = ptsInLAS < uint64_t{kChunkRecords} ? ptsInLAS : uint64_t{kChunkRecords};
@@ -167,8 +159,8 @@ void convert(std::FILE *fp, const InputKind &kind, const Names &names, const Sel
     // Every name the run creates, truncates or removes, in the order of its outputs.
     std::vector<std::string> outputs = {names.shp, shx_name_of(names.shp), names.dbf, cpg_name_of(names.dbf)};
     if (!prj.empty()) outputs.push_back(names.prj);
-    refuse_same_files(::fileno(fp), lasname, outputs);
-    lock_input(::fileno(fp), lasname);
+    refuse_same_files(in.handle(), lasname, outputs);
+    lock_input(in.handle(), lasname);
 
     const CoordinateScaling scaling{{ph.XScaleFactor, ph.YScaleFactor, ph.ZScaleFactor},
                                     {ph.XOffset, ph.YOffset, ph.ZOffset}};
@@ -203,8 +195,8 @@ void convert(std::FILE *fp, const InputKind &kind, const Names &names, const Sel
             if (placed == 0) continue;
             if (kept + placed > kMaxShapefilePoints) {
                 // Nothing of a run that cannot complete is left behind.
-                for (const char *name : {names.shp, names.dbf}) std::remove(name);
-                std::remove(shx_name_of(names.shp).c_str());
+                for (const char *name : {names.shp, names.dbf}) platform::remove(name);
+                platform::remove(shx_name_of(names.shp).c_str());
                 refuse_point_count(lasname, ptsInLAS);
             }
             append_pointz_records(names.shp, block.get(), stride, scaling, static_cast<int32_t>(placed),
@@ -303,12 +295,8 @@ int tessaline_run(int argc, char *argv[]) {
 
     // Opened without waiting: a named pipe given as input must be refused by
     // the validation below, not wait here for a writer that never comes.
-    const int fd = ::open(lasname, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    InputFile fp(fd < 0 ? nullptr : ::fdopen(fd, "rb"));
-    if (!fp) {
-        if (fd >= 0) ::close(fd);
-        refuse("\nCannot open binary file %s for reading\n\n", lasname);
-    }
+    std::unique_ptr<FileSource> fp = FileSource::open(lasname);
+    if (!fp) refuse("\nCannot open binary file %s for reading\n\n", lasname);
     InputKind kind;
     const int LASType = input_type(lasname, kind);
     if (LASType <= 0) refuse("%s is not a valid LAS file\n", lasname);
@@ -338,7 +326,7 @@ int tessaline_run(int argc, char *argv[]) {
     std::fflush(stdout);
 
     const Names names{lasname, shpname.c_str(), dbfname.c_str(), prjname.c_str()};
-    std::FILE *in = fp.get();
+    FileSource &in = *fp;
     switch (LASType) {
         case 1: convert<1>(in, kind, names, line.selection); break;
         case 2: convert<2>(in, kind, names, line.selection); break;
@@ -353,13 +341,13 @@ int tessaline_run(int argc, char *argv[]) {
         case 11: convert<11>(in, kind, names, line.selection); break;
     }
 
-    std::fclose(fp.release());
+    fp.reset();
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - beginTime;
     std::printf("Elapsed time %.2f seconds\n", elapsed.count());
     for (const std::string *name : {&shpname, &dbfname}) {
-        struct stat st;
-        if (::stat(name->c_str(), &st) == 0)
-            std::fputs(large_output_note(name->c_str(), static_cast<uint64_t>(st.st_size)).c_str(), stdout);
+        uint64_t bytes;
+        if (platform::size_of(name->c_str(), bytes))
+            std::fputs(large_output_note(name->c_str(), bytes).c_str(), stdout);
     }
     return 0;
 }

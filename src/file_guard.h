@@ -9,21 +9,24 @@
 // refused before anything is created, truncated or removed.
 #pragma once
 
+#include "platform.h"
+
 #include <string>
 #include <vector>
 
 // Ends the run (status 255) when an output name that exists is, following
-// links, the same file as the open input `input_fd` (named `lasname`) or as an
+// links, the same file as the open input `input` (named `lasname`; kNoFile for
+// an input that is no file here) or as an
 // output earlier in `outputs`: "\nOUTPUT and OTHER are the same file\n".
 // `outputs` lists every name that the run creates, truncates or removes.
 // A name that leads to no file (none exists, a dangling link included, or a
 // folder on its way cannot be searched) is skipped: no file's data is there
 // to lose, and the output's own opening reports whatever stops it.
-void refuse_same_files(int input_fd, const char *lasname, const std::vector<std::string> &outputs);
+void refuse_same_files(platform::Handle input, const char *lasname, const std::vector<std::string> &outputs);
 
-// Takes an exclusive lock on the open input `input_fd` for as long as it stays
+// Takes an exclusive lock on the open input `input` for as long as it stays
 // open; it goes when the input is closed or the process ends, however the run
 // ends. When another run holds it, through any name or link of the same file,
 // prints "\nNAME is being converted by another run\n" and ends the run (status
 // 255). Where the file system offers no locks, the run goes on without one.
-void lock_input(int input_fd, const char *lasname);
+void lock_input(platform::Handle input, const char *lasname);

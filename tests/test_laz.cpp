@@ -4,6 +4,7 @@
 #include "arithmetic_decoder.h"
 #include "chunk_table.h"
 #include "copc_hierarchy.h"
+#include "file_source.h"
 #include "integer_decoder.h"
 #include "laz_encoder.h"
 #include "laz_reader.h"
@@ -12,8 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -63,18 +62,17 @@ std::string decode_all(const std::vector<uint8_t> &b, unsigned threads, uint64_t
                        uint64_t chunk_limit = uint64_t{64} << 20) {
     testutil::TempDir dir;
     testutil::write_file(dir / "points.laz", b);
-    const int fd = ::open((dir / "points.laz").c_str(), O_RDONLY);
-    if (fd < 0) return "cannot open the test file";
+    const auto file = FileSource::open((dir / "points.laz").c_str());
+    if (!file) return "cannot open the test file";
     const laz::LasFacts f = facts_of(b);
     laz::Reader reader;
     reader.set_chunk_limit(chunk_limit);
-    std::string why = reader.open(fd, f, threads);
+    std::string why = reader.open(*file, f, threads);
     out.assign(f.point_count * f.record_length, 0);
     for (uint64_t done = 0; why.empty() && done < f.point_count; done += batch) {
         const uint64_t n = std::min(batch, f.point_count - done);
         why = reader.read(out.data() + done * f.record_length, n);
     }
-    ::close(fd);
     return why;
 }
 
@@ -420,13 +418,13 @@ std::vector<laz::Area> areas_of(const std::vector<uint8_t> &b) {
 }
 constexpr size_t kSmallSquare = 2, kBeside = 4;
 
-// Reads the file open as `fd` keeping the chunks that meet `area`: "" or the
+// Reads the file `source` keeping the chunks that meet `area`: "" or the
 // first reason given, with whether the hierarchy was used, the records
 // placed and the chunks skipped.
-std::string read_area(int fd, const laz::LasFacts &f, const laz::Area &area, unsigned threads, bool &used,
+std::string read_area(ByteSource &source, const laz::LasFacts &f, const laz::Area &area, unsigned threads, bool &used,
                       std::vector<uint8_t> &got, std::vector<uint64_t> &skipped) {
     laz::Reader reader;
-    std::string why = reader.open(fd, f, threads);
+    std::string why = reader.open(source, f, threads);
     used = why.empty() && reader.keep_chunks_meeting(area);
     got.assign(f.point_count * f.record_length, 0);
     uint64_t total = 0;
@@ -454,14 +452,14 @@ TEST_P(CopcArea, ReadsTheChunksNotSkippedAndEveryPointInside) {
     ASSERT_EQ(decode_all(b, 1, 5000, full), "");
     testutil::TempDir dir;
     testutil::write_file(dir / "points.copc.laz", b);
-    const int fd = ::open((dir / "points.copc.laz").c_str(), O_RDONLY);
-    ASSERT_GE(fd, 0);
+    const auto file = FileSource::open((dir / "points.copc.laz").c_str());
+    ASSERT_TRUE(file);
     std::vector<laz::Chunk> chunks;
     const laz::ChunkLayout layout{b.size(), f.offset_to_data, at<uint32_t>(b, laszip_payload(b) + 12), f.point_count,
                                   f.record_length};
-    ASSERT_EQ(laz::read_chunk_table(fd, layout, chunks), "");
+    ASSERT_EQ(laz::read_chunk_table(*file, layout, chunks), "");
     std::vector<laz::Square> squares;
-    const std::string why = laz::copc_squares(fd, f, chunks, squares);
+    const std::string why = laz::copc_squares(*file, f, chunks, squares);
     const bool trusted = why.empty();
     if (trusted) {
         EXPECT_STREQ(c.distrust, "");
@@ -476,7 +474,7 @@ TEST_P(CopcArea, ReadsTheChunksNotSkippedAndEveryPointInside) {
             bool used = false;
             std::vector<uint8_t> got;
             std::vector<uint64_t> skipped_list;
-            ASSERT_EQ(read_area(fd, f, area, threads, used, got, skipped_list), "");
+            ASSERT_EQ(read_area(*file, f, area, threads, used, got, skipped_list), "");
             EXPECT_EQ(used, trusted) << "area " << a;
             std::vector<bool> skipped(chunks.size(), false);
             for (uint64_t i : skipped_list) skipped.at(i) = true;
@@ -506,14 +504,13 @@ TEST_P(CopcArea, ReadsTheChunksNotSkippedAndEveryPointInside) {
             for (uint64_t i : skipped_list)
                 std::fill_n(blanked.begin() + static_cast<std::ptrdiff_t>(chunks[i].offset), chunks[i].bytes, 0);
             testutil::write_file(dir / "blanked.copc.laz", blanked);
-            const int blanked_fd = ::open((dir / "blanked.copc.laz").c_str(), O_RDONLY);
+            const auto blanked_file = FileSource::open((dir / "blanked.copc.laz").c_str());
+            ASSERT_TRUE(blanked_file);
             std::vector<uint8_t> again;
-            EXPECT_EQ(read_area(blanked_fd, f, area, threads, used, again, skipped_list), "");
+            EXPECT_EQ(read_area(*blanked_file, f, area, threads, used, again, skipped_list), "");
             EXPECT_TRUE(again == want);
             EXPECT_NE(decode_all(blanked, 1, 5000, again), "");
-            ::close(blanked_fd);
         }
-    ::close(fd);
 }
 
 laztest::CopcOptions copc(uint32_t depth, uint32_t node_points, uint32_t page_depth, uint32_t seed,

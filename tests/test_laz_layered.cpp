@@ -4,6 +4,7 @@
 // without reading outside the chunk's bytes (the sanitizer build checks the
 // reads).
 #include "chunk_table.h"
+#include "file_source.h"
 #include "laszip_record.h"
 #include "layered_chunk.h"
 #include "test_util.h"
@@ -16,8 +17,6 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -58,11 +57,12 @@ Laz laz_of(const std::string &path, const std::vector<uint8_t> &b) {
         }
         vlr += 54 + length;
     }
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    EXPECT_GE(fd, 0) << path;
+    const auto file = FileSource::open(path.c_str());
+    EXPECT_TRUE(file) << path;
     const laz::ChunkLayout layout{b.size(), las.data_at, record.chunk_size, las.points, las.record_bytes};
-    EXPECT_EQ(laz::read_chunk_table(fd, layout, z.chunks), "") << path;
-    if (fd >= 0) ::close(fd);
+    if (file) {
+        EXPECT_EQ(laz::read_chunk_table(*file, layout, z.chunks), "") << path;
+    }
     return z;
 }
 

@@ -2,6 +2,7 @@
 // writer and compressed by the tests' LAZ writer convert exactly as their
 // uncompressed twin does, whatever the point format, the chunk size and the
 // decoding threads.
+#include "file_source.h"
 #include "item_common.h"
 #include "laz_reader.h"
 #include "laz_writer.h"
@@ -10,8 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -95,12 +94,12 @@ std::string decompress(const std::string &path, unsigned threads, std::vector<ui
     f.point_format = b[104] & 0x3F;
     f.record_length = laz::load16(&b[105]);
     f.point_count = b[25] >= 4 ? laz::load64(&b[247]) : laz::load32(&b[107]);
-    const int fd = ::open(path.c_str(), O_RDONLY);
+    const auto file = FileSource::open(path.c_str());
+    if (!file) return "cannot open " + path;
     laz::Reader reader;
-    std::string why = reader.open(fd, f, threads);
+    std::string why = reader.open(*file, f, threads);
     records.assign(f.point_count * f.record_length, 0);
     if (why.empty()) why = reader.read(records.data(), f.point_count);
-    ::close(fd);
     return why;
 }
 

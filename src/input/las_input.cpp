@@ -1,12 +1,12 @@
 #include "las_input.h"
 
 #include "las_model.hpp"
+#include "platform.h"
 #include "record_types.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include <sys/stat.h>
 
 namespace {
 
@@ -20,9 +20,8 @@ bool is_extended(const LAS12Header &h) {
 // Whether `name` is a LAS 1.3 or 1.4 file, looked at without a word: every
 // other file goes to check_las, which says what is wrong with it.
 bool looks_extended(const char *name) {
-    struct stat st;
-    if (::stat(name, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    std::FILE *f = std::fopen(name, "rb");
+    if (platform::kind_of(name) != platform::Kind::regular) return false;
+    std::FILE *f = platform::fopen(name, "rb");
     if (f == nullptr) return false;
     LAS12Header h;
     const bool whole = std::fread(&h, sizeof h, 1, f) == 1;
@@ -81,9 +80,9 @@ int input_type(const char *name, InputKind &kind) {
     return kind.type = check_extended(name, h, got);
 }
 
-bool read_input_header(std::FILE *fp, const InputKind &kind, InputHeader &input) {
+bool read_input_header(ByteSource &source, const InputKind &kind, InputHeader &input) {
     input = InputHeader{};
-    if (std::fseek(fp, 0, SEEK_SET) != 0 || std::fread(&input.h, kind.block, 1, fp) != 1) return false;
+    if (!source.read_at(0, &input.h, kind.block)) return false;
     LAS14Header &h = input.h;
     if (kind.laz) h.legacy.PointDataFormatID &= static_cast<uint8_t>(~kCompressionBits);
     input.point_count = h.legacy.NumberOfPointReturns;

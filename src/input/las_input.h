@@ -10,6 +10,7 @@
 #pragma once
 
 #include "LiDAR.h"
+#include "byte_source.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -68,7 +69,7 @@ bool is_laz_name(const char *name);
 // then prints "%s is not a valid LAS file".
 int input_type(const char *name, InputKind &kind);
 
-// Reads the public header block of an accepted input from the start of `fp`
-// (the point format's compression bits cleared); false when the file ends
-// inside it.
-bool read_input_header(std::FILE *fp, const InputKind &kind, InputHeader &input);
+// Reads the public header block of an accepted input from the start of
+// `source` (the point format's compression bits cleared); false when the file
+// ends inside it.
+bool read_input_header(ByteSource &source, const InputKind &kind, InputHeader &input);

@@ -28,7 +28,9 @@ class LazPointSource : public PointSource {
 public:
     explicit LazPointSource(const char *name) : name_(name) {}
 
-    std::string open(int fd, const laz::LasFacts &facts) { return reader_.open(fd, facts, decoding_threads()); }
+    std::string open(ByteSource &bytes, const laz::LasFacts &facts) {
+        return reader_.open(bytes, facts, decoding_threads());
+    }
 
     bool keep_chunks_meeting(const laz::Area &area) { return reader_.keep_chunks_meeting(area); }
 
@@ -49,14 +51,15 @@ private:
 
 }  // namespace
 
-std::unique_ptr<PointSource> laz_point_source(int fd, const char *name, const InputHeader &input,
-                                              uint64_t file_size, const Selection &selection) {
+std::unique_ptr<PointSource> laz_point_source(ByteSource &bytes, const char *name, const InputHeader &input,
+                                              const Selection &selection) {
+    const uint64_t file_size = bytes.size();
     const LAS12Header &h = input.legacy();
     const laz::LasFacts facts{file_size,          h.HeaderSize,     h.OffsetToData,
                               h.NumberOfVariableLengthRecords, h.PointDataFormatID, h.PointDataRecordLength,
                               input.point_count,  input.h.StartOfFirstEVLR, input.h.NumberOfEVLRs};
     auto source = std::make_unique<LazPointSource>(name);
-    const std::string why = source->open(fd, facts);
+    const std::string why = source->open(bytes, facts);
     if (!why.empty()) {
         std::printf(kCannotDecompress, name, why.c_str());
         std::printf("%s is not a valid LAS file\n", name);

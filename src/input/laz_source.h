@@ -8,12 +8,12 @@
 #include <cstdint>
 #include <memory>
 
-// A source of the LAZ file open as `fd` (named `name`, `file_size` bytes)
-// whose header is `input`. When its points cannot be decoded it refuses the
+// A source of the LAZ file read through `source` (named `name`) whose header
+// is `input`. When its points cannot be decoded it refuses the
 // file before any output exists: "\nCannot decompress NAME: REASON\n", then
 // "NAME is not a valid LAS file\n". Damage found later, while the points are
 // decoded, ends the run with "\nCannot decompress NAME: chunk N is damaged\n".
 // With an extent in `selection`, the chunks of a COPC file whose octree cells
 // lie away from it are passed over unread: no point of theirs can be kept.
-std::unique_ptr<PointSource> laz_point_source(int fd, const char *name, const InputHeader &input,
-                                              uint64_t file_size, const Selection &selection);
+std::unique_ptr<PointSource> laz_point_source(ByteSource &source, const char *name, const InputHeader &input,
+                                              const Selection &selection);

@@ -2,7 +2,7 @@
 
 #include "end_run.h"
 
-#include <climits>
+#include <cstdio>
 
 namespace {
 
@@ -10,31 +10,29 @@ constexpr char kShortRead[] = "\nUnexpected end of %s while reading point record
 
 class LasPointSource : public PointSource {
 public:
-    LasPointSource(std::FILE *fp, const char *name, uint32_t record_length)
-        : fp_(fp), name_(name), record_length_(record_length) {}
+    LasPointSource(ByteSource &source, const char *name, uint64_t offset, uint32_t record_length)
+        : source_(source), name_(name), offset_(offset), record_length_(record_length) {}
 
     uint64_t read(unsigned char *records, uint64_t count) override {
-        if (std::fread(records, record_length_, count, fp_) != count) {
+        const uint64_t bytes = count * record_length_;
+        if (!source_.read_at(offset_, records, bytes)) {
             std::printf(kShortRead, name_);
             end_run(-1);
         }
+        offset_ += bytes;
         return count;
     }
 
 private:
-    std::FILE *fp_;
+    ByteSource &source_;
     const char *name_;
+    uint64_t offset_;  // of the next record
     uint32_t record_length_;
 };
 
 }  // namespace
 
-std::unique_ptr<PointSource> las_point_source(std::FILE *fp, const char *name, uint64_t offset_to_data,
+std::unique_ptr<PointSource> las_point_source(ByteSource &source, const char *name, uint64_t offset_to_data,
                                               uint32_t record_length) {
-    if (offset_to_data > static_cast<uint64_t>(LONG_MAX) ||
-        std::fseek(fp, static_cast<long>(offset_to_data), SEEK_SET) != 0) {
-        std::printf(kShortRead, name);
-        end_run(-1);
-    }
-    return std::make_unique<LasPointSource>(fp, name, record_length);
+    return std::make_unique<LasPointSource>(source, name, offset_to_data, record_length);
 }

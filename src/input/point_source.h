@@ -4,8 +4,9 @@
 // from.
 #pragma once
 
+#include "byte_source.h"
+
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 
 class PointSource {
@@ -20,7 +21,7 @@ public:
     virtual uint64_t read(unsigned char *records, uint64_t count) = 0;
 };
 
-// The records of an uncompressed LAS file `fp` (named `name`) from
-// `offset_to_data` on, each `record_length` bytes.
-std::unique_ptr<PointSource> las_point_source(std::FILE *fp, const char *name, uint64_t offset_to_data,
+// The records of an uncompressed LAS file read through `source` (named
+// `name`) from `offset_to_data` on, each `record_length` bytes.
+std::unique_ptr<PointSource> las_point_source(ByteSource &source, const char *name, uint64_t offset_to_data,
                                               uint32_t record_length);

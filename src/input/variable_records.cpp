@@ -2,7 +2,6 @@
 
 #include "extra_bytes.h"
 
-#include <climits>
 #include <cstring>
 
 namespace {
@@ -12,12 +11,6 @@ uint64_t u64_at(const unsigned char *p) {
     uint64_t v;
     std::memcpy(&v, p, 8);
     return v;
-}
-
-bool read_at(std::FILE *fp, uint64_t offset, void *into, size_t n) {
-    // Bytes, not records: one item of n bytes would hide a short read's size.
-    return offset <= static_cast<uint64_t>(LONG_MAX) && std::fseek(fp, static_cast<long>(offset), SEEK_SET) == 0 &&
-           std::fread(into, 1, n, fp) == n;
 }
 
 // Little-endian values of the record's data; a trailing partial value is
@@ -46,7 +39,7 @@ struct Taken {
 // Takes the record at `data_at` of `length` bytes if it is one the
 // conversion reads and the first of its kind; false when its data cannot be
 // read (the area ends there).
-bool take(std::FILE *fp, const unsigned char *user_id, uint16_t record_id, uint64_t data_at, uint64_t length,
+bool take(ByteSource &source, const unsigned char *user_id, uint16_t record_id, uint64_t data_at, uint64_t length,
           bool wkt_only, Taken &taken, LasRecords &found) {
     bool *have = nullptr;
     if (user_id_is(user_id, kProjectionUserId)) {
@@ -65,7 +58,7 @@ bool take(std::FILE *fp, const unsigned char *user_id, uint16_t record_id, uint6
     *have = true;
 
     std::vector<unsigned char> data(length);
-    if (length > 0 && !read_at(fp, data_at, data.data(), length)) return false;
+    if (length > 0 && !source.read_at(data_at, data.data(), length)) return false;
     ProjectionRecords &p = found.projection;
     if (have == &found.has_extra_bytes) {
         found.extra_bytes = std::move(data);
@@ -88,7 +81,7 @@ bool take(std::FILE *fp, const unsigned char *user_id, uint16_t record_id, uint6
 
 }  // namespace
 
-LasRecords read_las_records(std::FILE *fp, const RecordArea &area) {
+LasRecords read_las_records(ByteSource &source, const RecordArea &area) {
     LasRecords found;
     Taken taken;
     // The header must be whole and the records must end before the points.
@@ -97,12 +90,12 @@ LasRecords read_las_records(std::FILE *fp, const RecordArea &area) {
         uint64_t at = area.header_size;
         for (uint32_t r = 0; r < area.record_count && at + kVlrHeaderBytes <= end; ++r) {
             unsigned char head[kVlrHeaderBytes];
-            if (!read_at(fp, at, head, sizeof head)) break;
+            if (!source.read_at(at, head, sizeof head)) break;
             const uint16_t length = u16_at(head + 20);
             const uint64_t data_at = at + kVlrHeaderBytes;
             if (data_at + length > end) break;
             at = data_at + length;
-            if (!take(fp, head + 2, u16_at(head + 18), data_at, length, area.wkt_only, taken, found)) break;
+            if (!take(source, head + 2, u16_at(head + 18), data_at, length, area.wkt_only, taken, found)) break;
         }
     }
     // Extended records follow the point data; their 64-bit lengths are
@@ -111,12 +104,12 @@ LasRecords read_las_records(std::FILE *fp, const RecordArea &area) {
         uint64_t at = area.extended_start;
         for (uint32_t r = 0; r < area.extended_count && area.file_size - at >= kEvlrHeaderBytes; ++r) {
             unsigned char head[kEvlrHeaderBytes];
-            if (!read_at(fp, at, head, sizeof head)) break;
+            if (!source.read_at(at, head, sizeof head)) break;
             const uint64_t length = u64_at(head + 20);
             const uint64_t data_at = at + kEvlrHeaderBytes;
             if (length > area.file_size - data_at) break;
             at = data_at + length;
-            if (!take(fp, head + 2, u16_at(head + 18), data_at, length, area.wkt_only, taken, found)) break;
+            if (!take(source, head + 2, u16_at(head + 18), data_at, length, area.wkt_only, taken, found)) break;
         }
     }
     return found;

@@ -19,8 +19,9 @@
 // usable coordinate system and no extra columns.
 #pragma once
 
+#include "byte_source.h"
+
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -63,7 +64,7 @@ struct LasRecords {
     std::vector<uint8_t> extra_bytes;  // the Extra Bytes record's data
 };
 
-// Reads the records of the open input `fp` (any position; it is left
-// anywhere): the variable length records first, then the extended ones.
-// Records of other user IDs and record IDs are skipped unread.
-LasRecords read_las_records(std::FILE *fp, const RecordArea &area);
+// Reads the records of the input read through `source`: the variable length
+// records first, then the extended ones. Records of other user IDs and
+// record IDs are skipped unread.
+LasRecords read_las_records(ByteSource &source, const RecordArea &area);

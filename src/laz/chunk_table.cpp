@@ -1,6 +1,6 @@
 #include "chunk_table.h"
 
-#include "file_bytes.h"
+#include "byte_source.h"
 #include "integer_decoder.h"
 #include "item_common.h"
 #include "laszip_record.h"
@@ -18,22 +18,22 @@ std::string number(uint64_t v) { return std::to_string(v); }
 
 }  // namespace
 
-std::string read_chunk_table(int fd, const ChunkLayout &l, std::vector<Chunk> &chunks) {
+std::string read_chunk_table(ByteSource &source, const ChunkLayout &l, std::vector<Chunk> &chunks) {
     chunks.clear();
     const uint64_t first_chunk = l.points_start + 8;
     if (first_chunk > l.file_size) return "the file ends before the chunk table's offset";
     uint8_t word[8];
-    if (!read_at(fd, l.points_start, word, 8)) return "the chunk table's offset cannot be read";
+    if (!source.read_at(l.points_start, word, 8)) return "the chunk table's offset cannot be read";
     uint64_t table_at = load64(word);
     if (table_at == ~uint64_t{0}) {  // -1: the offset is at the file's end
-        if (l.file_size < first_chunk + 8 || !read_at(fd, l.file_size - 8, word, 8))
+        if (l.file_size < first_chunk + 8 || !source.read_at(l.file_size - 8, word, 8))
             return "the chunk table's offset cannot be read from the file's end";
         table_at = load64(word);
     }
     if (table_at < first_chunk || table_at > l.file_size || l.file_size - table_at < 8)
         return "the chunk table's offset " + number(table_at) + " lies outside the file's " + number(first_chunk) +
                " to " + number(l.file_size) + " bytes";
-    if (!read_at(fd, table_at, word, 8)) return "the chunk table cannot be read";
+    if (!source.read_at(table_at, word, 8)) return "the chunk table cannot be read";
     const uint32_t version = load32(word), count = load32(word + 4);
     if (version != 0) return "chunk table version " + number(version) + " is unknown";
 
@@ -56,7 +56,7 @@ std::string read_chunk_table(int fd, const ChunkLayout &l, std::vector<Chunk> &c
     const uint64_t room = l.file_size - coded_at;
     const uint64_t want = (variable ? 2 : 1) * kCodedBytesPerCount * count + 8;
     std::vector<uint8_t> coded(want < room ? want : room);
-    if (!coded.empty() && !read_at(fd, coded_at, coded.data(), coded.size())) return "the chunk table cannot be read";
+    if (!coded.empty() && !source.read_at(coded_at, coded.data(), coded.size())) return "the chunk table cannot be read";
 
     ArithmeticDecoder dec;
     dec.start(coded.data(), coded.size());

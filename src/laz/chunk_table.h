@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+class ByteSource;
+
 namespace laz {
 
 struct Chunk {
@@ -29,8 +31,8 @@ struct ChunkLayout {
     uint16_t record_length;  // the least a chunk of points can take: its first point raw
 };
 
-// Reads and checks the chunk table of `fd`: "" with `chunks` filled, else the
+// Reads and checks the chunk table of `source`: "" with `chunks` filled, else the
 // reason in plain words.
-std::string read_chunk_table(int fd, const ChunkLayout &layout, std::vector<Chunk> &chunks);
+std::string read_chunk_table(ByteSource &source, const ChunkLayout &layout, std::vector<Chunk> &chunks);
 
 }  // namespace laz

@@ -1,6 +1,6 @@
 #include "copc_hierarchy.h"
 
-#include "file_bytes.h"
+#include "byte_source.h"
 #include "item_common.h"
 
 #include <algorithm>
@@ -34,11 +34,11 @@ std::string user_of(const uint8_t *head) {
 }
 
 // The extended record that holds the hierarchy: where its data lies.
-bool find_hierarchy(int fd, const LasFacts &f, uint64_t &data_at, uint64_t &length) {
+bool find_hierarchy(ByteSource &source, const LasFacts &f, uint64_t &data_at, uint64_t &length) {
     uint64_t at = f.evlr_start;
     for (uint32_t i = 0; i < f.evlr_count; ++i) {
         uint8_t head[kEvlrHeaderBytes];
-        if (at > f.file_size || f.file_size - at < kEvlrHeaderBytes || !read_at(fd, at, head, sizeof head))
+        if (at > f.file_size || f.file_size - at < kEvlrHeaderBytes || !source.read_at(at, head, sizeof head))
             return false;
         data_at = at + kEvlrHeaderBytes;
         length = load64(head + 20);
@@ -77,7 +77,7 @@ bool finite(double v) { return std::isfinite(v); }
 // scale step plus a billionth of the cube's distance from 0: for
 // coordinates of a million metres in millimetres, about 2 mm. A chunk kept
 // that could have been skipped costs only time.
-std::string copc_squares(int fd, const LasFacts &f, const std::vector<Chunk> &chunks, std::vector<Square> &squares) {
+std::string copc_squares(ByteSource &source, const LasFacts &f, const std::vector<Chunk> &chunks, std::vector<Square> &squares) {
     squares.clear();
     if (f.point_format < 6 || f.point_format > 8) return "point format " + std::to_string(f.point_format);
     // The info record, first of the variable length records.
@@ -85,13 +85,13 @@ std::string copc_squares(int fd, const LasFacts &f, const std::vector<Chunk> &ch
     CopcInfo info;
     if (f.vlr_count == 0 || f.header_size > f.offset_to_data ||
         f.offset_to_data - f.header_size < kVlrHeaderBytes + sizeof info || f.offset_to_data > f.file_size ||
-        !read_at(fd, f.header_size, head, sizeof head))
+        !source.read_at(f.header_size, head, sizeof head))
         return "no room for the COPC info record";
     if (user_of(head) != kCopcUserId || load16(head + 18) != kCopcInfoRecordId || load16(head + 20) != sizeof info)
         return "the first variable length record is no COPC info record";
-    if (!read_at(fd, f.header_size + kVlrHeaderBytes, &info, sizeof info)) return "the COPC info record cannot be read";
+    if (!source.read_at(f.header_size + kVlrHeaderBytes, &info, sizeof info)) return "the COPC info record cannot be read";
     HeaderGeometry g;
-    if (!read_at(fd, kHeaderGeometryAt, &g, sizeof g)) return "the header cannot be read";
+    if (!source.read_at(kHeaderGeometryAt, &g, sizeof g)) return "the header cannot be read";
 
     const double centre[3] = {info.center_x, info.center_y, info.center_z};
     const double h = info.halfsize;
@@ -107,7 +107,7 @@ std::string copc_squares(int fd, const LasFacts &f, const std::vector<Chunk> &ch
             return "the root cube does not hold the header's bounds";
 
     uint64_t data_at = 0, length = 0;
-    if (!find_hierarchy(fd, f, data_at, length)) return "no COPC hierarchy record";
+    if (!find_hierarchy(source, f, data_at, length)) return "no COPC hierarchy record";
     const uint64_t data_end = data_at + length;
     auto page_fits = [&](uint64_t at, uint64_t bytes) {
         return bytes > 0 && bytes % sizeof(CopcEntry) == 0 && at >= data_at && at <= data_end &&
@@ -132,7 +132,7 @@ std::string copc_squares(int fd, const LasFacts &f, const std::vector<Chunk> &ch
         for (uint64_t done = 0; done < page_bytes;) {
             const size_t n = static_cast<size_t>(std::min<uint64_t>(kEntriesPerRead, (page_bytes - done) / sizeof(CopcEntry)));
             entries.resize(n);
-            if (!read_at(fd, page_at + done, entries.data(), n * sizeof(CopcEntry))) return "a page cannot be read";
+            if (!source.read_at(page_at + done, entries.data(), n * sizeof(CopcEntry))) return "a page cannot be read";
             done += n * sizeof(CopcEntry);
             for (const CopcEntry &e : entries) {
                 if (e.points == -1) {

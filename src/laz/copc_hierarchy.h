@@ -64,11 +64,11 @@ struct Square {
     double xmin, ymin, xmax, ymax;
 };
 
-// Reads the octree of the file open as `fd` and checks it against its
+// Reads the octree of the file read through `source` and checks it against its
 // `chunks` (as read_chunk_table gives them): "" with `squares` holding, for
 // each chunk in file order, the square of its node, else the reason the
 // hierarchy is not used. Reads nothing outside the file, whatever its bytes.
-std::string copc_squares(int fd, const LasFacts &facts, const std::vector<Chunk> &chunks,
+std::string copc_squares(ByteSource &source, const LasFacts &facts, const std::vector<Chunk> &chunks,
                          std::vector<Square> &squares);
 
 // Whether a point inside `s` may satisfy xmin <= X <= xmax && ymin <= Y <= ymax

@@ -2,7 +2,7 @@
 
 #include "chunk_table.h"
 #include "copc_hierarchy.h"
-#include "file_bytes.h"
+#include "byte_source.h"
 #include "item_common.h"
 #include "laszip_record.h"
 #include "layered_chunk.h"
@@ -31,20 +31,20 @@ constexpr size_t kStreamBuffer = size_t{1} << 20;
 
 std::string damaged(size_t chunk) { return "chunk " + std::to_string(chunk + 1) + " is damaged"; }
 
-std::string find_laszip_record(int fd, const LasFacts &f, LaszipRecord &record) {
+std::string find_laszip_record(ByteSource &source, const LasFacts &f, LaszipRecord &record) {
     if (f.header_size < kLasHeaderMin || f.header_size > f.offset_to_data || f.offset_to_data > f.file_size)
         return "the variable length records do not lie between the header and the points";
     uint64_t at = f.header_size;
     for (uint32_t i = 0; i < f.vlr_count; ++i) {
         uint8_t head[kVlrHeaderBytes];
-        if (at + kVlrHeaderBytes > f.offset_to_data || !read_at(fd, at, head, sizeof head)) break;
+        if (at + kVlrHeaderBytes > f.offset_to_data || !source.read_at(at, head, sizeof head)) break;
         const uint16_t id = load16(head + 18), length = load16(head + 20);
         const uint64_t data_at = at + kVlrHeaderBytes;
         if (data_at + length > f.offset_to_data) break;
         const char *user = reinterpret_cast<const char *>(head + 2);
         if (id == kLaszipRecordId && std::string(user, strnlen(user, 16)) == kLaszipUserId) {
             std::vector<uint8_t> payload(length);
-            if (!payload.empty() && !read_at(fd, data_at, payload.data(), payload.size()))
+            if (!payload.empty() && !source.read_at(data_at, payload.data(), payload.size()))
                 return "the LASzip record cannot be read";
             return parse_laszip_record(payload.data(), payload.size(), record);
         }
@@ -64,7 +64,7 @@ struct Job {
 }  // namespace
 
 struct Reader::Impl {
-    int fd = -1;
+    ByteSource *source = nullptr;
     LasFacts facts{};
     LaszipRecord record;
     std::vector<Chunk> chunks;
@@ -117,7 +117,7 @@ struct Reader::Impl {
         try {
             job.bytes.resize(c.bytes);
             job.records.resize(record_bytes(c));
-            if (!job.bytes.empty() && !read_at(fd, c.offset, job.bytes.data(), job.bytes.size())) return;
+            if (!job.bytes.empty() && !source->read_at(c.offset, job.bytes.data(), job.bytes.size())) return;
             const auto points = static_cast<uint32_t>(c.points);
             if (record.compressor == kLayeredChunked)
                 job.ok = decode_layered_chunk(record.items, job.bytes.data(), job.bytes.size(), points,
@@ -203,7 +203,7 @@ struct Reader::Impl {
         const size_t n = left < kStreamBuffer ? static_cast<size_t>(left) : kStreamBuffer;
         if (n == 0 || self->stream_read_failed) return 0;
         self->stream_buffer.resize(kStreamBuffer);
-        if (!read_at(self->fd, self->stream_pos, self->stream_buffer.data(), n)) {
+        if (!self->source->read_at(self->stream_pos, self->stream_buffer.data(), n)) {
             self->stream_read_failed = true;  // the file ends inside the chunk: zeros follow, and damage
             return 0;
         }
@@ -223,7 +223,7 @@ struct Reader::Impl {
         stream_first = c.points > 0;
         if (!stream_first) return;
         stream_first_record.resize(facts.record_length);
-        if (c.bytes < facts.record_length || !read_at(fd, c.offset, stream_first_record.data(), facts.record_length)) {
+        if (c.bytes < facts.record_length || !source->read_at(c.offset, stream_first_record.data(), facts.record_length)) {
             failure = damaged(i);
             return;
         }
@@ -301,14 +301,14 @@ struct Reader::Impl {
 Reader::Reader() = default;
 Reader::~Reader() = default;
 
-std::string Reader::open(int fd, const LasFacts &facts, unsigned threads) {
+std::string Reader::open(ByteSource &source, const LasFacts &facts, unsigned threads) {
     impl_ = std::make_unique<Impl>();
     Impl &r = *impl_;
-    r.fd = fd;
+    r.source = &source;
     r.facts = facts;
     r.threads = threads == 0 ? 1 : threads < kMostThreads ? threads : kMostThreads;
     r.chunk_limit = chunk_limit_;
-    std::string why = find_laszip_record(fd, facts, r.record);
+    std::string why = find_laszip_record(source, facts, r.record);
     if (why.empty()) why = check_laszip_record(r.record, facts.point_format, facts.record_length);
     if (why.empty()) {
         if (r.record.compressor == kPointwise) {
@@ -316,7 +316,7 @@ std::string Reader::open(int fd, const LasFacts &facts, unsigned threads) {
         } else {
             const ChunkLayout layout{facts.file_size, facts.offset_to_data, r.record.chunk_size, facts.point_count,
                                      facts.record_length};
-            why = read_chunk_table(fd, layout, r.chunks);
+            why = read_chunk_table(source, layout, r.chunks);
         }
     }
     if (!why.empty()) {
@@ -332,7 +332,7 @@ bool Reader::keep_chunks_meeting(const Area &area) {
     Impl &r = *impl_;
     const bool started = r.next_chunk > 0 || r.scheduled > 0 || !r.failure.empty();
     std::vector<Square> squares;
-    if (started || r.record.compressor != kLayeredChunked || !copc_squares(r.fd, r.facts, r.chunks, squares).empty())
+    if (started || r.record.compressor != kLayeredChunked || !copc_squares(*r.source, r.facts, r.chunks, squares).empty())
         return false;
     r.skipped.assign(r.chunks.size(), false);
     r.chunks_read = 0;

@@ -2,7 +2,7 @@
 // against the LAS header, reads the chunk table and hands out the point
 // records in file order, exactly as they were before compression.
 //
-// Memory stays bounded whatever the file's size: chunks are read (pread) and
+// Memory stays bounded whatever the file's size: chunks are read (at their offsets) and
 // decoded one at a time, or a few at once on worker threads; a point-wise
 // stream without chunks, and any chunk too large to hold, is decoded through
 // a refilling buffer straight into the caller's records.
@@ -15,6 +15,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+class ByteSource;
 
 namespace laz {
 
@@ -42,9 +44,10 @@ class Reader {
     Reader(const Reader &) = delete;
     Reader &operator=(const Reader &) = delete;
 
-    // Finds the LASzip record among the variable length records, checks it against the facts, reads the
-    // chunk table. "" when the points can be decoded, else the reason in plain words.
-    std::string open(int fd, const LasFacts &facts, unsigned threads);
+    // Finds the LASzip record among the variable length records of `source`, checks it against the facts,
+    // reads the chunk table. "" when the points can be decoded, else the reason in plain words. Every later
+    // read goes to `source`, which must outlive the reader.
+    std::string open(ByteSource &source, const LasFacts &facts, unsigned threads);
 
     // The most bytes of one chunk, compressed or decoded, held whole (64 MiB unless set before open): a
     // larger point-wise chunk is decoded as it streams, a larger layered one refused.

@@ -1,6 +1,7 @@
 #include "coordinate_system.h"
 
 #include "output.h"
+#include "platform.h"
 
 #include <cstring>
 #include <memory>
@@ -201,6 +202,13 @@ std::string esri_wkt_of(const ProjectionRecords &records) {
     if (!ctx) return "";
     proj_log_level(ctx.get(), PJ_LOG_NONE);
     proj_context_set_enable_network(ctx.get(), 0);
+    // A build that carries its own database finds it beside the program,
+    // wherever that was unpacked.
+    const std::string folder = platform::proj_folder();
+    if (!folder.empty()) {
+        const char *const paths[] = {folder.c_str()};
+        proj_context_set_search_paths(ctx.get(), 1, paths);
+    }
 
     Pj crs = records.keys.empty() ? nullptr : from_keys(ctx.get(), records);
     if (!crs) crs = from_wkt(ctx.get(), records.wkt);

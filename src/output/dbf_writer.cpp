@@ -3,6 +3,7 @@
 #include "dbf_text.h"
 #include "end_run.h"
 #include "output.h"
+#include "platform.h"
 
 #include <cstdio>
 #include <cstring>
@@ -29,6 +30,9 @@ int checked_flush(SAFile file) {
     if (r != 0) g_dbf_io_failed = true;
     return r;
 }
+// Names are opened as the rest of the run opens them (UTF-8 on Windows).
+SAFile open_by_name(const char *name, const char *mode) { return reinterpret_cast<SAFile>(platform::fopen(name, mode)); }
+int remove_by_name(const char *name) { return platform::remove(name); }
 int checked_close(SAFile file) {
     const int r = g_library_io.FClose(file);
     if (r != 0) g_dbf_io_failed = true;
@@ -39,6 +43,8 @@ void quiet_error(const char *) {}
 SAHooks checking_hooks() {
     SASetupDefaultHooks(&g_library_io);
     SAHooks hooks = g_library_io;
+    hooks.FOpen = open_by_name;
+    hooks.Remove = remove_by_name;
     hooks.FWrite = checked_write;
     hooks.FFlush = checked_flush;
     hooks.FClose = checked_close;
@@ -89,7 +95,7 @@ void create_table(const char *dbfname, const ExtraColumns &extras) {
     DBFClose(table.release());
     if (g_dbf_io_failed) fail_writing(dbfname);
     // A code page file would tell readers to decode the table otherwise.
-    std::remove(cpg_name_of(dbfname).c_str());
+    platform::remove(cpg_name_of(dbfname).c_str());
 }
 
 namespace {

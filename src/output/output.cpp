@@ -1,6 +1,7 @@
 #include "output.h"
 
 #include "end_run.h"
+#include "platform.h"
 
 #include <cassert>
 
@@ -19,7 +20,7 @@ bool g_stage_taken = false;
 
 void output_open(Output &out, const char *name, const char *mode, const char *failure) {
     out.name = name;
-    out.fp = std::fopen(name, mode);
+    out.fp = platform::fopen(name, mode);
     if (out.fp == nullptr) {
         std::printf(failure, name);
         end_run(-1);

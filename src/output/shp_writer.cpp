@@ -3,6 +3,7 @@
 #include "las_model.hpp"
 #include "end_run.h"
 #include "output.h"
+#include "platform.h"
 
 #include <cassert>
 #include <cstdio>
@@ -60,7 +61,7 @@ void write_header(const char *name, const char *mode_failure, int64_t length_wor
 void rewrite_header(const char *name, int64_t length_words, const double bounds[6]) {
     unsigned char h[kShapeHeaderBytes];
     fill_header(h, length_words, bounds);
-    std::FILE *f = std::fopen(name, "rb+");
+    std::FILE *f = platform::fopen(name, "rb+");
     if (f == nullptr) {
         std::printf(kUpdateFailure, name);
         end_run(-1);

@@ -1,11 +1,12 @@
 #include "options.h"
 
+#include "platform.h"
+
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
-#include <sys/stat.h>
 
 namespace {
 
@@ -89,12 +90,9 @@ bool parse_thin(const std::string &value, CommandLine &line) {
 bool parse_output(const std::string &value, CommandLine &line) {
     constexpr size_t kExt = 4;
     if (value.size() <= kExt || value.compare(value.size() - kExt, kExt, ".shp") != 0 ||
-        value[value.size() - kExt - 1] == '/')
+        platform::is_separator(value[value.size() - kExt - 1]))
         return false;
-    const size_t slash = value.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : value.substr(0, slash);
-    struct stat st;
-    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    if (platform::kind_of(platform::folder_of(value).c_str()) != platform::Kind::folder) return false;
     line.output = value;
     return true;
 }

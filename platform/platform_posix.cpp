@@ -1,0 +1,110 @@
+// The platform functions on Linux (and any POSIX system): names are bytes,
+// passed to the system as they are.
+#include "platform.h"
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+int fd_of(Handle file) { return static_cast<int>(file); }
+
+FileId id_of(const struct stat &st) {
+    FileId id;
+    id.volume = static_cast<uint64_t>(st.st_dev);
+    id.index = static_cast<uint64_t>(st.st_ino);
+    return id;
+}
+
+}  // namespace
+
+Handle open_read(const char *name) {
+    const int fd = ::open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    return fd < 0 ? kNoFile : Handle{fd};
+}
+
+void close(Handle file) {
+    if (file != kNoFile) ::close(fd_of(file));
+}
+
+bool read_at(Handle file, uint64_t offset, void *into, size_t n) {
+    auto *p = static_cast<unsigned char *>(into);
+    while (n > 0) {
+        const ssize_t got = ::pread(fd_of(file), p, n, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        p += got;
+        n -= static_cast<size_t>(got);
+        offset += static_cast<uint64_t>(got);
+    }
+    return true;
+}
+
+bool size_of(Handle file, uint64_t &size) {
+    struct stat st;
+    if (::fstat(fd_of(file), &st) != 0) return false;
+    size = static_cast<uint64_t>(st.st_size);
+    return true;
+}
+
+bool identity(Handle file, FileId &id) {
+    struct stat st;
+    if (::fstat(fd_of(file), &st) != 0) return false;
+    id = id_of(st);
+    return true;
+}
+
+bool identity_of(const char *name, FileId &id) {
+    struct stat st;
+    if (::stat(name, &st) != 0) return false;
+    id = id_of(st);
+    return true;
+}
+
+Lock lock_exclusive(Handle file) {
+    int locked;
+    do locked = ::flock(fd_of(file), LOCK_EX | LOCK_NB);
+    while (locked != 0 && errno == EINTR);
+    if (locked == 0) return Lock::taken;
+    return errno == EWOULDBLOCK ? Lock::held_elsewhere : Lock::unavailable;
+}
+
+Kind kind_of(const char *name) {
+    struct stat st;
+    if (::stat(name, &st) != 0) return Kind::none;
+    return S_ISREG(st.st_mode) ? Kind::regular : S_ISDIR(st.st_mode) ? Kind::folder : Kind::other;
+}
+
+bool size_of(const char *name, uint64_t &size) {
+    struct stat st;
+    if (::stat(name, &st) != 0) return false;
+    size = static_cast<uint64_t>(st.st_size);
+    return true;
+}
+
+std::FILE *fopen(const char *name, const char *mode) { return std::fopen(name, mode); }
+
+int remove(const char *name) { return std::remove(name); }
+
+bool seek(std::FILE *f, uint64_t offset) {
+    return offset <= static_cast<uint64_t>(INT64_MAX) && ::fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+bool is_separator(char c) { return c == '/'; }
+
+std::string folder_of(const std::string &path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string proj_folder() { return ""; }
+
+void start_program(int &, char **&) {}
+
+}  // namespace platform
