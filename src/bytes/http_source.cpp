@@ -417,16 +417,18 @@ struct HttpSource::Impl {
     // first; 0 when neither covers `offset`, or on a fault (then `fault`).
     size_t take(uint64_t offset, unsigned char *into, size_t n) {
         std::unique_lock<std::mutex> lock(m);
-        for (const auto &[at, bytes] : small)
-            if (offset >= at && offset - at < bytes.size()) {
-                const size_t k = static_cast<size_t>(std::min<uint64_t>(n, bytes.size() - (offset - at)));
-                std::memcpy(into, bytes.data() + (offset - at), k);
-                return k;
-            }
+        // A piece first, so that each is read whole and let go.
         auto it = pieces.upper_bound(offset);
-        if (it == pieces.begin()) return 0;
+        if (it == pieces.begin() || offset >= std::prev(it)->first + std::prev(it)->second->length) {
+            for (const auto &[at, bytes] : small)
+                if (offset >= at && offset - at < bytes.size()) {
+                    const size_t k = static_cast<size_t>(std::min<uint64_t>(n, bytes.size() - (offset - at)));
+                    std::memcpy(into, bytes.data() + (offset - at), k);
+                    return k;
+                }
+            return 0;
+        }
         std::shared_ptr<Piece> p = std::prev(it)->second;
-        if (offset >= p->offset + p->length) return 0;
         if (p->state == Piece::State::queued) {
             // Needed now: fetched here rather than waiting for a worker.
             start(*p);
@@ -516,6 +518,34 @@ struct HttpSource::Impl {
             offset += p->length, length -= p->length;
             pieces.emplace(p->offset, p);
             queue.push_back(p);
+        }
+    }
+
+    // As add(), but the bytes that a small read's block already holds become
+    // a piece of their own, ready without a request.
+    void add_unheld(uint64_t offset, uint64_t length) {
+        const uint64_t end = offset + length;
+        while (offset < end) {
+            uint64_t next = end;  // where the next block's bytes start
+            bool held = false;
+            for (const auto &[at, bytes] : small) {
+                if (offset >= at && offset - at < bytes.size()) {
+                    const uint64_t k = std::min<uint64_t>(end - offset, bytes.size() - (offset - at));
+                    auto p = std::make_shared<Piece>();
+                    p->offset = offset, p->length = k, p->state = Piece::State::done;
+                    p->bytes.assign(bytes.begin() + static_cast<ptrdiff_t>(offset - at),
+                                    bytes.begin() + static_cast<ptrdiff_t>(offset - at + k));
+                    ahead += k;
+                    pieces.emplace(offset, p);
+                    offset += k;
+                    held = true;
+                    break;
+                }
+                if (at > offset) next = std::min(next, at);
+            }
+            if (held) continue;
+            add(offset, next - offset);
+            offset = next;
         }
     }
 
@@ -660,7 +690,7 @@ void HttpSource::will_read(const std::vector<ByteRange> &ranges) {
                 }
             }
             const uint64_t stop_at = it == s.pieces.end() ? end : std::min(end, it->first);
-            s.add(at, stop_at - at);
+            s.add_unheld(at, stop_at - at);
             at = stop_at;
         }
     }
