@@ -6,15 +6,16 @@
 Serves FILE on 127.0.0.1 (a free port, printed first on standard output)
 under every path /MODE/.../NAME, answering range requests as MODE says, and
 stops by itself after SECONDS (120). A fault said to happen once happens to
-the first request after the first one (which brings the header) of each
-path; "always" to every request after the first.
+the first request for more than 16 KiB (points, not the header's records)
+of each path; "always" to every such request.
 
   ok            ranges as a web server answers them
   delay-MS      ranges, each answer MS milliseconds late
   drop-once     the connection closes halfway through the body, once
-  drop-always   ... on every request after the first
+  drop-always   ... always
+  stall-once    halfway through the body nothing more comes, once
   503-once      503 Service Unavailable, once
-  503-always    ... on every request after the first
+  503-always    ... always
   whole         200 and the whole file (no range)
   wrong-range   a Content-Range that starts one byte late
   short         a body one byte shorter than its range
@@ -53,24 +54,28 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         path = self.path.split("?")[0]
         mode = path.split("/")[1]
+        m = re.fullmatch(r"bytes=(\d+)-(\d+)", self.headers.get("Range", ""))
+        big = m is not None and int(m.group(2)) - int(m.group(1)) >= 16384
         with lock:
             count = seen.get(path, 0)
             seen[path] = count + 1
+            faults = seen.get((path, "big"), 0)
+            if big:
+                seen[(path, "big")] = faults + 1
         later = count >= 1  # not the first request of this path
-        once = count == 1
+        always, once = big, big and faults == 0
         if mode in ("401", "403", "404"):
             return self.answer(int(mode))
         if mode == "to-file":
             return self.answer(302, [("Location", "file:///etc/passwd")])
         if mode == "to-ok":
             return self.answer(302, [("Location", "/ok" + self.path[len("/to-ok"):])])
-        if mode == "503-always" and later or mode == "503-once" and once:
+        if mode == "503-always" and always or mode == "503-once" and once:
             return self.answer(503)
         if mode == "whole":
             return self.answer(200, [("ETag", '"one"')], DATA)
         if mode.startswith("delay-"):
             time.sleep(int(mode[6:]) / 1000.0)
-        m = re.fullmatch(r"bytes=(\d+)-(\d+)", self.headers.get("Range", ""))
         if not m:
             return self.answer(200, [("ETag", '"one"')], DATA)
         first, last = int(m.group(1)), min(int(m.group(2)), len(DATA) - 1)
@@ -81,7 +86,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                    ("ETag", etag)]
         if mode == "short":
             body = body[:-1]
-        if mode == "drop-always" and later or mode == "drop-once" and once:
+        if mode == "drop-always" and always or mode in ("drop-once", "stall-once") and once:
             self.send_response(206)
             for name, value in headers:
                 self.send_header(name, value)
@@ -89,6 +94,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.end_headers()
             self.wfile.write(body[:len(body) // 2])
             self.wfile.flush()
+            if mode == "stall-once":
+                time.sleep(SECONDS)  # till the client gives up on it
             self.close_connection = True
             return
         self.answer(206, headers, body)
