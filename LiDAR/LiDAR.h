@@ -30,7 +30,13 @@
 #  include <cstddef>
 extern "C" {
 #else
-#  define LIDAR_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
+#  if defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#    define LIDAR_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
+#  else
+/* C99 has no _Static_assert (only some C libraries lend one): an array whose
+ * size is negative where the condition fails. */
+#    define LIDAR_STATIC_ASSERT(cond, msg) extern char lidar_static_assert[(cond) ? 1 : -1]
+#  endif
 #  define LIDAR_OFFSETOF(type, field) offsetof(type, field)
 #  include <stddef.h>
 #endif

@@ -190,6 +190,10 @@ void start_program(int &argc, char **&argv) {
     if (GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)) {
         g_console_code_page = GetConsoleOutputCP();
         if (SetConsoleOutputCP(CP_UTF8)) std::atexit(restore_console);
+        // Whole lines reach the console at once (the program flushes where a
+        // line must show): a character written alone would split its UTF-8
+        // bytes across writes, which a console shows as two wrong ones.
+        std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     }
 }
 

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstring>
 
-
 namespace {
 
 constexpr uint8_t kFirstExtendedMinor = 3;

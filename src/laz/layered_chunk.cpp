@@ -15,6 +15,8 @@ namespace {
 
 bool layered_version(uint16_t version) { return version == 3 || version == 4; }
 
+}  // namespace
+
 // The decoders of one list of items. Their models are made as chunks first
 // need them and kept for later chunks, which start them over: a file's chunks
 // are decoded without allocating anew for each.
@@ -118,17 +120,23 @@ bool LayeredDecoder::decode(const uint8_t *data, size_t size, uint32_t points, u
     return true;
 }
 
-}  // namespace
+LayeredDecoders::LayeredDecoders() = default;
+LayeredDecoders::~LayeredDecoders() = default;
 
-bool decode_layered_chunk(const std::vector<Item> &items, const uint8_t *data, size_t size, uint32_t points,
-                          uint8_t *records) {
-    // Each thread keeps the decoders of the items it last decoded.
-    thread_local std::unique_ptr<LayeredDecoder> kept;
+bool decode_layered_chunk(LayeredDecoders &decoders, const std::vector<Item> &items, const uint8_t *data,
+                          size_t size, uint32_t points, uint8_t *records) {
+    std::unique_ptr<LayeredDecoder> &kept = decoders.kept;
     if (!kept || !kept->decodes(items)) {
         kept = LayeredDecoder::of(items);
         if (!kept) return false;
     }
     return kept->decode(data, size, points, records);
+}
+
+bool decode_layered_chunk(const std::vector<Item> &items, const uint8_t *data, size_t size, uint32_t points,
+                          uint8_t *records) {
+    LayeredDecoders decoders;
+    return decode_layered_chunk(decoders, items, data, size, points, records);
 }
 
 }  // namespace laz

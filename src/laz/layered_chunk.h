@@ -19,12 +19,28 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace laz {
 
+class LayeredDecoder;
+
+// The decoders of the items that one thread decoded last, kept for its next chunk: a file's chunks are
+// decoded without allocating anew for each. Each decoding thread owns one (not a thread_local: some
+// systems' threads end without running such destructors safely).
+class LayeredDecoders {
+ public:
+    LayeredDecoders();
+    ~LayeredDecoders();
+    std::unique_ptr<LayeredDecoder> kept;
+};
+
 // Decodes one layered chunk: `points` records of the items' total size into `records`; false when the
 // chunk's bytes do not hold its points. Never reads outside [data, data + size).
+bool decode_layered_chunk(LayeredDecoders &decoders, const std::vector<Item> &items, const uint8_t *data,
+                          size_t size, uint32_t points, uint8_t *records);
+// The same with decoders of its own.
 bool decode_layered_chunk(const std::vector<Item> &items, const uint8_t *data, size_t size,
                           uint32_t points, uint8_t *records);
 

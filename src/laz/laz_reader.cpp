@@ -80,6 +80,7 @@ struct Reader::Impl {
     std::unique_ptr<Job> current;
     uint64_t current_points = 0, current_used = 0;
     std::unique_ptr<PointwiseDecoder> inline_decoder;
+    LayeredDecoders inline_layered;
     // ... or when it is decoded as it streams.
     size_t stream_chunk = 0;
     uint64_t stream_left = 0;  // its points not yet handed out
@@ -122,7 +123,7 @@ struct Reader::Impl {
 
     // Reads and decodes the job's chunk; a worker thread runs it too, so
     // nothing may leave it by an exception.
-    void decode(Job &job, PointwiseDecoder *decoder) {
+    void decode(Job &job, PointwiseDecoder *decoder, LayeredDecoders &layered) {
         const Chunk &c = chunks[job.chunk];
         job.ok = job.short_of_memory = false;
         try {
@@ -131,7 +132,7 @@ struct Reader::Impl {
             if (!job.bytes.empty() && !source->read_at(c.offset, job.bytes.data(), job.bytes.size())) return;
             const auto points = static_cast<uint32_t>(c.points);
             if (record.compressor == kLayeredChunked)
-                job.ok = decode_layered_chunk(record.items, job.bytes.data(), job.bytes.size(), points,
+                job.ok = decode_layered_chunk(layered, record.items, job.bytes.data(), job.bytes.size(), points,
                                               job.records.data());
             else if (decoder != nullptr)
                 job.ok = decode_pointwise_chunk(*decoder, job.bytes.data(), job.bytes.size(), points,
@@ -154,6 +155,7 @@ struct Reader::Impl {
 
     void work() {
         const std::unique_ptr<PointwiseDecoder> decoder = make_decoder();
+        LayeredDecoders layered;
         for (;;) {
             Job *job;
             {
@@ -163,7 +165,7 @@ struct Reader::Impl {
                 job = queue.front();
                 queue.pop_front();
             }
-            decode(*job, decoder.get());
+            decode(*job, decoder.get(), layered);
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 job->done = true;
@@ -285,7 +287,7 @@ struct Reader::Impl {
             if (!current) current = std::make_unique<Job>();
             if (!inline_decoder) inline_decoder = make_decoder();
             current->chunk = i;
-            decode(*current, inline_decoder.get());
+            decode(*current, inline_decoder.get(), inline_layered);
         } else {
             std::unique_lock<std::mutex> lock(mutex);
             if (workers.empty()) {
