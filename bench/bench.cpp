@@ -507,10 +507,11 @@ double timed(const std::vector<std::string> &argv, const std::string &dir, std::
 
 // The web row: the square survey of the COPC row, of at most 5,000,000
 // points, served on 127.0.0.1 by the tests' server of faults with 20 ms
-// added to every answer. R times in turn: Tessaline with --extent over 1/16
-// of its area from its URL; the same file downloaded whole with curl (same
-// delay) and then converted with the extent from the disk; and Tessaline
-// converting the whole file from its URL.
+// added to every answer, over loopback as it is and through an emulated
+// link of 100 Mbit/s. R times in turn, on each: Tessaline with --extent over
+// 1/16 of its area from its URL; the same file downloaded whole with curl
+// (same delay and link) and then converted with the extent from the disk;
+// and Tessaline converting the whole file from its URL.
 void measure_web(const Options &o, const std::string &dir) {
     const uint64_t points = std::min<uint64_t>(o.points, 5000000);
     const std::string las = "survey-web.las", copc = "octree-web.laz", download = "download.laz";
@@ -532,27 +533,34 @@ void measure_web(const Options &o, const std::string &dir) {
     char c;
     while (::read(from[0], &c, 1) == 1 && c != '\n') port += c;
     ::close(from[0]);
-    const std::string url = "http://127.0.0.1:" + port + "/delay-20/web/" + copc;
+    // Loopback as it is, and a link of 100 Mbit/s that all the answers share.
+    const std::string base = "http://127.0.0.1:" + port + "/";
+    const std::string links[2] = {"delay-20", "link-20-100"};
 
     struct Mode {
         std::string name;
         std::vector<double> seconds;
     };
-    std::vector<Mode> modes = {{"URL, --extent", {}}, {"curl, then the file with --extent", {}}, {"URL, whole", {}}};
+    std::vector<Mode> modes;
+    for (const std::string &link : links)
+        for (const char *name : {"URL, --extent", "curl, then the file with --extent", "URL, whole"})
+            modes.push_back({link + ": " + name, {}});
     std::string fetched_extent, fetched_whole;
     try {
-        for (int r = 0; r < o.repeat; ++r) {
-            std::vector<std::string> args = {o.exe, area[0], area[1], url};
-            settle(dir, "octree-web");
-            modes[0].seconds.push_back(timed(args, dir, &fetched_extent));
-            settle(dir, "download");
-            args.back() = download;
-            const double got = timed({"/usr/bin/curl", "-sS", "--noproxy", "*", "-o", download, url}, dir);
-            modes[1].seconds.push_back(got + timed(args, dir));
-            std::remove((dir + "/" + download).c_str());
-            settle(dir, "octree-web");
-            modes[2].seconds.push_back(timed({o.exe, url}, dir, &fetched_whole));
-        }
+        for (int r = 0; r < o.repeat; ++r)
+            for (int l = 0; l < 2; ++l) {
+                const std::string url = base + links[l] + "/web/" + copc;
+                std::vector<std::string> args = {o.exe, area[0], area[1], url};
+                settle(dir, "octree-web");
+                modes[3 * l].seconds.push_back(timed(args, dir, &fetched_extent));
+                settle(dir, "download");
+                args.back() = download;
+                const double got = timed({"/usr/bin/curl", "-sS", "--noproxy", "*", "-o", download, url}, dir);
+                modes[3 * l + 1].seconds.push_back(got + timed(args, dir));
+                std::remove((dir + "/" + download).c_str());
+                settle(dir, "octree-web");
+                modes[3 * l + 2].seconds.push_back(timed({o.exe, url}, dir, &fetched_whole));
+            }
     } catch (...) {
         ::kill(server, SIGTERM);
         ::waitpid(server, nullptr, 0);
@@ -569,11 +577,13 @@ void measure_web(const Options &o, const std::string &dir) {
                 static_cast<unsigned long long>(points), size_of(dir + "/" + copc) / 1e6);
     std::printf("  --extent %s: %s\n  whole: %s\n", area[1].c_str(), fetched_of(fetched_extent).c_str(),
                 fetched_of(fetched_whole).c_str());
-    std::printf("  %-36s %10s %14s %10s\n", "input", "seconds", "(spread)", "x curl");
-    const double curl = median(modes[1].seconds);
-    for (const Mode &m : modes)
-        std::printf("  %-36s %10.3f %14s %10.2f\n", m.name.c_str(), median(m.seconds), spread(m.seconds).c_str(),
+    std::printf("  %-48s %10s %14s %10s\n", "input", "seconds", "(spread)", "x curl");
+    for (size_t i = 0; i < modes.size(); ++i) {
+        const Mode &m = modes[i];
+        const double curl = median(modes[i / 3 * 3 + 1].seconds);
+        std::printf("  %-48s %10.3f %14s %10.2f\n", m.name.c_str(), median(m.seconds), spread(m.seconds).c_str(),
                     median(m.seconds) / curl);
+    }
     std::fflush(stdout);
     std::remove((dir + "/" + copc).c_str());
 }

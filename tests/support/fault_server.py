@@ -11,6 +11,8 @@ of each path; "always" to every such request.
 
   ok            ranges as a web server answers them
   delay-MS      ranges, each answer MS milliseconds late
+  link-MS-MBIT  ... and every body through one link of MBIT Mbit/s shared by
+                all the answers of this mode, as a distant server's
   drop-once     the connection closes halfway through the body, once
   drop-always   ... always
   stall-once    halfway through the body nothing more comes, once
@@ -35,6 +37,17 @@ DATA = open(sys.argv[1], "rb").read()
 SECONDS = float(sys.argv[2]) if len(sys.argv) > 2 else 120.0
 seen = {}
 lock = threading.Lock()
+link_free = [0.0]  # when the emulated link has sent what it was given
+
+
+def send_over_link(wfile, body, bytes_per_second):
+    for at in range(0, len(body), 65536):
+        block = body[at:at + 65536]
+        with lock:
+            done = max(time.time(), link_free[0]) + len(block) / bytes_per_second
+            link_free[0] = done
+        time.sleep(max(0.0, done - time.time()))
+        wfile.write(block)
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -49,7 +62,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header(name, value)
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
-        self.wfile.write(body)
+        mode = self.path.split("/")[1]
+        if mode.startswith("link-"):
+            send_over_link(self.wfile, body, int(mode.split("-")[2]) * 1e6 / 8)
+        else:
+            self.wfile.write(body)
 
     def do_GET(self):
         path = self.path.split("?")[0]
@@ -74,8 +91,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.answer(503)
         if mode == "whole":
             return self.answer(200, [("ETag", '"one"')], DATA)
-        if mode.startswith("delay-"):
-            time.sleep(int(mode[6:]) / 1000.0)
+        if mode.startswith("delay-") or mode.startswith("link-"):
+            time.sleep(int(mode.split("-")[1]) / 1000.0)
         if not m:
             return self.answer(200, [("ETag", '"one"')], DATA)
         first, last = int(m.group(1)), min(int(m.group(2)), len(DATA) - 1)
