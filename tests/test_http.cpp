@@ -163,22 +163,23 @@ TEST(WebInput, ConvertsAsTheLocalFile) {
     const struct {
         const char *rel;
         bool extent, tls;
-        const char *threads;
+        const char *threads, *output;  // "": the outputs named from the input
     } cases[] = {
-        {"autzen_trim.las", false, false, "1"},          // LAS 1.2
-        {"test1_4.las", false, true, "2"},               // LAS 1.4
-        {"laz/autzen_trim.laz", false, false, "1"},      // point-wise chunks
-        {"laz/autzen_trim.laz", false, true, "2"},
-        {"laz/pdrf6-1.4.laz", false, false, "2"},        // layered chunks
-        {"laz/lone-star.copc.laz", false, false, "2"},   // COPC, whole
-        {"laz/lone-star.copc.laz", true, true, "1"},     // and an area of it
-        {"laz/lone-star.copc.laz", true, false, "2"},
+        {"autzen_trim.las", false, false, "1", ""},          // LAS 1.2
+        {"test1_4.las", false, true, "2", "o.shp"},          // LAS 1.4
+        {"laz/autzen_trim.laz", false, false, "1", ""},      // point-wise chunks
+        {"laz/autzen_trim.laz", false, true, "2", ""},
+        {"laz/pdrf6-1.4.laz", false, false, "2", ""},        // layered chunks
+        {"laz/lone-star.copc.laz", false, false, "2", ""},   // COPC, whole
+        {"laz/lone-star.copc.laz", true, true, "1", ""},     // and an area of it
+        {"laz/lone-star.copc.laz", true, false, "2", "o.shp"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.rel) + " threads " + c.threads + (c.tls ? " https" : " http"));
         TempDir local, web;
         std::vector<std::string> args;
         if (c.extent) args = {"--extent", kArea};
+        if (*c.output != '\0') args.insert(args.end(), {"--output", c.output});
         const RunResult want = convert_local(local, data, c.rel, args, c.threads);
         ASSERT_EQ(want.status, 0) << want.out;
         // Credentials and a query: sent, never shown.
@@ -193,8 +194,9 @@ TEST(WebInput, ConvertsAsTheLocalFile) {
         double n = 0, m = 0;
         EXPECT_TRUE(fetched(got.out, n, m)) << got.out;
         EXPECT_LE(n, c.extent ? m / 2 : m + 0.01);
-        const std::string rel = c.rel, name = rel.substr(rel.rfind('/') + 1);
+        const std::string rel = c.rel, name = *c.output != '\0' ? c.output : rel.substr(rel.rfind('/') + 1);
         expect_same_outputs(local, web, name.substr(0, name.size() - 4));
+        EXPECT_TRUE(testutil::exists(web / (name.substr(0, name.size() - 4) + ".shp")));
     }
 }
 
