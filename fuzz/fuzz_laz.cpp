@@ -51,7 +51,8 @@ Reading read_all(ByteSource &source, const laz::LasFacts &facts, unsigned thread
 }
 
 // The points placed when the chunks meeting `area` are kept, each at its place in the file.
-Reading read_area(ByteSource &source, const laz::LasFacts &facts, const laz::Area &area, std::vector<uint64_t> &places) {
+Reading read_area(ByteSource &source, const laz::LasFacts &facts, const laz::Area &area,
+                  std::vector<uint64_t> &places) {
     Reading r;
     laz::Reader reader;
     r.why = reader.open(source, facts, 2);

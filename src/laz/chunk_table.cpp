@@ -56,7 +56,8 @@ std::string read_chunk_table(ByteSource &source, const ChunkLayout &l, std::vect
     const uint64_t room = l.file_size - coded_at;
     const uint64_t want = (variable ? 2 : 1) * kCodedBytesPerCount * count + 8;
     std::vector<uint8_t> coded(want < room ? want : room);
-    if (!coded.empty() && !source.read_at(coded_at, coded.data(), coded.size())) return "the chunk table cannot be read";
+    if (!coded.empty() && !source.read_at(coded_at, coded.data(), coded.size()))
+        return "the chunk table cannot be read";
 
     ArithmeticDecoder dec;
     dec.start(coded.data(), coded.size());

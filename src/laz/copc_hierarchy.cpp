@@ -77,7 +77,8 @@ bool finite(double v) { return std::isfinite(v); }
 // scale step plus a billionth of the cube's distance from 0: for
 // coordinates of a million metres in millimetres, about 2 mm. A chunk kept
 // that could have been skipped costs only time.
-std::string copc_squares(ByteSource &source, const LasFacts &f, const std::vector<Chunk> &chunks, std::vector<Square> &squares) {
+std::string copc_squares(ByteSource &source, const LasFacts &f, const std::vector<Chunk> &chunks,
+                         std::vector<Square> &squares) {
     squares.clear();
     if (f.point_format < 6 || f.point_format > 8) return "point format " + std::to_string(f.point_format);
     // The info record, first of the variable length records.
@@ -89,7 +90,8 @@ std::string copc_squares(ByteSource &source, const LasFacts &f, const std::vecto
         return "no room for the COPC info record";
     if (user_of(head) != kCopcUserId || load16(head + 18) != kCopcInfoRecordId || load16(head + 20) != sizeof info)
         return "the first variable length record is no COPC info record";
-    if (!source.read_at(f.header_size + kVlrHeaderBytes, &info, sizeof info)) return "the COPC info record cannot be read";
+    if (!source.read_at(f.header_size + kVlrHeaderBytes, &info, sizeof info))
+        return "the COPC info record cannot be read";
     HeaderGeometry g;
     if (!source.read_at(kHeaderGeometryAt, &g, sizeof g)) return "the header cannot be read";
 
@@ -132,7 +134,8 @@ std::string copc_squares(ByteSource &source, const LasFacts &f, const std::vecto
         for (uint64_t done = 0; done < page_bytes;) {
             const size_t n = static_cast<size_t>(std::min<uint64_t>(kEntriesPerRead, (page_bytes - done) / sizeof(CopcEntry)));
             entries.resize(n);
-            if (!source.read_at(page_at + done, entries.data(), n * sizeof(CopcEntry))) return "a page cannot be read";
+            if (!source.read_at(page_at + done, entries.data(), n * sizeof(CopcEntry)))
+                return "a page cannot be read";
             done += n * sizeof(CopcEntry);
             for (const CopcEntry &e : entries) {
                 if (e.points == -1) {

@@ -236,7 +236,8 @@ struct Reader::Impl {
         stream_first = c.points > 0;
         if (!stream_first) return;
         stream_first_record.resize(facts.record_length);
-        if (c.bytes < facts.record_length || !source->read_at(c.offset, stream_first_record.data(), facts.record_length)) {
+        if (c.bytes < facts.record_length ||
+            !source->read_at(c.offset, stream_first_record.data(), facts.record_length)) {
             failure = damaged(i);
             return;
         }
@@ -345,7 +346,8 @@ bool Reader::keep_chunks_meeting(const Area &area) {
     Impl &r = *impl_;
     const bool started = r.next_chunk > 0 || r.scheduled > 0 || !r.failure.empty();
     std::vector<Square> squares;
-    if (started || r.record.compressor != kLayeredChunked || !copc_squares(*r.source, r.facts, r.chunks, squares).empty())
+    if (started || r.record.compressor != kLayeredChunked ||
+        !copc_squares(*r.source, r.facts, r.chunks, squares).empty())
         return false;
     r.skipped.assign(r.chunks.size(), false);
     r.chunks_read = 0;
