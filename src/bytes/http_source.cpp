@@ -257,7 +257,7 @@ struct HttpSource::Impl {
 
     void give_handle(CURL *h) {
         std::lock_guard<std::mutex> lock(m);
-        idle.push_back(h);
+        if (h != nullptr) idle.push_back(h);
     }
 
     // Why the answer to a request for [offset, offset + length) cannot be
@@ -280,8 +280,9 @@ struct HttpSource::Impl {
             return "the server answers HTTP " + std::to_string(a.status);
         }
         uint64_t first = 0, last = 0, total = 0;
-        if (!parse_content_range(a.content_range, first, last, total) || (size_known && total != file_size))
+        if (!parse_content_range(a.content_range, first, last, total))
             return "the server's Content-Range does not match the range asked for";
+        if (size_known && total != file_size) return "the file changed on the server during the run (its size)";
         const uint64_t end = std::min(offset + length, total);
         if (first != offset || last + 1 != end)
             return "the server's Content-Range does not match the range asked for";
