@@ -33,9 +33,13 @@
 // ground (--class 2), a third of the area (--extent) and a thinned cloud
 // (--thin 1). The COPC row (copc) writes a square survey of format 6 as a
 // plain LAZ file and as a COPC file and alternates four conversions: each
-// file whole, and each with --extent over 1/16 of the survey's area.
+// file whole, and each with --extent over 1/16 of the survey's area. The web
+// row (web) serves that COPC file (at most 5M points) on 127.0.0.1 with 20 ms
+// added to every answer and alternates: --extent from its URL, a download
+// with curl followed by --extent from the disk, and the whole file from its
+// URL.
 //
-//   tessaline_bench [--points N] [--repeat R] [--large N] [--types 8,6,1,f6,f8,laz8,lazf6,sel8,copc] [--dir PARENT]
+//   tessaline_bench [--points N] [--repeat R] [--large N] [--types 8,6,1,f6,f8,laz8,lazf6,sel8,copc,web] [--dir PARENT]
 #include "dbf_writer.h"
 #include "las_writer.h"
 #include "laz_writer.h"
@@ -44,6 +48,7 @@
 #include <algorithm>
 #include <cmath>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,7 +72,7 @@ struct Options {
     uint64_t points = 10000000;
     uint64_t large = 50000000;
     int repeat = 5;
-    std::vector<std::string> rows = {"8", "6", "1", "f6", "f8", "laz8", "lazf6", "sel8", "copc"};
+    std::vector<std::string> rows = {"8", "6", "1", "f6", "f8", "laz8", "lazf6", "sel8", "copc", "web"};
     std::string parent = "/tmp";
     std::string exe = TESSALINE_EXE;
 };
@@ -372,23 +377,23 @@ lastest::Point tiled_survey_point(uint64_t i, uint64_t across) {
 // above the deepest keep 5,000 points each), converted in turn, R times each:
 // whole, and with --extent over 1/16 of the survey's area. When the program
 // has no --extent, the whole conversions alone are measured.
-void measure_copc(const Options &o, const std::string &dir) {
-    const RowKind kind = row_of("f6");
-    const std::string stem = "survey-copc-" + std::to_string(o.points);
-    const std::string las = stem + ".las", laz = stem + ".laz", copc = "octree-" + std::to_string(o.points) + ".laz";
-    lastest::LasOptions opts = options_of(kind);
+// Writes the square survey of `points` points of format 6 as `las` in `dir`,
+// and as the COPC file `copc` (an octree of depth 5 whose nodes above the
+// deepest keep 2,000 points each); gives the --extent value of 1/16 of its
+// area, away from the octree's middle lines.
+std::string write_square_survey(uint64_t points, const std::string &dir, const std::string &las,
+                                const std::string &copc) {
+    lastest::LasOptions opts = options_of(row_of("f6"));
     opts.offset[0] = 512000.0;
     opts.offset[1] = 4180000.0;
-    const auto tiles = static_cast<uint64_t>(std::ceil(static_cast<double>(o.points) / (400 * 400)));
+    const auto tiles = static_cast<uint64_t>(std::ceil(static_cast<double>(points) / (400 * 400)));
     const auto across = static_cast<uint64_t>(std::ceil(std::sqrt(static_cast<double>(tiles))));
-    lastest::write_las(dir + "/" + las, opts, o.points, [across](uint64_t i) { return tiled_survey_point(i, across); });
-    laztest::compress_las_file(dir + "/" + las, dir + "/" + laz);
+    lastest::write_las(dir + "/" + las, opts, points, [across](uint64_t i) { return tiled_survey_point(i, across); });
     laztest::CopcOptions octree;
     octree.depth = 5;
     octree.node_points = 2000;
     laztest::compress_copc_file(dir + "/" + las, dir + "/" + copc, octree);
 
-    // The extent: 1/16 of the bounds' area, away from the octree's middle lines.
     std::vector<uint8_t> header(227);
     FILE *f = std::fopen((dir + "/" + las).c_str(), "rb");
     const bool read = f != nullptr && std::fread(header.data(), 1, header.size(), f) == header.size();
@@ -400,6 +405,15 @@ void measure_copc(const Options &o, const std::string &dir) {
     char extent[128];
     std::snprintf(extent, sizeof extent, "%.2f,%.2f,%.2f,%.2f", bound[1] + 0.6 * w, bound[3] + 0.15 * h,
                   bound[1] + 0.85 * w, bound[3] + 0.4 * h);
+    return extent;
+}
+
+void measure_copc(const Options &o, const std::string &dir) {
+    const RowKind kind = row_of("f6");
+    const std::string stem = "survey-copc-" + std::to_string(o.points);
+    const std::string las = stem + ".las", laz = stem + ".laz", copc = "octree-" + std::to_string(o.points) + ".laz";
+    const std::string extent = write_square_survey(o.points, dir, las, copc);
+    laztest::compress_las_file(dir + "/" + las, dir + "/" + laz);
     const std::vector<std::string> area = {"--extent", extent};
     settle(dir, stem);
     bool extents = true;
@@ -443,7 +457,7 @@ void measure_copc(const Options &o, const std::string &dir) {
     std::printf("\ncopc (LAS 1.4 format 6): %llu points, LAZ file %.1f MB, COPC file %.1f MB\n",
                 static_cast<unsigned long long>(o.points), size_of(dir + "/" + laz) / 1e6, size_of(dir + "/" + copc) / 1e6);
     if (extents)
-        std::printf("  --extent %s keeps %llu points\n", extent,
+        std::printf("  --extent %s keeps %llu points\n", extent.c_str(),
                     static_cast<unsigned long long>((kept[1] - kShapeHeaderBytes) / kIndexEntryBytes));
     else
         std::printf("  the program refuses --extent: the whole conversions alone\n");
@@ -458,6 +472,120 @@ void measure_copc(const Options &o, const std::string &dir) {
     }
     std::fflush(stdout);
     for (const std::string &name : {las, laz, copc}) std::remove((dir + "/" + name).c_str());
+}
+
+// Runs `argv` in `dir` with its output discarded (or kept in `out`); its
+// wall-clock seconds. Anything but status 0 stops the benchmark.
+double timed(const std::vector<std::string> &argv, const std::string &dir, std::string *out = nullptr) {
+    int p[2];
+    if (::pipe(p) != 0) throw std::runtime_error("pipe failed");
+    const auto start = Clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out != nullptr ? p[1] : ::open("/dev/null", O_WRONLY), 1);
+        ::close(p[0]);
+        if (::chdir(dir.c_str()) != 0) ::_exit(126);
+        std::vector<char *> args;
+        for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    ::close(p[1]);
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(p[0], buf, sizeof buf)) > 0)
+        if (out != nullptr) out->append(buf, static_cast<size_t>(n));
+    ::close(p[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error(argv[0] + " failed (status " + std::to_string(status) + ")");
+    return seconds;
+}
+
+// The web row: the square survey of the COPC row, of at most 5,000,000
+// points, served on 127.0.0.1 by the tests' server of faults with 20 ms
+// added to every answer, over loopback as it is and through an emulated
+// link of 100 Mbit/s. R times in turn, on each: Tessaline with --extent over
+// 1/16 of its area from its URL; the same file downloaded whole with curl
+// (same delay and link) and then converted with the extent from the disk;
+// and Tessaline converting the whole file from its URL.
+void measure_web(const Options &o, const std::string &dir) {
+    const uint64_t points = std::min<uint64_t>(o.points, 5000000);
+    const std::string las = "survey-web.las", copc = "octree-web.laz", download = "download.laz";
+    const std::vector<std::string> area = {"--extent", write_square_survey(points, dir, las, copc)};
+    std::remove((dir + "/" + las).c_str());
+
+    int from[2];
+    if (::pipe(from) != 0) throw std::runtime_error("pipe failed");
+    const pid_t server = ::fork();
+    if (server == 0) {
+        ::dup2(from[1], 1);
+        ::close(from[0]);
+        const std::string file = dir + "/" + copc;
+        ::execl("/usr/bin/python3", "python3", FAULT_SERVER, file.c_str(), "3600", static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    ::close(from[1]);
+    std::string port;
+    char c;
+    while (::read(from[0], &c, 1) == 1 && c != '\n') port += c;
+    ::close(from[0]);
+    // Loopback as it is, and a link of 100 Mbit/s that all the answers share.
+    const std::string base = "http://127.0.0.1:" + port + "/";
+    const std::string links[2] = {"delay-20", "link-20-100"};
+
+    struct Mode {
+        std::string name;
+        std::vector<double> seconds;
+    };
+    std::vector<Mode> modes;
+    for (const std::string &link : links)
+        for (const char *name : {"URL, --extent", "curl, then the file with --extent", "URL, whole"})
+            modes.push_back({link + ": " + name, {}});
+    std::string fetched_extent, fetched_whole;
+    try {
+        for (int r = 0; r < o.repeat; ++r)
+            for (int l = 0; l < 2; ++l) {
+                const std::string url = base + links[l] + "/web/" + copc;
+                std::vector<std::string> args = {o.exe, area[0], area[1], url};
+                settle(dir, "octree-web");
+                modes[3 * l].seconds.push_back(timed(args, dir, &fetched_extent));
+                settle(dir, "download");
+                args.back() = download;
+                const double got = timed({"/usr/bin/curl", "-sS", "--noproxy", "*", "-o", download, url}, dir);
+                modes[3 * l + 1].seconds.push_back(got + timed(args, dir));
+                std::remove((dir + "/" + download).c_str());
+                settle(dir, "octree-web");
+                modes[3 * l + 2].seconds.push_back(timed({o.exe, url}, dir, &fetched_whole));
+            }
+    } catch (...) {
+        ::kill(server, SIGTERM);
+        ::waitpid(server, nullptr, 0);
+        throw;
+    }
+    ::kill(server, SIGTERM);
+    ::waitpid(server, nullptr, 0);
+    settle(dir, "octree-web");
+    const auto fetched_of = [](const std::string &out) {
+        const size_t at = out.rfind("Fetched ");
+        return at == std::string::npos ? std::string("(no fetched line)") : out.substr(at, out.find('\n', at) - at);
+    };
+    std::printf("\nweb (COPC, LAS 1.4 format 6, 20 ms added to every answer): %llu points, %.1f MB\n",
+                static_cast<unsigned long long>(points), size_of(dir + "/" + copc) / 1e6);
+    std::printf("  --extent %s: %s\n  whole: %s\n", area[1].c_str(), fetched_of(fetched_extent).c_str(),
+                fetched_of(fetched_whole).c_str());
+    std::printf("  %-48s %10s %14s %10s\n", "input", "seconds", "(spread)", "x curl");
+    for (size_t i = 0; i < modes.size(); ++i) {
+        const Mode &m = modes[i];
+        const double curl = median(modes[i / 3 * 3 + 1].seconds);
+        std::printf("  %-48s %10.3f %14s %10.2f\n", m.name.c_str(), median(m.seconds), spread(m.seconds).c_str(),
+                    median(m.seconds) / curl);
+    }
+    std::fflush(stdout);
+    std::remove((dir + "/" + copc).c_str());
 }
 
 void remove_tree(const std::string &dir) {
@@ -487,7 +615,7 @@ Options parse(int argc, char *argv[]) {
                 rest = comma == std::string::npos ? "" : rest.substr(comma + 1);
                 if (!token.empty() && token.find_first_not_of("12345678") == std::string::npos)
                     for (char c : token) o.rows.push_back(std::string(1, c));
-                else if (token == "sel8" || token == "copc")
+                else if (token == "sel8" || token == "copc" || token == "web")
                     o.rows.push_back(token);
                 else if (!token.empty())
                     o.rows.push_back(row_of(token).token);  // checked here, before any file is written
@@ -516,7 +644,7 @@ int main(int argc, char *argv[]) {
         double reference_floor = 0;
         bool heading = false;
         for (const std::string &token : o.rows) {
-            if (token == "sel8" || token == "copc") continue;
+            if (token == "sel8" || token == "copc" || token == "web") continue;
             const RowKind kind = row_of(token);
             if (kind.laz) continue;
             if (!heading)
@@ -560,6 +688,7 @@ int main(int argc, char *argv[]) {
         for (const std::string &token : o.rows)
             if (token == "sel8") measure_selection(o, dir);
             else if (token == "copc") measure_copc(o, dir);
+            else if (token == "web") measure_web(o, dir);
             else if (row_of(token).laz) measure_laz(o, dir, row_of(token));
         if (o.large > 0) {
             const std::string stem = make_survey(dir, row_of("8"), o.large);

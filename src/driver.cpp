@@ -6,6 +6,7 @@
 #include "end_run.h"
 #include "file_guard.h"
 #include "file_source.h"
+#include "http_source.h"
 #include "las_input.h"
 #include "las_model.hpp"
 #include "laz_source.h"
@@ -101,10 +102,14 @@ void widen_bounds(double bounds[6], bool first, int32_t slot, uint32_t count) {
 }
 
 template <int N>
-void convert(FileSource &in, const InputKind &kind, const Names &names, const Selection &selection) {
+void convert(ByteSource &in, platform::Handle file, const InputKind &kind, const Names &names,
+             const Selection &selection) {
     const char *lasname = names.las;
     InputHeader input;
-    if (!read_input_header(in, kind, input)) refuse("\nUnexpected end of %s while reading the header\n", lasname);
+    if (!read_input_header(in, kind, input)) {
+        refuse_failed_source(in, lasname);
+        refuse("\nUnexpected end of %s while reading the header\n", lasname);
+    }
     const LAS12Header &ph = input.legacy();
     const uint64_t ptsInLAS = input.point_count;
     // The header's record length: the type's own for LAS 1.0 to 1.2, at least
@@ -134,6 +139,7 @@ void convert(FileSource &in, const InputKind &kind, const Names &names, const Se
         area.wkt_only = (ph.GlobalEncoding & kWktGlobalEncoding) != 0;
     }
     const LasRecords found = read_las_records(in, area);
+    refuse_failed_source(in, lasname);
     const std::string prj = esri_wkt_of(found.projection);
     ExtraColumns extras;
     if (kind.extended && found.has_extra_bytes)
@@ -142,6 +148,7 @@ void convert(FileSource &in, const InputKind &kind, const Names &names, const Se
 
     // The records are read from here on: the records above are read first,
     // through the same file.
+    if (!kind.laz) in.will_read({{ph.OffsetToData, ptsInLAS * stride}});
     std::unique_ptr<PointSource> source =
         kind.laz ? laz_point_source(in, lasname, input, selection)
                  : las_point_source(in, lasname, ph.OffsetToData, stride);
@@ -159,8 +166,8 @@ void convert(FileSource &in, const InputKind &kind, const Names &names, const Se
     // Every name the run creates, truncates or removes, in the order of its outputs.
     std::vector<std::string> outputs = {names.shp, shx_name_of(names.shp), names.dbf, cpg_name_of(names.dbf)};
     if (!prj.empty()) outputs.push_back(names.prj);
-    refuse_same_files(in.handle(), lasname, outputs);
-    lock_input(in.handle(), lasname);
+    refuse_same_files(file, lasname, outputs);
+    if (file != platform::kNoFile) lock_input(file, lasname);
 
     const CoordinateScaling scaling{{ph.XScaleFactor, ph.YScaleFactor, ph.ZScaleFactor},
                                     {ph.XOffset, ph.YOffset, ph.ZOffset}};
@@ -229,6 +236,30 @@ void convert(FileSource &in, const InputKind &kind, const Names &names, const Se
                     static_cast<unsigned long long>(ptsInLAS));
 }
 
+// Opens an input named by an http:// or https:// URL (shown as `shown`, its
+// credentials left out) and validates it as a file of that name would be;
+// prints the refusal and ends the run when it cannot be converted.
+std::unique_ptr<HttpSource> open_web_input(const char *url, const char *shown, InputKind &kind, int &type) {
+    const std::string file = url_file_name(url);
+    const bool laz = is_laz_name(file.c_str());
+    if (file.size() < 5 || (!laz && file.compare(file.size() - 4, 4, ".las") != 0)) {
+        std::printf("\nThe path of %s does not end in .las or .laz\n", shown);
+        refuse("%s is not a valid LAS file\n", shown);
+    }
+    std::string why;
+    std::unique_ptr<HttpSource> source = HttpSource::open(url, why);
+    if (!source) {
+        std::printf("\nCannot read %s: %s\n", shown, why.c_str());
+        end_run(-1);
+    }
+    type = input_type(shown, *source, laz, kind);
+    if (type <= 0) {
+        refuse_failed_source(*source, shown);
+        refuse("%s is not a valid LAS file\n", shown);
+    }
+    return source;
+}
+
 constexpr char kUsageLine[] = "Tessaline <LAS file>";
 
 constexpr char kHelp[] =
@@ -240,6 +271,9 @@ constexpr char kHelp[] =
     "NAME.prj. Existing outputs of those names are replaced. The name must end in \".las\".\n"
     "A LAZ file (name ending in \".laz\") converts exactly as the LAS file it decompresses to; its\n"
     "chunks are decoded on every core (TESSALINE_THREADS=N sets the number of threads).\n"
+    "The file may be an http:// or https:// URL whose path ends in \".las\" or \".laz\" (a ?query\n"
+    "allowed): it is read with range requests, fetching only what the conversion reads (on a COPC\n"
+    "file with --extent, the chunks that meet it), and the outputs go to the current folder.\n"
     "Every message, refusals included, goes to standard output.\n"
     "\n"
     "Options (before or after the file; the value after a blank or \"=\"; \"--\" ends them):\n"
@@ -276,7 +310,7 @@ int tessaline_run(int argc, char *argv[]) {
     }
     // Neither name ends in ".las", so neither can be a LAS file to convert.
     if (!line.has_options && argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-        std::printf("Usage: %s\n       Tessaline [OPTION]... <LAS file>\n       Tessaline --help | --version\n%s",
+        std::printf("Usage: %s\n       Tessaline [OPTION]... <LAS file | URL>\n       Tessaline --help | --version\n%s",
                     kUsageLine, kHelp);
         return 0;
     }
@@ -291,20 +325,39 @@ int tessaline_run(int argc, char *argv[]) {
         credits();
         end_run(-1);
     }
-    const char *lasname = line.has_options ? line.others[0].c_str() : argv[1];
+    const char *given = line.has_options ? line.others[0].c_str() : argv[1];
+    // An http:// or https:// URL is read from its web server: messages name
+    // it without its credentials, and the outputs are named from its path's
+    // last segment, in the current folder.
+    const bool web = is_http_url(given);
+    const std::string shown = web ? printable_url(given) : given;
+    const char *lasname = shown.c_str();
+    std::string input_name = web ? url_file_name(given) : shown;
 
-    // Opened without waiting: a named pipe given as input must be refused by
-    // the validation below, not wait here for a writer that never comes.
-    std::unique_ptr<FileSource> fp = FileSource::open(lasname);
-    if (!fp) refuse("\nCannot open binary file %s for reading\n\n", lasname);
+    std::unique_ptr<ByteSource> in;
+    HttpSource *server = nullptr;
+    platform::Handle file = platform::kNoFile;
     InputKind kind;
-    const int LASType = input_type(lasname, kind);
-    if (LASType <= 0) refuse("%s is not a valid LAS file\n", lasname);
+    int LASType = 0;
+    if (web) {
+        std::unique_ptr<HttpSource> source = open_web_input(given, lasname, kind, LASType);
+        server = source.get();
+        in = std::move(source);
+    } else {
+        // Opened without waiting: a named pipe given as input must be refused by
+        // the validation below, not wait here for a writer that never comes.
+        std::unique_ptr<FileSource> fp = FileSource::open(lasname);
+        if (!fp) refuse("\nCannot open binary file %s for reading\n\n", lasname);
+        LASType = input_type(lasname, kind);
+        if (LASType <= 0) refuse("%s is not a valid LAS file\n", lasname);
+        file = fp->handle();
+        in = std::move(fp);
+    }
 
     // The name ends in ".las" or ".laz"; the outputs keep everything before
     // it, directory part included.
     // --output names them instead.
-    const std::string stem = line.output.empty() ? std::string(lasname, std::strlen(lasname) - 4)
+    const std::string stem = line.output.empty() ? input_name.substr(0, input_name.size() - 4)
                                                  : line.output.substr(0, line.output.size() - 4);
     const std::string shpname = stem + ".shp";
     const std::string dbfname = stem + ".dbf";
@@ -326,24 +379,26 @@ int tessaline_run(int argc, char *argv[]) {
     std::fflush(stdout);
 
     const Names names{lasname, shpname.c_str(), dbfname.c_str(), prjname.c_str()};
-    FileSource &in = *fp;
     switch (LASType) {
-        case 1: convert<1>(in, kind, names, line.selection); break;
-        case 2: convert<2>(in, kind, names, line.selection); break;
-        case 3: convert<3>(in, kind, names, line.selection); break;
-        case 4: convert<4>(in, kind, names, line.selection); break;
-        case 5: convert<5>(in, kind, names, line.selection); break;
-        case 6: convert<6>(in, kind, names, line.selection); break;
-        case 7: convert<7>(in, kind, names, line.selection); break;
-        case 8: convert<8>(in, kind, names, line.selection); break;
-        case 9: convert<9>(in, kind, names, line.selection); break;
-        case 10: convert<10>(in, kind, names, line.selection); break;
-        case 11: convert<11>(in, kind, names, line.selection); break;
+        case 1: convert<1>(*in, file, kind, names, line.selection); break;
+        case 2: convert<2>(*in, file, kind, names, line.selection); break;
+        case 3: convert<3>(*in, file, kind, names, line.selection); break;
+        case 4: convert<4>(*in, file, kind, names, line.selection); break;
+        case 5: convert<5>(*in, file, kind, names, line.selection); break;
+        case 6: convert<6>(*in, file, kind, names, line.selection); break;
+        case 7: convert<7>(*in, file, kind, names, line.selection); break;
+        case 8: convert<8>(*in, file, kind, names, line.selection); break;
+        case 9: convert<9>(*in, file, kind, names, line.selection); break;
+        case 10: convert<10>(*in, file, kind, names, line.selection); break;
+        case 11: convert<11>(*in, file, kind, names, line.selection); break;
     }
 
-    fp.reset();
+    const std::string fetched =
+        server ? fetched_line(server->fetched_bytes(), server->size(), server->requests()) + "\n" : "";
+    in.reset();
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - beginTime;
     std::printf("Elapsed time %.2f seconds\n", elapsed.count());
+    std::fputs(fetched.c_str(), stdout);
     for (const std::string *name : {&shpname, &dbfname}) {
         uint64_t bytes;
         if (platform::size_of(name->c_str(), bytes))

@@ -4,6 +4,7 @@
 #include "platform.h"
 #include "record_types.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -59,15 +60,11 @@ bool is_laz_name(const char *name) {
     return length >= 4 && std::strcmp(name + length - 4, ".laz") == 0;
 }
 
-int input_type(const char *name, InputKind &kind) {
-    kind.laz = is_laz_name(name);
-    if (!kind.laz && !looks_extended(name)) {
-        kind.block = lidar::kHeaderBytes;
-        return kind.type = check_las(name);
-    }
-    LAS14Header h;
-    size_t got = 0;
-    if (!lidar::check_file_and_header(name, kind.laz ? "laz" : "las", &h, sizeof h, got)) return -1;
+namespace {
+
+// The checks of a header block of which `got` bytes were read, after those of
+// the file and its name.
+int type_of_header(const char *name, LAS14Header &h, size_t got, InputKind &kind) {
     LAS12Header &l = h.legacy;
     if (kind.laz) l.PointDataFormatID &= static_cast<uint8_t>(~kCompressionBits);
     kind.extended = is_extended(l);
@@ -77,6 +74,32 @@ int input_type(const char *name, InputKind &kind) {
     }
     kind.block = l.VersionMinor == kFirstExtendedMinor ? kHeaderBytes13 : kHeaderBytes14;
     return kind.type = check_extended(name, h, got);
+}
+
+}  // namespace
+
+int input_type(const char *name, InputKind &kind) {
+    kind.laz = is_laz_name(name);
+    if (!kind.laz && !looks_extended(name)) {
+        kind.block = lidar::kHeaderBytes;
+        return kind.type = check_las(name);
+    }
+    LAS14Header h;
+    size_t got = 0;
+    if (!lidar::check_file_and_header(name, kind.laz ? "laz" : "las", &h, sizeof h, got)) return -1;
+    return type_of_header(name, h, got, kind);
+}
+
+int input_type(const char *name, ByteSource &source, bool laz, InputKind &kind) {
+    kind.laz = laz;
+    LAS14Header h{};
+    const size_t got = static_cast<size_t>(std::min<uint64_t>(source.size(), sizeof h));
+    if (!source.read_at(0, &h, got)) return -1;
+    if (got < lidar::kHeaderBytes || std::memcmp(h.legacy.LASF, "LASF", 4) != 0) {
+        std::printf("\n%s is not a valid .las file\n\n", name);
+        return -1;
+    }
+    return type_of_header(name, h, got, kind);
 }
 
 bool read_input_header(ByteSource &source, const InputKind &kind, InputHeader &input) {

@@ -69,6 +69,11 @@ bool is_laz_name(const char *name);
 // then prints "%s is not a valid LAS file".
 int input_type(const char *name, InputKind &kind);
 
+// The same for an input read from `source` (a web server's file) and shown as
+// `name`, LAZ or not as `laz` says; -1 without a word when its bytes cannot be
+// read (the source's failure says why).
+int input_type(const char *name, ByteSource &source, bool laz, InputKind &kind);
+
 // Reads the public header block of an accepted input from the start of
 // `source` (the point format's compression bits cleared); false when the file
 // ends inside it.

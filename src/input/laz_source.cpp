@@ -29,6 +29,7 @@ public:
     explicit LazPointSource(const char *name) : name_(name) {}
 
     std::string open(ByteSource &bytes, const laz::LasFacts &facts) {
+        bytes_ = &bytes;
         return reader_.open(bytes, facts, decoding_threads());
     }
 
@@ -38,6 +39,7 @@ public:
         uint64_t placed = 0;
         const std::string why = reader_.read(records, count, placed);
         if (!why.empty()) {
+            refuse_failed_source(*bytes_, name_);
             std::printf(kCannotDecompress, name_, why.c_str());
             end_run(-1);
         }
@@ -46,6 +48,7 @@ public:
 
 private:
     const char *name_;
+    ByteSource *bytes_ = nullptr;
     laz::Reader reader_;
 };
 
@@ -61,6 +64,7 @@ std::unique_ptr<PointSource> laz_point_source(ByteSource &bytes, const char *nam
     auto source = std::make_unique<LazPointSource>(name);
     const std::string why = source->open(bytes, facts);
     if (!why.empty()) {
+        refuse_failed_source(bytes, name);
         std::printf(kCannotDecompress, name, why.c_str());
         std::printf("%s is not a valid LAS file\n", name);
         end_run(-1);

@@ -3,6 +3,7 @@
 #include "end_run.h"
 
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -16,6 +17,7 @@ public:
     uint64_t read(unsigned char *records, uint64_t count) override {
         const uint64_t bytes = count * record_length_;
         if (!source_.read_at(offset_, records, bytes)) {
+            refuse_failed_source(source_, name_);
             std::printf(kShortRead, name_);
             end_run(-1);
         }
@@ -31,6 +33,13 @@ private:
 };
 
 }  // namespace
+
+void refuse_failed_source(const ByteSource &source, const char *name) {
+    const std::string why = source.failure();
+    if (why.empty()) return;
+    std::printf("\nCannot read %s: %s\n", name, why.c_str());
+    end_run(-1);
+}
 
 std::unique_ptr<PointSource> las_point_source(ByteSource &source, const char *name, uint64_t offset_to_data,
                                               uint32_t record_length) {

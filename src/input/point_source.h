@@ -21,6 +21,11 @@ public:
     virtual uint64_t read(unsigned char *records, uint64_t count) = 0;
 };
 
+// When `source` failed for a reason of its own (a web server's fault, not
+// the input's end), prints "\nCannot read NAME: REASON\n" and ends the run;
+// otherwise returns, for the caller's own message.
+void refuse_failed_source(const ByteSource &source, const char *name);
+
 // The records of an uncompressed LAS file read through `source` (named
 // `name`) from `offset_to_data` on, each `record_length` bytes.
 std::unique_ptr<PointSource> las_point_source(ByteSource &source, const char *name, uint64_t offset_to_data,

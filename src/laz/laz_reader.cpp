@@ -101,8 +101,19 @@ struct Reader::Impl {
     uint64_t in_flight_weight = 0;
     size_t scheduled = 0;  // the next chunk to hand to the workers
     bool stopping = false;
+    bool announced = false;  // the chunks to read told to the source
 
     ~Impl() { stop(); }
+
+    // Tells the source which chunks will be read, in file order, so that one
+    // that fetches over a network has them on their way before they are needed.
+    void announce() {
+        announced = true;
+        std::vector<ByteRange> ranges;
+        for (size_t i = 0; i < chunks.size(); ++i)
+            if (!is_skipped(i) && chunks[i].bytes > 0) ranges.push_back({chunks[i].offset, chunks[i].bytes});
+        source->will_read(ranges);
+    }
 
     uint64_t record_bytes(const Chunk &c) const { return c.points * facts.record_length; }
     bool is_skipped(size_t i) const { return !skipped.empty() && skipped[i]; }
@@ -365,6 +376,7 @@ std::string Reader::read(uint8_t *records, uint64_t count, uint64_t &placed) {
     if (!impl_) return "no LAZ file is open";
     Impl &r = *impl_;
     const uint32_t length = r.facts.record_length;
+    if (!r.announced) r.announce();
     while (count > 0 && r.failure.empty()) {
         if (r.skip_left > 0) {
             const uint64_t n = std::min(count, r.skip_left);
