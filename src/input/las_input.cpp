@@ -19,8 +19,8 @@ bool is_extended(const LAS12Header &h) {
 }
 
 // Records longer than the format's standard length: extra bytes follow each
-// record's own fields. For a format that has no type in its version the
-// length does not matter: check_header_content refuses the pair.
+// record's own fields. A format past the table has no length here; the
+// checks refuse it whatever its records.
 bool has_longer_records(const LAS12Header &h) {
     return h.PointDataFormatID < std::size(records::kStandardRecordLength) &&
            h.PointDataRecordLength > records::kStandardRecordLength[h.PointDataFormatID];
