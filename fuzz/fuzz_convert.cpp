@@ -1,5 +1,7 @@
 // Arbitrary bytes as a LAS file, converted in-process as the program would
-// convert them, in a private folder. A run that ends early throws out of
+// convert them, in a private folder; the working folder is the fuzzer's own
+// again after each input, for it reads its corpus folders by the names it
+// was given. A run that ends early throws out of
 // end_run instead of ending the fuzzer. A run that ends with status 0 must
 // have written three complete outputs: the sizes and counts that their
 // headers announce.
@@ -18,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,6 +44,23 @@ uint32_t read_u32(const std::string &path, long offset, bool big_endian) {
     return big_endian ? (uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3])
                       : (uint32_t{b[3]} << 24 | uint32_t{b[2]} << 16 | uint32_t{b[1]} << 8 | b[0]);
 }
+
+// The private folder as the working one while it lives, then the one before.
+class InPrivateFolder {
+public:
+    InPrivateFolder() : before_(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        if (before_ < 0 || ::chdir(fuzzing::work_dir()) != 0) __builtin_trap();
+    }
+    ~InPrivateFolder() {
+        if (::fchdir(before_) != 0) __builtin_trap();
+        ::close(before_);
+    }
+    InPrivateFolder(const InPrivateFolder &) = delete;
+    InPrivateFolder &operator=(const InPrivateFolder &) = delete;
+
+private:
+    int before_;
+};
 
 }  // namespace
 
@@ -70,8 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string las = fuzzing::write_input("input.las", data, size);
     const std::string stem = las.substr(0, las.size() - 4);
     for (const char *ext : {".shp", ".shx", ".dbf", ".prj"}) std::remove((stem + ext).c_str());
-    static const bool in_private_folder = ::chdir(fuzzing::work_dir()) == 0;
-    if (!in_private_folder) __builtin_trap();
+    const InPrivateFolder in_private_folder;
     bool renamed = false;
     for (const std::string &a : args) renamed = renamed || a.rfind("--output", 0) == 0;
 

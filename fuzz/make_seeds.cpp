@@ -3,7 +3,9 @@
 // odd offsets to the point data, trailing bytes and short files, the
 // projection records that carry a coordinate system, and LAS 1.3 and 1.4
 // files of every point format with extra bytes, their descriptors and EVLRs;
-// and, with the tests' LAZ writer, a small COPC file with nested hierarchy pages.
+// LAS 1.0 to 1.2 files of every type whose records carry extra bytes; and,
+// with the tests' LAZ writer, a small COPC file with nested hierarchy pages
+// and a LAS 1.2 file with extra bytes as LAZ.
 //   make_seeds <folder>
 #include "las_writer.h"
 #include "laz_writer.h"
@@ -121,6 +123,20 @@ int main(int argc, char *argv[]) {
         ok = ok && f != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
         ok = ok && f != nullptr && std::fclose(f) == 0;
     }
+    // LAS 1.0 to 1.2 records longer than their format's: every type with the
+    // three bytes described, or 30 bytes undescribed; the last as LAZ too.
+    for (int type = 1; type <= 8; ++type) {
+        lastest::LasOptions s = lastest::options_for_type(type);
+        s.extra_bytes = type % 3 == 0 ? 30 : 3;
+        if (s.extra_bytes == 3) s.vlrs = {extra};
+        ok = ok && emit(s, 3);
+    }
+    lastest::LasOptions packed = lastest::options_for_type(8);
+    packed.extra_bytes = 3;
+    packed.vlrs = {extra};
+    std::vector<lastest::Point> few;
+    for (uint64_t i = 0; i < 20; ++i) few.push_back(lastest::varied_point(i));
+    ok = ok && save(laztest::make_laz(packed, few), ".laz");
     if (!ok) {
         std::printf("cannot write seeds into %s\n", dir.c_str());
         return 1;

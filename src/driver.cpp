@@ -112,8 +112,8 @@ void convert(ByteSource &in, platform::Handle file, const InputKind &kind, const
     }
     const LAS12Header &ph = input.legacy();
     const uint64_t ptsInLAS = input.point_count;
-    // The header's record length: the type's own for LAS 1.0 to 1.2, at least
-    // the format's for LAS 1.3 and 1.4.
+    // The header's record length: at least the format's, longer where extra
+    // bytes follow.
     const uint32_t stride = ph.PointDataRecordLength;
 
     // Limits are checked before any output file exists. With a selection
@@ -142,7 +142,7 @@ void convert(ByteSource &in, platform::Handle file, const InputKind &kind, const
     refuse_failed_source(in, lasname);
     const std::string prj = esri_wkt_of(found.projection);
     ExtraColumns extras;
-    if (kind.extended && found.has_extra_bytes)
+    if (kind.extra_bytes && found.has_extra_bytes)
         extras = extra_columns_of(found.extra_bytes, records::kStandardRecordLength[ph.PointDataFormatID], stride,
                                   stored_names_of(N));
 

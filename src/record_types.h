@@ -78,7 +78,8 @@ template <int T> using PointOf = typename RecordType<T>::Point;
 inline constexpr unsigned kHighestFormat = 10;
 inline constexpr uint16_t kStandardRecordLength[kHighestFormat + 1] = {20, 28, 26, 34, 57, 63, 30, 36, 38, 59, 67};
 
-// The type that writes a LAS 1.3 or 1.4 point format.
+// The type that writes a LAS 1.3 or 1.4 point format, and a LAS 1.0 to 1.2
+// format whose records carry extra bytes.
 inline constexpr int kTypeOfLas14Format[kHighestFormat + 1] = {5, 6, 7, 8, 6, 8, 9, 10, 11, 9, 11};
 
 constexpr bool types_fit_formats() {

@@ -77,7 +77,8 @@ TEST(Cli, RefusalsBeforeTheBanner) {
     }
 }
 
-// LAS 1.3 and 1.4 headers and records that cannot be trusted: each refused
+// LAS 1.3 and 1.4 headers and records that cannot be trusted, and records
+// longer or shorter than their format's in any version: each refused
 // with its reason and status 255 before any output exists, or converted
 // exactly as the model says (an untrusted Extra Bytes record gives no column).
 TEST(Las14Refusals, EachPrintsItsReason) {
@@ -111,9 +112,20 @@ TEST(Las14Refusals, EachPrintsItsReason) {
          "\nData format of a.las (4) is incompatible with Length of Data Record (56)\n" + not_valid},
         {"1.2 format 4, as before", [](LasOptions &s) { s.version_minor = 2; s.point_format = 4; },
          "\nPointDataFormatID in a.las is 4. Only 0, 1, 2, or 3 is accepted\n" + not_valid},
-        {"1.2 record length above its format's, as before",
-         [](LasOptions &s) { s.version_minor = 2; s.point_format = 3; s.record_length = 36; },
-         "\nData format of a.las (3) is incompatible with Length of Data Record (36)\n" + not_valid},
+        {"1.2 record length one byte below its format's",
+         [](LasOptions &s) { s.version_minor = 2; s.point_format = 3; s.record_length = 33; },
+         "\nData format of a.las (3) is incompatible with Length of Data Record (33)\n" + not_valid},
+        {"1.0 record length one byte below its format's",
+         [](LasOptions &s) { s.version_minor = 0; s.point_format = 1; s.record_length = 27; },
+         "\nData format of a.las (1) is incompatible with Length of Data Record (27)\n" + not_valid},
+        {"1.1 format 2 with extra bytes, as before", [](LasOptions &s) { s.version_minor = 1; s.point_format = 2; },
+         not_valid},
+        {"1.2 count beyond the limit, extra bytes",
+         [](LasOptions &s) { s.version_minor = 2; s.point_format = 3; s.declared_points = 119304645; },
+         started + "holds 119304645 points, more than the 119304644 that a shapefile can hold\n"},
+        {"1.2 last record cut, extra bytes counted",
+         [](LasOptions &s) { s.version_minor = 2; s.point_format = 3; s.truncate_to = 227 + 3 * 36 - 1; },
+         started + "is truncated: 3 point records declared, 2 present\n"},
         {"version 1.5", [](LasOptions &s) { s.version_minor = 5; },
          "\nCannot handle las files of version 1.5\n" + not_valid},
         {"64-bit count beyond the limit", [](LasOptions &s) { s.declared_points = 119304645; },
@@ -140,6 +152,8 @@ TEST(Las14Refusals, EachPrintsItsReason) {
         {"EVLR start inside the points", [&](LasOptions &s) { s.evlrs = {extra}; s.start_of_evlrs = 375 + 32; }, ""},
         {"EVLR running past the end", [&](LasOptions &s) { s.evlrs = {overlong}; }, ""},
         {"EVLR length near 2^64", [&](LasOptions &s) { s.evlrs = {extra}; s.evlrs[0].declared_length = -2; }, ""},
+        {"1.2 record length above its format's: extra bytes",
+         [&](LasOptions &s) { s.version_minor = 2; s.point_format = 3; s.vlrs = {extra}; }, "", 1},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.label);

@@ -196,6 +196,16 @@ Point las14_point(uint64_t i) {
     return p;
 }
 
+// The same with `extra` extra bytes: all zero, all 0xFF or varied, so that
+// no_data, extremes, NaN and over-wide values all occur.
+Point with_extra_bytes(uint64_t i, uint16_t extra) {
+    Point p = las14_point(i);
+    p.extra.assign(extra, i % 4 == 0 ? 0x00 : 0xFF);
+    if (i % 4 >= 2)
+        for (size_t k = 0; k < p.extra.size(); ++k) p.extra[k] = static_cast<uint8_t>(las14_point(i * 64 + k).x);
+    return p;
+}
+
 }  // namespace
 
 // Every format of each version with no point, one and a few thousand, and
@@ -244,9 +254,7 @@ TEST(Las14Conversion, FormatsZeroToThreeGiveTheOutputsOfLas12) {
 }
 
 // Extra bytes: one numeric column per descriptor of data types 1 to 10, named,
-// sized and filled as the model says. Points take all zero bytes, all 0xFF
-// bytes or varied ones, so that no_data, extremes, NaN and over-wide values
-// all occur.
+// sized and filled as the model says.
 TEST(Las14Conversion, ExtraBytesBecomeColumns) {
     using lastest::ExtraBytes;
     using lastest::Vlr;
@@ -311,13 +319,8 @@ TEST(Las14Conversion, ExtraBytesBecomeColumns) {
         opts.extra_bytes = c.extra_bytes;
         opts.vlrs = c.vlrs;
         opts.evlrs = c.evlrs;
-        const Converted conv = convert(dir, "x.las", opts, 400, [&](uint64_t i) {
-            Point p = las14_point(i);
-            p.extra.assign(c.extra_bytes, i % 4 == 0 ? 0x00 : 0xFF);
-            if (i % 4 >= 2)
-                for (size_t k = 0; k < p.extra.size(); ++k) p.extra[k] = static_cast<uint8_t>(las14_point(i * 64 + k).x);
-            return p;
-        });
+        const Converted conv =
+            convert(dir, "x.las", opts, 400, [&](uint64_t i) { return with_extra_bytes(i, c.extra_bytes); });
         ASSERT_EQ(conv.las.extra_columns.size(), c.columns.size());
         for (size_t k = 0; k < c.columns.size(); ++k) {
             EXPECT_EQ(conv.las.extra_columns[k].field.name, c.columns[k].name);
@@ -325,6 +328,56 @@ TEST(Las14Conversion, ExtraBytesBecomeColumns) {
             EXPECT_EQ(conv.las.extra_columns[k].field.decimals, c.columns[k].decimals) << c.columns[k].name;
         }
         expect_complete_conversion(dir, "x.las", conv);
+    }
+}
+
+// LAS 1.0 to 1.2 records longer than their format's carry extra bytes: the
+// file converts as its LAS 1.3 twin (the same header values, VLRs and records
+// under a 235-byte header) does, extra columns included, and the consoles
+// differ in the input's name alone: LAS 1.0 format 0 too shows its progress
+// with two decimals.
+TEST(Conversion, Las10To12ExtraBytesConvertAsTheirLas13Twin) {
+    // 18 bytes: the undocumented type takes its room without a column.
+    const lastest::Vlr described = lastest::extra_bytes_record(
+        {{1, 0, "u8"}, {4, 1 | 8 | 16, "height", 0, 0.01, -5}, {9, 0, "f32"}, {0, 3, "skipped"}, {10, 1, "d", 0}});
+    const lastest::Vlr crs = lastest::geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 32633}});
+    const struct {
+        uint8_t minor, format;
+        uint16_t extra_bytes;
+        bool described;  // an Extra Bytes record and a coordinate system
+        uint32_t count;
+        size_t columns;
+    } cases[] = {
+        {0, 0, 2, false, 1000001, 0}, {0, 1, 18, true, 300, 4}, {1, 0, 30, true, 300, 4},
+        {1, 1, 7, false, 300, 0},     {2, 0, 19, true, 300, 4}, {2, 1, 17, true, 300, 0},
+        {2, 2, 24, true, 300, 4},     {2, 3, 30, false, 300, 0}, {2, 3, 18, true, 0, 4},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE("LAS 1." + std::to_string(c.minor) + " format " + std::to_string(c.format) + ", " +
+                     std::to_string(c.extra_bytes) + " extra bytes" + (c.described ? ", described" : ""));
+        TempDir dir;
+        LasOptions opts;
+        opts.version_minor = c.minor;
+        opts.point_format = c.format;
+        opts.extra_bytes = c.extra_bytes;
+        if (c.described) opts.vlrs = {crs, described};
+        auto gen = [&](uint64_t i) { return with_extra_bytes(i, c.extra_bytes); };
+        const Converted conv = convert(dir, "v12.las", opts, c.count, gen);
+        ASSERT_EQ(conv.las.extra_columns.size(), c.columns);
+        expect_complete_conversion(dir, "v12.las", conv);
+        opts.version_minor = 3;
+        const Converted twin = convert(dir, "v13.las", opts, c.count, gen);
+        std::string console = lasread::mask_elapsed(twin.run.out);
+        for (size_t at; (at = console.find("v13.")) != std::string::npos;) console.replace(at, 4, "v12.");
+        EXPECT_EQ(lasread::mask_elapsed(conv.run.out), console);
+        for (const std::string ext : {".shp", ".shx", ".dbf", ".prj"}) {
+            const std::string v12 = dir / ("v12" + ext), v13 = dir / ("v13" + ext);
+            ASSERT_EQ(testutil::exists(v12), ext != ".prj" || c.described) << ext;
+            ASSERT_EQ(testutil::exists(v13), testutil::exists(v12)) << ext;
+            if (testutil::exists(v12)) {
+                EXPECT_TRUE(testutil::read_file(v12) == testutil::read_file(v13)) << ext;
+            }
+        }
     }
 }
 

@@ -142,6 +142,8 @@ TEST(LazFile, RefusedWithTheirReason) {
         std::memcpy(b.data() + offset_to_data, &at, 8);
         return b;
     };
+    std::vector<uint8_t> longer = autzen;  // a record length one byte above the items'
+    longer[105] = 35;
     std::vector<uint8_t> zeroed = autzen;  // the middle of the first chunk wiped
     std::fill(zeroed.begin() + offset_to_data + 100000, zeroed.begin() + offset_to_data + 150000, 0);
     const std::string past = " lies outside the file's " + std::to_string(offset_to_data + 8) + " to ";
@@ -171,6 +173,8 @@ TEST(LazFile, RefusedWithTheirReason) {
          "the chunk table's offset " + std::to_string(autzen.size() + 100) + past + std::to_string(autzen.size()) +
              " bytes",
          true},
+        {"LAS 1.2 records longer than the items make", longer,
+         "the LASzip items make records of 34 bytes, not the 35 of the LAS header", true},
         {"a chunk wiped", zeroed, "chunk 1 is damaged", false},
         {"chunks of 0 points, a point more declared", one_more,
          "the chunks hold 43 points, not the 44 of the LAS header", true},

@@ -113,6 +113,7 @@ TEST_P(Twins, ConvertExactlyAsTheUncompressedFile) {
     // A coordinate system before the LASzip record, or (LAS 1.4) in an EVLR after the chunk table.
     if (c.version_minor < 4) {
         opts.vlrs = {lastest::geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 32633}})};
+        if (c.extra >= 2) opts.vlrs.push_back(lastest::extra_bytes_record({{3, 0, "first"}}));
     } else {
         opts.global_encoding = 16;  // the coordinate system is the WKT record's
         opts.evlrs = {lastest::text_record(2112, kWgs84)};
@@ -162,6 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
         RoundTrip{"Las12Format2Interleaved", 2, 2, 0, Points::kInterleaved, 3000, 50000, ""},
         RoundTrip{"Las12Format3VariedChunksOf7", 2, 3, 0, Points::kVaried, 2000, 7, ""},
         RoundTrip{"Las12Format3SurveyAcrossChunks", 2, 3, 0, Points::kSurvey, 120000, 50000, ""},
+        RoundTrip{"Las12Format3ExtraBytesChunksOf7", 2, 3, 9, Points::kVaried, 2000, 7, ""},
         RoundTrip{"Las13Format1ExtraBytes", 3, 1, 5, Points::kInterleaved, 5000, 50000, ""},
         RoundTrip{"Las13Format1ExtraBytesChunksOf1", 3, 1, 5, Points::kVaried, 200, 1, ""},
         RoundTrip{"Las14Format6Varied", 4, 6, 0, Points::kVaried, 5000, 50000, ""},

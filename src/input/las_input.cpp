@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -17,16 +18,38 @@ bool is_extended(const LAS12Header &h) {
     return h.VersionMajor == 1 && h.VersionMinor >= kFirstExtendedMinor && h.VersionMinor <= kLastExtendedMinor;
 }
 
-// Whether `name` is a LAS 1.3 or 1.4 file, looked at without a word: every
-// other file goes to check_las, which says what is wrong with it.
-bool looks_extended(const char *name) {
+// Records longer than the format's standard length: extra bytes follow each
+// record's own fields. A format past the table has no length here; the
+// checks refuse it whatever its records.
+bool has_longer_records(const LAS12Header &h) {
+    return h.PointDataFormatID < std::size(records::kStandardRecordLength) &&
+           h.PointDataRecordLength > records::kStandardRecordLength[h.PointDataFormatID];
+}
+
+// Whether `name` is a file that this side validates itself, looked at without
+// a word: a LAS 1.3 or 1.4 file, or an older one whose records carry extra
+// bytes. Every other file goes to check_las, which says what is wrong with it.
+bool validated_here(const char *name) {
     if (platform::kind_of(name) != platform::Kind::regular) return false;
     std::FILE *f = platform::fopen(name, "rb");
     if (f == nullptr) return false;
     LAS12Header h;
     const bool whole = std::fread(&h, sizeof h, 1, f) == 1;
     std::fclose(f);
-    return whole && std::memcmp(h.LASF, "LASF", 4) == 0 && is_extended(h);
+    return whole && std::memcmp(h.LASF, "LASF", 4) == 0 && (is_extended(h) || has_longer_records(h));
+}
+
+// The checks of check_las on a header that is not LAS 1.3 or 1.4, with its
+// messages, but for a record length above the format's: the records then
+// carry extra bytes, and are written as LAS 1.3 writes the same format.
+int check_legacy(const char *name, const LAS12Header &h, InputKind &kind) {
+    LAS12Header checked = h;
+    const bool longer = has_longer_records(h);
+    if (longer) checked.PointDataRecordLength = records::kStandardRecordLength[h.PointDataFormatID];
+    const int type = lidar::check_header_content(name, checked);
+    if (type <= 0 || !longer) return type;
+    kind.extra_bytes = true;
+    return records::kTypeOfLas14Format[h.PointDataFormatID];
 }
 
 // The checks of a LAS 1.3 or 1.4 header: its block, its point format and
@@ -70,8 +93,9 @@ int type_of_header(const char *name, LAS14Header &h, size_t got, InputKind &kind
     kind.extended = is_extended(l);
     if (!kind.extended) {
         kind.block = lidar::kHeaderBytes;
-        return kind.type = lidar::check_header_content(name, l);
+        return kind.type = check_legacy(name, l, kind);
     }
+    kind.extra_bytes = true;
     kind.block = l.VersionMinor == kFirstExtendedMinor ? kHeaderBytes13 : kHeaderBytes14;
     return kind.type = check_extended(name, h, got);
 }
@@ -80,7 +104,7 @@ int type_of_header(const char *name, LAS14Header &h, size_t got, InputKind &kind
 
 int input_type(const char *name, InputKind &kind) {
     kind.laz = is_laz_name(name);
-    if (!kind.laz && !looks_extended(name)) {
+    if (!kind.laz && !validated_here(name)) {
         kind.block = lidar::kHeaderBytes;
         return kind.type = check_las(name);
     }

@@ -1,10 +1,13 @@
 // Which input a run converts, from its name and its public header block.
 //
 // LAS 1.0 to 1.2 files are validated by the library's check_las, as they
-// always were. LAS 1.3 and 1.4 files are recognised here first: they have
-// longer headers, point formats up to 5 (1.3) or 10 (1.4), 64-bit point
-// counts (1.4), and records that may carry extra bytes after the format's
-// standard length. A LAZ file (name ending in ".laz") is a LAS file whose
+// always were, but for records longer than their format's: check_las refuses
+// them, and its callers rely on that. Such records carry extra bytes after
+// the format's standard length, and are recognised here first, as are LAS
+// 1.3 and 1.4 files: those have longer headers, point formats up to 5 (1.3)
+// or 10 (1.4), 64-bit point counts (1.4), and records that may carry extra
+// bytes too. A LAS 1.0 to 1.2 file with extra bytes converts as LAS 1.3
+// converts the same format. A LAZ file (name ending in ".laz") is a LAS file whose
 // point records are compressed: its header is validated as the LAS file it
 // decompresses to, with the compression bits of the point format cleared.
 #pragma once
@@ -48,7 +51,8 @@ inline constexpr uint8_t kCompressionBits = 0xC0;
 struct InputKind {
     int type = 0;             // the record type that writes the points (record_types.h)
     bool laz = false;         // compressed point records
-    bool extended = false;    // LAS 1.3 or 1.4: extra bytes and extended records may follow
+    bool extended = false;    // LAS 1.3 or 1.4: extended records may follow
+    bool extra_bytes = false; // records may carry extra bytes: LAS 1.3 and 1.4, longer LAS 1.0-1.2 records
     size_t block = 0;         // bytes of the version's public header block
 };
 

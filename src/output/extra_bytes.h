@@ -1,5 +1,5 @@
-// Extra bytes: the bytes of a LAS 1.3 or 1.4 point record after its format's
-// standard length, described by an Extra Bytes record (user ID "LASF_Spec",
+// Extra bytes: the bytes of a point record after its format's standard
+// length, described by an Extra Bytes record (user ID "LASF_Spec",
 // record ID 4) of 192-byte descriptors. Each descriptor of a plain numeric
 // type becomes one numeric column of the table, after the schema's columns.
 //

@@ -122,7 +122,7 @@ Field scaled_field(const std::string &name, const ExtraColumn &c) {
 
 void read_extra_columns(const std::vector<uint8_t> &b, LasFile &f) {
     std::vector<uint8_t> data;
-    if (f.version_minor < 3 || !find_record(b, f, "LASF_Spec", 4, data) || data.size() % 192 != 0) return;
+    if (f.las_type != 0 || !find_record(b, f, "LASF_Spec", 4, data) || data.size() % 192 != 0) return;
     std::vector<Field> names = fields_of(f);
     std::vector<ExtraColumn> columns;
     size_t at = 0;
@@ -178,6 +178,7 @@ LasFile read_las(const std::string &path) {
     f.count = get<uint32_t>(b, 107);
     if (f.version_minor >= 4 && get<uint64_t>(b, 247) != 0) f.count = get<uint64_t>(b, 247);
     f.las_type = lastest::las_type_of(f.version_minor, f.point_format);
+    if (f.record_length > lastest::natural_record_length(f.point_format)) f.las_type = 0;  // extra bytes
     for (int a = 0; a < 3; ++a) {
         f.scale[a] = get<double>(b, 131 + 8 * a);
         f.offset[a] = get<double>(b, 155 + 8 * a);
@@ -291,12 +292,12 @@ std::string row_of(int las_type, const lastest::Point &p) {
 
 namespace {
 
-// The LAS 1.2 type whose table a file uses: its own for LAS 1.0-1.2, that of
-// the format with the same columns for formats 0-5 of LAS 1.3 and 1.4, 0 for
-// formats 6-10.
+// The LAS 1.2 type whose table a file uses: its own for LAS 1.0-1.2 records
+// of their format's length, that of the format with the same columns for
+// formats 0-5 otherwise, 0 for formats 6-10.
 int table_type(const LasFile &las) {
     static const unsigned same_columns[] = {0, 1, 2, 3, 1, 3};
-    if (las.version_minor < 3) return las.las_type;
+    if (las.las_type != 0) return las.las_type;
     return las.point_format <= 5 ? lastest::las_type_of(2, same_columns[las.point_format]) : 0;
 }
 

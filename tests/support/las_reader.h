@@ -31,7 +31,7 @@ struct ExtraColumn {
 struct LasFile {
     uint8_t version_minor = 0;
     uint8_t point_format = 0;
-    int las_type = 0;                   // 0 for LAS 1.3 and 1.4
+    int las_type = 0;                   // 0 for LAS 1.3 and 1.4, and for records with extra bytes
     uint32_t offset_to_data = 0;
     uint16_t record_length = 0;
     uint64_t count = 0;                 // LAS 1.4: the 64-bit count, else the legacy one
@@ -57,8 +57,9 @@ int record_length(int las_type);  // deletion flag plus widths
 std::string row_of(int las_type, const lastest::Point &p);
 std::string gps_text(double value);
 
-// The same for any file: formats 0-5 of LAS 1.3 and 1.4 as the LAS 1.2
-// format with their columns, formats 6-10 their own, then the extra columns.
+// The same for any file: formats 0-5 of LAS 1.3 and 1.4 (and of LAS 1.0-1.2
+// with extra bytes) as the LAS 1.2 format with their columns, formats 6-10
+// their own, then the extra columns.
 std::vector<Field> fields_of(const LasFile &las);
 std::string row_of(const LasFile &las, const lastest::Point &p);
 
