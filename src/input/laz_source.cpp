@@ -8,13 +8,7 @@
 #include <string>
 #include <thread>
 
-namespace {
-
-constexpr char kCannotDecompress[] = "\nCannot decompress %s: %s\n";
-
-// Threads that decode chunks: one per core, or as many as TESSALINE_THREADS
-// says (1 decodes on the run's own thread alone).
-unsigned decoding_threads() {
+unsigned run_threads() {
     if (const char *v = std::getenv("TESSALINE_THREADS")) {
         char *end = nullptr;
         const unsigned long n = std::strtoul(v, &end, 10);
@@ -24,11 +18,15 @@ unsigned decoding_threads() {
     return cores > 0 ? cores : 1;
 }
 
+namespace {
+
+constexpr char kCannotDecompress[] = "\nCannot decompress %s: %s\n";
+
 class LazPointSource : public PointSource {
 public:
     explicit LazPointSource(const char *name) : name_(name) {}
 
-    std::string open(int fd, const laz::LasFacts &facts) { return reader_.open(fd, facts, decoding_threads()); }
+    std::string open(int fd, const laz::LasFacts &facts) { return reader_.open(fd, facts, run_threads()); }
 
     bool keep_chunks_meeting(const laz::Area &area) { return reader_.keep_chunks_meeting(area); }
 

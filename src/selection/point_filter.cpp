@@ -92,7 +92,26 @@ int64_t first_holding(int64_t lo, int64_t hi, Holds holds) {
     return lo;
 }
 
+// Copies a record over the slot of another: two records of one block are
+// the same or lie apart, never partly over each other, so word copies in any
+// order do (the last word may cover the one before it).
+inline void move_record(unsigned char *to, const unsigned char *from, size_t stride) {
+    uint64_t w;
+    size_t at = 0;
+    for (; at + 8 < stride; at += 8) {
+        std::memcpy(&w, from + at, 8);
+        std::memcpy(to + at, &w, 8);
+    }
+    std::memcpy(&w, from + stride - 8, 8);
+    std::memcpy(to + stride - 8, &w, 8);
+}
+static_assert(sizeof(LAS10fm0) >= 8, "records span a word at least");
+
 // The filter's loop, with the coordinates' tests that the selection needs.
+// Without thinning, whether a record passes is worked out without a branch
+// and every record is copied to the next slot, which only the ones that pass
+// keep: the classes and returns of a survey follow no pattern that a branch
+// could predict.
 template <bool Tables, bool Extent, bool Thin>
 uint32_t filter_loop(PointFilter &filter, unsigned char *records, size_t stride, uint32_t count) {
     const CoordinateScaling &c = filter.scaling;
@@ -100,25 +119,26 @@ uint32_t filter_loop(PointFilter &filter, unsigned char *records, size_t stride,
     uint32_t kept = 0;
     unsigned char *p = records;
     for (uint32_t i = 0; i < count; ++i, p += stride) {
-        if (Tables && (!filter.class_passes[p[filter.class_at]] || !filter.return_passes[p[filter.return_at]]))
-            continue;
+        bool passes = true;
+        if (Tables) passes = filter.class_passes[p[filter.class_at]] & filter.return_passes[p[filter.return_at]];
         if (Extent) {
             const int32_t rx = raw_at(p + kXAt), ry = raw_at(p + kYAt);
-            if (rx < xr.lo || rx > xr.hi || ry < yr.lo || ry > yr.hi) continue;
+            passes &= (rx >= xr.lo) & (rx <= xr.hi) & (ry >= yr.lo) & (ry <= yr.hi);
         } else if (filter.extent_by_value) {
             const Selection &s = *filter.selection;
             const double x = lidar::scale_coordinate(raw_at(p + kXAt), c.scale[0], c.offset[0]);
             const double y = lidar::scale_coordinate(raw_at(p + kYAt), c.scale[1], c.offset[1]);
-            if (!(s.xmin <= x && x <= s.xmax && s.ymin <= y && y <= s.ymax)) continue;
+            passes &= s.xmin <= x && x <= s.xmax && s.ymin <= y && y <= s.ymax;
         }
         if (Thin) {
+            if (!passes) continue;
             // The coordinates exactly as the shapefile gets them.
             const double x = lidar::scale_coordinate(raw_at(p + kXAt), c.scale[0], c.offset[0]);
             const double y = lidar::scale_coordinate(raw_at(p + kYAt), c.scale[1], c.offset[1]);
             if (!take_square(filter.thin, x, y)) continue;
         }
-        if (kept != i) std::memcpy(records + size_t{kept} * stride, p, stride);
-        ++kept;
+        move_record(records + size_t{kept} * stride, p, stride);
+        kept += passes;
     }
     return kept;
 }
