@@ -212,8 +212,9 @@ void convert(std::FILE *fp, const InputKind &kind, const Names &names, const Sel
             }
             const auto count = static_cast<int32_t>(placed);
             formatter.run([&] {
+                // The coordinates are kept for the bounds of the points selected.
                 append_pointz_records(names.shp, block.get(), stride, scaling, count, static_cast<int64_t>(kept) + 1,
-                                      slot);
+                                      slot, selecting);
                 if (selecting) widen_bounds(bounds, kept == 0, slot, placed);
                 append_rows<N>(names.dbf, block.get(), stride, count, extras);
             });
