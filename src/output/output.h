@@ -112,8 +112,8 @@ public:
     // open, write or close stops the thread, then ends the run as on one thread.
     void run(const std::function<void()> &job);
 
-    // The writers' side, on the thread.
-    // Each returns an empty block to stage the next bytes in.
+    // The writers' side, on the thread: opening and writing return an empty
+    // block to stage the next bytes in.
     unsigned char *post_open(const char *name, const char *mode, const char *failure);
     unsigned char *post_write(unsigned char *block, size_t size);
     void post_close(unsigned char *block, size_t size);
