@@ -93,19 +93,19 @@ int64_t first_holding(int64_t lo, int64_t hi, Holds holds) {
 }
 
 // Copies a record over the slot of another: two records of one block are
-// the same or lie apart, never partly over each other, so word copies in any
-// order do (the last word may cover the one before it).
+// the same or lie apart, never partly over each other, so copies of 16 bytes
+// in any order do (the last may cover the one before it).
 inline void move_record(unsigned char *to, const unsigned char *from, size_t stride) {
-    uint64_t w;
+    unsigned char piece[16];
     size_t at = 0;
-    for (; at + 8 < stride; at += 8) {
-        std::memcpy(&w, from + at, 8);
-        std::memcpy(to + at, &w, 8);
+    for (; at + 16 < stride; at += 16) {
+        std::memcpy(piece, from + at, 16);
+        std::memcpy(to + at, piece, 16);
     }
-    std::memcpy(&w, from + stride - 8, 8);
-    std::memcpy(to + stride - 8, &w, 8);
+    std::memcpy(piece, from + stride - 16, 16);
+    std::memcpy(to + stride - 16, piece, 16);
 }
-static_assert(sizeof(LAS10fm0) >= 8, "records span a word at least");
+static_assert(sizeof(LAS10fm0) >= 16, "records span 16 bytes at least");
 
 // The filter's loop, with the coordinates' tests that the selection needs.
 // Without thinning, whether a record passes is worked out without a branch
@@ -116,6 +116,7 @@ template <bool Tables, bool Extent, bool Thin>
 uint32_t filter_loop(PointFilter &filter, unsigned char *records, size_t stride, uint32_t count) {
     const CoordinateScaling &c = filter.scaling;
     const RawRange xr = filter.x_range, yr = filter.y_range;
+    const bool by_value = filter.extent_by_value;
     uint32_t kept = 0;
     unsigned char *p = records;
     for (uint32_t i = 0; i < count; ++i, p += stride) {
@@ -124,7 +125,7 @@ uint32_t filter_loop(PointFilter &filter, unsigned char *records, size_t stride,
         if (Extent) {
             const int32_t rx = raw_at(p + kXAt), ry = raw_at(p + kYAt);
             passes &= (rx >= xr.lo) & (rx <= xr.hi) & (ry >= yr.lo) & (ry <= yr.hi);
-        } else if (filter.extent_by_value) {
+        } else if (by_value) {
             const Selection &s = *filter.selection;
             const double x = lidar::scale_coordinate(raw_at(p + kXAt), c.scale[0], c.offset[0]);
             const double y = lidar::scale_coordinate(raw_at(p + kYAt), c.scale[1], c.offset[1]);
