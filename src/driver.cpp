@@ -190,7 +190,10 @@ void convert(ByteSource &in, platform::Handle file, const InputKind &kind, const
     fix_record_count(names.dbf, static_cast<uint32_t>(count));
 
     // Records are numbered from 1 in the order written; a chunk's coordinates
-    // fill the coordinate buffers from their start.
+    // fill the coordinate buffers from their start. With two threads or more
+    // the writers format a block's outputs on a thread of their own while
+    // this one writes them, in the same order.
+    FormatThread formatter(run_threads() >= 2);
     uint64_t kept = 0;
     auto convert_chunk = [&](int32_t records) {
         int32_t slot = 0;
@@ -206,12 +209,16 @@ void convert(ByteSource &in, platform::Handle file, const InputKind &kind, const
                 platform::remove(shx_name_of(names.shp).c_str());
                 refuse_point_count(lasname, ptsInLAS);
             }
-            append_pointz_records(names.shp, block.get(), stride, scaling, static_cast<int32_t>(placed),
-                                  static_cast<int64_t>(kept) + 1, slot);
-            if (selecting) widen_bounds(bounds, kept == 0, slot, placed);
-            append_rows<N>(names.dbf, block.get(), stride, static_cast<int32_t>(placed), extras);
+            const auto count = static_cast<int32_t>(placed);
+            formatter.run([&] {
+                // The coordinates are kept for the bounds of the points selected.
+                append_pointz_records(names.shp, block.get(), stride, scaling, count, static_cast<int64_t>(kept) + 1,
+                                      slot, selecting);
+                if (selecting) widen_bounds(bounds, kept == 0, slot, placed);
+                append_rows<N>(names.dbf, block.get(), stride, count, extras);
+            });
             kept += placed;
-            slot += static_cast<int32_t>(placed);
+            slot += count;
         }
     };
     const uint64_t nChunks = ptsInLAS / kChunkRecords;

@@ -247,22 +247,34 @@ TEST(FullDisk, EveryOutputsWritesAreChecked) {
 
 // The disk fills while the records are appended: the file-size limit of the
 // process (with SIGXFSZ ignored, writes past it fail with EFBIG) stops the
-// writes to whichever output first grows past it.
+// writes to whichever output first grows past it. With two threads the
+// failure meets the thread that writes while the other formats ahead; with
+// one, the writers' own; the second chunk's progress line comes first.
 TEST(FullDisk, WritesOfRecordsAreChecked) {
     const struct {
         uint64_t limit_blocks;  // of 512 bytes
         const char *failing;
+        const char *threads;    // TESSALINE_THREADS
+        int type = 8;
+        uint64_t points = 50000;
     } cases[] = {
-        {2000, "g.shp"},   // 1,024,000 bytes: the .shp's records (36 per point) pass it first
-        {4000, "g.dbf"},   // 2,048,000 bytes: .shp (1,800,100) and .shx fit, the .dbf's rows do not
+        {2000, "g.shp", "1"},   // 1,024,000 bytes: the .shp's records (36 per point) pass it first
+        {2000, "g.shp", "2"},
+        {4000, "g.dbf", "1"},   // 2,048,000 bytes: .shp (1,800,100) and .shx fit, the .dbf's rows do not
+        {4000, "g.dbf", "2"},
+        // 40,960,000 bytes: the first chunk's outputs fit (.shp 36,000,100), the second's .shp does not
+        {80000, "g.shp", "1", 1, 1200000},
+        {80000, "g.shp", "2", 1, 1200000},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.failing);
+        SCOPED_TRACE(std::string(c.failing) + " with threads " + c.threads + ", points " + std::to_string(c.points));
         TempDir dir;
-        lastest::write_las(dir / "g.las", lastest::options_for_type(8), 50000, lastest::varied_point);
-        const std::string script = "trap '' XFSZ; ulimit -f " + std::to_string(c.limit_blocks) + " && exec \"$0\" g.las";
+        lastest::write_las(dir / "g.las", lastest::options_for_type(c.type), c.points, lastest::varied_point);
+        const std::string script = "trap '' XFSZ; ulimit -f " + std::to_string(c.limit_blocks) +
+                                   " && TESSALINE_THREADS=" + c.threads + " exec \"$0\" g.las";
         const testutil::RunResult r = testutil::run("/bin/sh", {"-c", script, testutil::tessaline_exe()}, dir.path());
-        EXPECT_EQ(r.out, startup("g.las") + "\nError writing " + c.failing + "\n");
+        const std::string progress = c.points > 1000000 ? "\rProcessing ... 83.3% done" : "";
+        EXPECT_EQ(r.out, startup("g.las") + progress + "\nError writing " + c.failing + "\n");
         EXPECT_EQ(r.status, 255);
     }
 }

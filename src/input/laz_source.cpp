@@ -8,13 +8,7 @@
 #include <string>
 #include <thread>
 
-namespace {
-
-constexpr char kCannotDecompress[] = "\nCannot decompress %s: %s\n";
-
-// Threads that decode chunks: one per core, or as many as TESSALINE_THREADS
-// says (1 decodes on the run's own thread alone).
-unsigned decoding_threads() {
+unsigned run_threads() {
     if (const char *v = std::getenv("TESSALINE_THREADS")) {
         char *end = nullptr;
         const unsigned long n = std::strtoul(v, &end, 10);
@@ -24,13 +18,17 @@ unsigned decoding_threads() {
     return cores > 0 ? cores : 1;
 }
 
+namespace {
+
+constexpr char kCannotDecompress[] = "\nCannot decompress %s: %s\n";
+
 class LazPointSource : public PointSource {
 public:
     explicit LazPointSource(const char *name) : name_(name) {}
 
     std::string open(ByteSource &bytes, const laz::LasFacts &facts) {
         bytes_ = &bytes;
-        return reader_.open(bytes, facts, decoding_threads());
+        return reader_.open(bytes, facts, run_threads());
     }
 
     bool keep_chunks_meeting(const laz::Area &area) { return reader_.keep_chunks_meeting(area); }

@@ -8,6 +8,11 @@
 #include <cstdint>
 #include <memory>
 
+// The threads a run may use: one per core, or as many as TESSALINE_THREADS
+// says (1: the run's own thread alone). They decode a LAZ file's chunks, and
+// with two or more the writers format beside the writing.
+unsigned run_threads();
+
 // A source of the LAZ file read through `source` (named `name`) whose header
 // is `input`. When its points cannot be decoded it refuses the
 // file before any output exists: "\nCannot decompress NAME: REASON\n", then

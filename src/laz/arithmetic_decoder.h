@@ -65,11 +65,11 @@ class SymbolModel {
     void update();
 
     // One block, so that what a decode reads lies together: the cumulative
-    // probability of each symbol (15 bits), the table (table_size_ + 2
-    // entries, or none), then each symbol's occurrences since the last rescaling.
+    // probability of each symbol (15 bits), each symbol's occurrences since
+    // the last rescaling, then the table (table_size_ + 2 entries, or none).
     uint32_t *distribution() { return storage_.data(); }
-    uint32_t *table() { return storage_.data() + symbols_; }
-    uint32_t *counts() { return storage_.data() + symbols_ + (table_size_ ? table_size_ + 2 : 0); }
+    uint32_t *counts() { return storage_.data() + symbols_; }
+    uint32_t *table() { return storage_.data() + 2 * symbols_; }
 
     uint32_t symbols_;
     uint32_t last_symbol_;
@@ -77,6 +77,13 @@ class SymbolModel {
     uint32_t total_count_ = 0, update_cycle_ = 0, until_update_ = 0;
     std::vector<uint32_t> storage_;
 };
+
+// Choices without branches: which way a bisection goes follows no pattern
+// that a branch predictor could learn.
+inline uint32_t all_when(bool c) { return 0u - static_cast<uint32_t>(c); }
+inline uint32_t pick(uint32_t mask, uint32_t when_set, uint32_t otherwise) {
+    return (when_set & mask) | (otherwise & ~mask);
+}
 
 class ArithmeticDecoder {
  public:
@@ -104,50 +111,51 @@ class ArithmeticDecoder {
         const uint32_t bit = value_ >= x;
         if (bit == 0) {
             length_ = x;
-            ++m.zero_count_;
         } else {
             value_ -= x;
             length_ -= x;
         }
         normalise();
+        m.zero_count_ += bit ^ 1;
         if (--m.until_update_ == 0) m.update();
         return bit;
     }
 
+    // The coder's state is worked on in locals and stored before the model's
+    // counts are: a store through a uint32_t pointer could otherwise be the
+    // coder's own value or length, for all the compiler knows.
     [[gnu::always_inline]] uint32_t decode_symbol(SymbolModel &m) {
         uint32_t symbol, x, y = length_;
+        const uint32_t value = value_, length = length_ >> kSymbolLengthShift;
         const uint32_t *distribution = m.distribution();
         if (m.table_size_ != 0) {
-            const uint32_t *table = distribution + m.symbols_;
-            length_ >>= kSymbolLengthShift;
-            const uint32_t scaled = value_ / length_;
+            const uint32_t *table = distribution + 2 * m.symbols_;
+            const uint32_t scaled = value / length;
             uint32_t t = scaled >> m.table_shift_;
             if (t > m.table_size_) t = m.table_size_;  // only a damaged stream gets here
             symbol = table[t];
             uint32_t n = table[t + 1] + 1;
-            while (n > symbol + 1) {  // bisect between the table's bounds, without branches
+            while (n > symbol + 1) {  // bisect between the table's bounds
                 const uint32_t k = (symbol + n) >> 1;
-                const bool above = distribution[k] > scaled;
-                n = above ? k : n;
-                symbol = above ? symbol : k;
+                const uint32_t above = all_when(distribution[k] > scaled);
+                n = pick(above, k, n);
+                symbol = pick(above, symbol, k);
             }
-            x = distribution[symbol] * length_;
-            if (symbol != m.last_symbol_) y = distribution[symbol + 1] * length_;
         } else {
-            x = symbol = 0;
-            length_ >>= kSymbolLengthShift;
+            // length x distribution[k] > value, as distribution[k] > value / length above
+            symbol = 0;
             uint32_t n = m.symbols_;
             uint32_t k = n >> 1;
             do {
-                const uint32_t z = length_ * distribution[k];
-                const bool above = z > value_;
-                n = above ? k : n;
-                y = above ? z : y;
-                symbol = above ? symbol : k;
-                x = above ? x : z;
+                const uint32_t above = all_when(length * distribution[k] > value);
+                n = pick(above, k, n);
+                symbol = pick(above, symbol, k);
             } while ((k = (symbol + n) >> 1) != symbol);
         }
-        value_ -= x;
+        // The symbol's share of the interval; the last symbol's runs to its end.
+        x = distribution[symbol] * length;
+        if (symbol != m.last_symbol_) y = distribution[symbol + 1] * length;
+        value_ = value - x;
         length_ = y - x;
         normalise();
         ++m.counts()[symbol];
@@ -191,10 +199,11 @@ class ArithmeticDecoder {
             value_ = value_ << 8 | next_byte();
         } while ((length_ <<= 8) < kMinLength);
     }
-    // Renormalises when the interval needs it, without a branch on that: the
-    // bytes wanted (0 to 3) follow from the length's leading zeros, and are
-    // taken from the next four whenever four remain.
+    // Renormalises when the interval needs it: the bytes wanted (1 to 3)
+    // follow from the length's leading zeros, and are taken from the next
+    // four whenever four remain.
     void normalise() {
+        if (length_ >= kMinLength) return;
         if (end_ - at_ >= 4) {
             const uint32_t shift = (static_cast<uint32_t>(__builtin_clz(length_)) >> 3) << 3;
             const uint64_t next = static_cast<uint64_t>(at_[0]) << 24 | static_cast<uint64_t>(at_[1]) << 16 |
@@ -202,7 +211,7 @@ class ArithmeticDecoder {
             value_ = static_cast<uint32_t>(static_cast<uint64_t>(value_) << shift | next >> (32 - shift));
             length_ <<= shift;
             at_ += shift >> 3;
-        } else if (length_ < kMinLength) {
+        } else {
             renormalise();
         }
     }

@@ -266,7 +266,7 @@ struct Reader::Impl {
             --n;
             --stream_left;
         }
-        for (uint64_t k = 0; k < n; ++k, out += length) stream_decoder->decode(stream_dec, out);
+        stream_decoder->decode(stream_dec, out, n);
         stream_left -= n;
         if (stream_dec.overrun() || stream_read_failed) failure = damaged(stream_chunk);
         // A chunk of a chunked file ends where its last point does (a point-wise

@@ -2,6 +2,8 @@
 
 #include <cstring>
 #include <stdexcept>
+#include <tuple>
+#include <utility>
 
 namespace laz {
 
@@ -31,6 +33,37 @@ PointwiseDecoder::PointwiseDecoder(const std::vector<Item> &items) {
         slots_.push_back(std::move(slot));
         record_length_ += item.size;
     }
+    choose_if_these<Point10V2>() || choose_if_these<Point10V2, GpsTime11V2>() ||
+        choose_if_these<Point10V2, Rgb12V2>() || choose_if_these<Point10V2, GpsTime11V2, Rgb12V2>();
+}
+
+void PointwiseDecoder::any_items(PointwiseDecoder &d, ArithmeticDecoder &dec, uint8_t *records, uint64_t count) {
+    for (uint64_t i = 0; i < count; ++i, records += d.record_length_)
+        for (Slot &slot : d.slots_)
+            std::visit([&](auto &item) { item.decode(dec, records + slot.offset); }, slot.item);
+}
+
+template <typename... Items, size_t... I>
+void PointwiseDecoder::these_items_at(PointwiseDecoder &d, ArithmeticDecoder &dec, uint8_t *records, uint64_t count,
+                                      std::index_sequence<I...>) {
+    const std::tuple<Items &...> items{std::get<Items>(d.slots_[I].item)...};
+    const uint32_t offsets[] = {d.slots_[I].offset...};
+    for (uint64_t i = 0; i < count; ++i, records += d.record_length_)
+        (std::get<I>(items).decode(dec, records + offsets[I]), ...);
+}
+
+template <typename... Items>
+void PointwiseDecoder::these_items(PointwiseDecoder &d, ArithmeticDecoder &dec, uint8_t *records, uint64_t count) {
+    these_items_at<Items...>(d, dec, records, count, std::index_sequence_for<Items...>{});
+}
+
+template <typename... Items>
+bool PointwiseDecoder::choose_if_these() {
+    if (slots_.size() != sizeof...(Items)) return false;
+    size_t k = 0;
+    if (!(std::holds_alternative<Items>(slots_[k++].item) && ...)) return false;
+    loop_ = these_items<Items...>;
+    return true;
 }
 
 void PointwiseDecoder::init(const uint8_t *first) {
@@ -47,7 +80,7 @@ bool decode_pointwise_chunk(PointwiseDecoder &decoder, const uint8_t *data, size
     decoder.init(data);
     ArithmeticDecoder dec;
     dec.start(data + length, size - length);
-    for (uint32_t i = 1; i < points; ++i) decoder.decode(dec, records + static_cast<size_t>(i) * length);
+    decoder.decode(dec, records + length, points - 1);
     // The encoder ends a stream with as many bytes as the decoder reads
     // ahead: a chunk that holds other points than it is said to hold leaves
     // bytes unread or reads past its end.

@@ -15,6 +15,7 @@
 #include "rgb12_v2.h"
 #include "wavepacket13_v1.h"
 
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -29,10 +30,8 @@ class PointwiseDecoder {
 
     // Starts over from a raw first record, with fresh models.
     void init(const uint8_t *first);
-    // The next record, into `record`.
-    void decode(ArithmeticDecoder &dec, uint8_t *record) {
-        for (Slot &slot : slots_) std::visit([&](auto &item) { item.decode(dec, record + slot.offset); }, slot.item);
-    }
+    // The next `count` records, into `records`.
+    void decode(ArithmeticDecoder &dec, uint8_t *records, uint64_t count) { loop_(*this, dec, records, count); }
 
  private:
     using AnyItem = std::variant<Point10V1, Point10V2, GpsTime11V1, GpsTime11V2, Rgb12V1, Rgb12V2, ByteV1, ByteV2,
@@ -41,8 +40,21 @@ class PointwiseDecoder {
         uint32_t offset;
         AnyItem item;
     };
+    using Loop = void (*)(PointwiseDecoder &, ArithmeticDecoder &, uint8_t *, uint64_t);
+    // The records' loop: any items through the variant, or the items of the
+    // LAS 1.0-1.2 point formats called directly.
+    static void any_items(PointwiseDecoder &d, ArithmeticDecoder &dec, uint8_t *records, uint64_t count);
+    template <typename... Items>
+    static void these_items(PointwiseDecoder &d, ArithmeticDecoder &dec, uint8_t *records, uint64_t count);
+    template <typename... Items, size_t... I>
+    static void these_items_at(PointwiseDecoder &d, ArithmeticDecoder &dec, uint8_t *records, uint64_t count,
+                               std::index_sequence<I...>);
+    template <typename... Items>
+    bool choose_if_these();
+
     std::vector<Slot> slots_;
     uint32_t record_length_ = 0;
+    Loop loop_ = any_items;
 };
 
 // Decodes one chunk of compressor 2: `points` records into `records` from the

@@ -7,11 +7,25 @@
 //
 // Only one output is open at a time (the writers open, fill and close their
 // file within one call), so the staging buffer is shared.
+//
+// A FormatThread lets the writers' formatting run beside the writing: the
+// writers run on a thread of its own, filling blocks from a small pool, while
+// the thread that asked performs their opens, writes and closes in the order
+// the writers asked for them. Every file operation, every failure and its
+// message are therefore those of a run on one thread.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
 inline constexpr size_t kStageBytes = size_t{1} << 20;
 
@@ -29,11 +43,14 @@ inline void prefetch_ahead(const void *record, size_t stride) {
     __builtin_prefetch(reinterpret_cast<const void *>(reinterpret_cast<uintptr_t>(record) + kPrefetchRecords * stride));
 }
 
+class FormatThread;
+
 struct Output {
     std::FILE *fp = nullptr;
     const char *name = nullptr;
     unsigned char *stage = nullptr;
     size_t used = 0;
+    FormatThread *queue = nullptr;  // set while a FormatThread performs this output's operations
 
     Output() = default;
     Output(const Output &) = delete;
@@ -80,3 +97,48 @@ void output_close(Output &out);
 
 // Prints "\nError writing NAME\n" and ends the run.
 [[noreturn]] void fail_writing(const char *name);
+
+class FormatThread {
+public:
+    // With `threaded` false, jobs run on the caller's thread, as plain writes.
+    explicit FormatThread(bool threaded);
+    FormatThread(const FormatThread &) = delete;
+    FormatThread &operator=(const FormatThread &) = delete;
+    // Stops the thread (a job in progress is abandoned) and joins it.
+    ~FormatThread();
+
+    // Runs `job`, whose writers format on the thread while this one performs
+    // their file operations; returns when all of them are done. A failed
+    // open, write or close stops the thread, then ends the run as on one thread.
+    void run(const std::function<void()> &job);
+
+    // The writers' side, on the thread: opening and writing return an empty
+    // block to stage the next bytes in.
+    unsigned char *post_open(const char *name, const char *mode, const char *failure);
+    unsigned char *post_write(unsigned char *block, size_t size);
+    void post_close(unsigned char *block, size_t size);
+
+private:
+    struct Op {
+        enum Kind : uint8_t { kOpen, kWrite, kClose, kDone } kind;
+        unsigned char *block;
+        size_t size;
+        const char *mode, *failure;
+        std::string name;
+    };
+    static constexpr int kBlocks = 3;
+
+    void work();
+    void post(Op op);
+    unsigned char *take_block();
+    void stop();
+
+    std::unique_ptr<unsigned char[]> pool_;
+    std::mutex mutex_;
+    std::condition_variable to_worker_, to_writer_;
+    std::deque<Op> ops_;
+    std::vector<unsigned char *> free_;
+    const std::function<void()> *job_ = nullptr;
+    bool stopping_ = false;
+    std::thread worker_;
+};

@@ -79,7 +79,8 @@ int32_t raw_at(const unsigned char *p) {
 }  // namespace
 
 void append_pointz_records(const char *shpname, const unsigned char *records, size_t stride,
-                           const CoordinateScaling &scaling, int32_t nRecords, int64_t first, int32_t slot) {
+                           const CoordinateScaling &scaling, int32_t nRecords, int64_t first, int32_t slot,
+                           bool keep_coordinates) {
     assert(slot >= 0 && nRecords <= kChunkRecords - slot && _Xvec != nullptr && "within the coordinate buffers");
 
     // The coordinates are scaled straight into the records as well as into
@@ -99,9 +100,11 @@ void append_pointz_records(const char *shpname, const unsigned char *records, si
             const double x = lidar::scale_coordinate(raw_at(p + kXAt), sx, ox);
             const double y = lidar::scale_coordinate(raw_at(p + kYAt), sy, oy);
             const double z = lidar::scale_coordinate(raw_at(p + kZAt), sz, oz);
-            xs[i] = x;
-            ys[i] = y;
-            zs[i] = z;
+            if (keep_coordinates) {
+                xs[i] = x;
+                ys[i] = y;
+                zs[i] = z;
+            }
             put_be32(r + 0, first + i);
             put_be32(r + 4, kContentWords);
             put_le32(r + 8, kPointZ);

@@ -79,9 +79,11 @@ struct CoordinateScaling {
 // Append the PointZ records of `nRecords` point records lying `stride` bytes
 // apart to the main file and their entries to the index file, numbered from
 // `first` (counted from 1); their real coordinates go into the coordinate
-// buffers from index `slot` (slot + nRecords <= kChunkRecords).
+// buffers from index `slot` (slot + nRecords <= kChunkRecords), unless
+// `keep_coordinates` is false (the buffers' pages then stay untouched).
 void append_pointz_records(const char *shpname, const unsigned char *records, size_t stride,
-                           const CoordinateScaling &scaling, int32_t nRecords, int64_t first, int32_t slot);
+                           const CoordinateScaling &scaling, int32_t nRecords, int64_t first, int32_t slot,
+                           bool keep_coordinates = true);
 
 // Append the PointZ records of one chunk of `nRecords` points (at most
 // kChunkRecords) to the main file and their entries to the index file. The

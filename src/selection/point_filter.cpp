@@ -92,33 +92,54 @@ int64_t first_holding(int64_t lo, int64_t hi, Holds holds) {
     return lo;
 }
 
+// Copies a record over the slot of another: two records of one block are
+// the same or lie apart, never partly over each other, so copies of 16 bytes
+// in any order do (the last may cover the one before it).
+inline void move_record(unsigned char *to, const unsigned char *from, size_t stride) {
+    unsigned char piece[16];
+    size_t at = 0;
+    for (; at + 16 < stride; at += 16) {
+        std::memcpy(piece, from + at, 16);
+        std::memcpy(to + at, piece, 16);
+    }
+    std::memcpy(piece, from + stride - 16, 16);
+    std::memcpy(to + stride - 16, piece, 16);
+}
+static_assert(sizeof(LAS10fm0) >= 16, "records span 16 bytes at least");
+
 // The filter's loop, with the coordinates' tests that the selection needs.
+// Without thinning, whether a record passes is worked out without a branch
+// and every record is copied to the next slot, which only the ones that pass
+// keep: the classes and returns of a survey follow no pattern that a branch
+// could predict.
 template <bool Tables, bool Extent, bool Thin>
 uint32_t filter_loop(PointFilter &filter, unsigned char *records, size_t stride, uint32_t count) {
     const CoordinateScaling &c = filter.scaling;
     const RawRange xr = filter.x_range, yr = filter.y_range;
+    const bool by_value = filter.extent_by_value;
     uint32_t kept = 0;
     unsigned char *p = records;
     for (uint32_t i = 0; i < count; ++i, p += stride) {
-        if (Tables && (!filter.class_passes[p[filter.class_at]] || !filter.return_passes[p[filter.return_at]]))
-            continue;
+        bool passes = true;
+        if (Tables) passes = filter.class_passes[p[filter.class_at]] & filter.return_passes[p[filter.return_at]];
         if (Extent) {
             const int32_t rx = raw_at(p + kXAt), ry = raw_at(p + kYAt);
-            if (rx < xr.lo || rx > xr.hi || ry < yr.lo || ry > yr.hi) continue;
-        } else if (filter.extent_by_value) {
+            passes &= (rx >= xr.lo) & (rx <= xr.hi) & (ry >= yr.lo) & (ry <= yr.hi);
+        } else if (by_value) {
             const Selection &s = *filter.selection;
             const double x = lidar::scale_coordinate(raw_at(p + kXAt), c.scale[0], c.offset[0]);
             const double y = lidar::scale_coordinate(raw_at(p + kYAt), c.scale[1], c.offset[1]);
-            if (!(s.xmin <= x && x <= s.xmax && s.ymin <= y && y <= s.ymax)) continue;
+            passes &= s.xmin <= x && x <= s.xmax && s.ymin <= y && y <= s.ymax;
         }
         if (Thin) {
+            if (!passes) continue;
             // The coordinates exactly as the shapefile gets them.
             const double x = lidar::scale_coordinate(raw_at(p + kXAt), c.scale[0], c.offset[0]);
             const double y = lidar::scale_coordinate(raw_at(p + kYAt), c.scale[1], c.offset[1]);
             if (!take_square(filter.thin, x, y)) continue;
         }
-        if (kept != i) std::memcpy(records + size_t{kept} * stride, p, stride);
-        ++kept;
+        move_record(records + size_t{kept} * stride, p, stride);
+        kept += passes;
     }
     return kept;
 }
