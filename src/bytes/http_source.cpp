@@ -33,6 +33,8 @@ constexpr size_t kSmallBlocks = 4;
 // the pause before the second try doubling before each next one.
 constexpr int kTries = 5;
 constexpr int kFirstPauseMs = 250;
+// A server's Retry-After is heeded up to this many seconds.
+constexpr long kLongestPauseSeconds = 60;
 constexpr long kConnectSeconds = 15;
 constexpr long kMaxRedirects = 5;
 // Seconds without a byte after which a transfer counts as stalled;
@@ -109,6 +111,7 @@ std::string transfer_fault(CURLcode rc, const char *detail) {
 struct Answer {
     long status = 0;
     std::string content_range, etag, last_modified;
+    long retry_after = -1;  // seconds, when the answer says
     unsigned char *into = nullptr;
     uint64_t room = 0, got = 0;
     bool overlong = false;
@@ -129,6 +132,7 @@ size_t on_header(char *data, size_t size, size_t count, void *user) {
         // Each answer of a redirected request starts anew.
         a.status = 0;
         a.content_range.clear(), a.etag.clear(), a.last_modified.clear();
+        a.retry_after = -1;
         const size_t space = line.find(' ');
         if (space != std::string::npos) a.status = std::strtol(line.c_str() + space + 1, nullptr, 10);
         return bytes;
@@ -139,6 +143,9 @@ size_t on_header(char *data, size_t size, size_t count, void *user) {
     if (strcasecmp(name.c_str(), "content-range") == 0) a.content_range = value;
     if (strcasecmp(name.c_str(), "etag") == 0) a.etag = value;
     if (strcasecmp(name.c_str(), "last-modified") == 0) a.last_modified = value;
+    if (strcasecmp(name.c_str(), "retry-after") == 0 && !value.empty() &&
+        value.find_first_not_of("0123456789") == std::string::npos)
+        a.retry_after = value.size() > 6 ? kLongestPauseSeconds : std::strtol(value.c_str(), nullptr, 10);
     return bytes;
 }
 
@@ -235,6 +242,9 @@ struct HttpSource::Impl {
         // As for curl: CURL_CA_BUNDLE names the certificates to trust instead of the system's.
         if (const char *bundle = std::getenv("CURL_CA_BUNDLE"); bundle != nullptr && *bundle != '\0')
             curl_easy_setopt(h, CURLOPT_CAINFO, bundle);
+        // Where the TLS library checks revocation (Windows' own), a certificate
+        // whose list or responder is out of reach passes; a revoked one does not.
+        curl_easy_setopt(h, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT));
         curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, on_header);
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, on_body);
         curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, on_progress);
@@ -337,7 +347,9 @@ struct HttpSource::Impl {
             }
             if (!transient) return why;
             if (attempt == kTries) return why + " (" + std::to_string(kTries) + " tries)";
-            for (int waited = 0; waited < kFirstPauseMs << (attempt - 1) && !stop; waited += 50)
+            long pause_ms = kFirstPauseMs << (attempt - 1);
+            if (a.retry_after >= 0) pause_ms = std::max(pause_ms, std::min(a.retry_after, kLongestPauseSeconds) * 1000);
+            for (long waited = 0; waited < pause_ms && !stop; waited += 50)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     }
@@ -408,13 +420,19 @@ struct HttpSource::Impl {
         }
         uint64_t want = std::min<uint64_t>(n, limit);
         const bool small_read = want < kSmallReadBytes;
+        uint64_t at = offset;
         std::vector<unsigned char> block;
         if (small_read) {
-            block.resize(static_cast<size_t>(std::min(kSmallReadBytes, limit)));
+            uint64_t end = offset + std::min(kSmallReadBytes, limit);
+            // A block cut short by the file's end starts earlier instead: the
+            // records at the end (EVLRs, chunk table, hierarchy) are read
+            // backwards as often as forwards.
+            if (end == file_size) at = std::min(offset, end > kSmallReadBytes ? end - kSmallReadBytes : 0);
+            block.resize(static_cast<size_t>(end - at));
             want = block.size();
         }
         CURL *h = take_handle();
-        const std::string why = fetch(h, offset, want, small_read ? block.data() : into);
+        const std::string why = fetch(h, at, want, small_read ? block.data() : into);
         give_handle(h);
         std::lock_guard<std::mutex> lock(m);
         if (!why.empty()) {
@@ -422,9 +440,9 @@ struct HttpSource::Impl {
             return 0;
         }
         if (!small_read) return static_cast<size_t>(want);
-        const size_t k = std::min(n, block.size());
-        std::memcpy(into, block.data(), k);
-        small.emplace_back(offset, std::move(block));
+        const size_t k = static_cast<size_t>(std::min<uint64_t>(n, block.size() - (offset - at)));
+        std::memcpy(into, block.data() + (offset - at), k);
+        small.emplace_back(at, std::move(block));
         if (small.size() > kSmallBlocks) small.pop_front();
         return k;
     }

@@ -1,11 +1,12 @@
 #!/usr/bin/python3
 """A web server with faults, for the tests of reading over HTTP.
 
-    fault_server.py FILE [SECONDS]
+    fault_server.py FILE [SECONDS [CERT KEY]]
 
 Serves FILE on 127.0.0.1 (a free port, printed first on standard output)
 under every path /MODE/.../NAME, answering range requests as MODE says, and
-stops by itself after SECONDS (120). A fault said to happen once happens to
+stops by itself after SECONDS (120); with CERT and KEY (PEM files) over
+TLS, as https. A fault said to happen once happens to
 the first request for more than 16 KiB (points, not the header's records)
 of each path; "always" to every such request.
 
@@ -18,6 +19,8 @@ of each path; "always" to every such request.
   stall-once    halfway through the body nothing more comes, once
   503-once      503 Service Unavailable, once
   503-always    ... always
+  429-once      429 Too Many Requests with Retry-After: 1, once; the same
+                range asked again sooner than that gets 400 Bad Request
   whole         200 and the whole file (no range)
   wrong-range   a Content-Range that starts one byte late
   short         a body one byte shorter than its range
@@ -29,6 +32,7 @@ of each path; "always" to every such request.
 import http.server
 import os
 import re
+import ssl
 import sys
 import threading
 import time
@@ -52,6 +56,9 @@ def send_over_link(wfile, body, bytes_per_second):
 
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
+    # An answer's head and body go out as they are written, as a web
+    # server's do, not held back till the client acknowledges the head.
+    disable_nagle_algorithm = True
 
     def log_message(self, *args):
         pass
@@ -89,6 +96,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.answer(302, [("Location", "/ok" + self.path[len("/to-ok"):])])
         if mode == "503-always" and always or mode == "503-once" and once:
             return self.answer(503)
+        if mode == "429-once":
+            asked = self.headers.get("Range", "")
+            with lock:
+                told = seen.get((path, "429"))
+                if once:
+                    seen[(path, "429")] = (time.time(), asked)
+            if once:
+                return self.answer(429, [("Retry-After", "1")])
+            if told is not None and told[1] == asked and time.time() - told[0] < 0.95:
+                return self.answer(400)
         if mode == "whole":
             return self.answer(200, [("ETag", '"one"')], DATA)
         if mode.startswith("delay-") or mode.startswith("link-"):
@@ -125,6 +142,10 @@ class Server(http.server.ThreadingHTTPServer):
 
 server = Server(("127.0.0.1", 0), Handler)
 server.daemon_threads = True
+if len(sys.argv) > 4:
+    tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    tls.load_cert_chain(sys.argv[3], sys.argv[4])
+    server.socket = tls.wrap_socket(server.socket, server_side=True)
 print(server.server_address[1], flush=True)
 threading.Timer(SECONDS, lambda: os._exit(0)).start()
 server.serve_forever()
