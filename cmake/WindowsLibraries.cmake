@@ -28,4 +28,7 @@ tessaline_windows_library(Windows::TIFF tiff tiffio.h)
 tessaline_windows_library(PkgConfig::PROJ proj proj.h Windows::SQLite shell32)
 tessaline_windows_library(GeoTIFF::GeoTIFF geotiff geotiff.h PkgConfig::PROJ Windows::TIFF)
 tessaline_windows_library(PkgConfig::SHAPELIB shp shapefil.h)
+# libcurl over Windows' own TLS (schannel): its sockets, TLS and crypto.
+tessaline_windows_library(CURL::libcurl curl curl/curl.h ws2_32 iphlpapi bcrypt advapi32 crypt32 secur32)
+set_target_properties(CURL::libcurl PROPERTIES INTERFACE_COMPILE_DEFINITIONS CURL_STATICLIB)
 set(TESSALINE_PROJ_DB ${TESSALINE_WINDOWS_PREFIX}/share/proj/proj.db)
