@@ -107,30 +107,57 @@ inline void move_record(unsigned char *to, const unsigned char *from, size_t str
 }
 static_assert(sizeof(LAS10fm0) >= 16, "records span 16 bytes at least");
 
+// Whether a record passes the classes, returns and extent asked for,
+// worked out without a branch.
+template <bool Tables, bool Extent>
+inline bool passes_tests(const PointFilter &filter, const unsigned char *p) {
+    bool passes = true;
+    if (Tables) passes = filter.class_passes[p[filter.class_at]] & filter.return_passes[p[filter.return_at]];
+    if (Extent) {
+        const int32_t rx = raw_at(p + kXAt), ry = raw_at(p + kYAt);
+        passes &= (rx >= filter.x_range.lo) & (rx <= filter.x_range.hi) & (ry >= filter.y_range.lo) &
+                  (ry <= filter.y_range.hi);
+    } else if (filter.extent_by_value) {
+        const Selection &s = *filter.selection;
+        const CoordinateScaling &c = filter.scaling;
+        const double x = lidar::scale_coordinate(raw_at(p + kXAt), c.scale[0], c.offset[0]);
+        const double y = lidar::scale_coordinate(raw_at(p + kYAt), c.scale[1], c.offset[1]);
+        passes &= s.xmin <= x && x <= s.xmax && s.ymin <= y && y <= s.ymax;
+    }
+    return passes;
+}
+
 // The filter's loop, with the coordinates' tests that the selection needs.
-// Without thinning, whether a record passes is worked out without a branch
-// and every record is copied to the next slot, which only the ones that pass
-// keep: the classes and returns of a survey follow no pattern that a branch
-// could predict.
+// Without thinning, records are taken eight at a time: whether each passes
+// is worked out without a branch (the classes and returns of a survey follow
+// no pattern that a branch could predict); a group that none passes costs
+// nothing more, nor one that all pass while none before was left out (an
+// area's rows); in any other group every record is copied to the next slot,
+// which only the ones that pass keep.
 template <bool Tables, bool Extent, bool Thin>
 uint32_t filter_loop(PointFilter &filter, unsigned char *records, size_t stride, uint32_t count) {
-    const CoordinateScaling &c = filter.scaling;
-    const RawRange xr = filter.x_range, yr = filter.y_range;
-    const bool by_value = filter.extent_by_value;
-    uint32_t kept = 0;
-    unsigned char *p = records;
-    for (uint32_t i = 0; i < count; ++i, p += stride) {
-        bool passes = true;
-        if (Tables) passes = filter.class_passes[p[filter.class_at]] & filter.return_passes[p[filter.return_at]];
-        if (Extent) {
-            const int32_t rx = raw_at(p + kXAt), ry = raw_at(p + kYAt);
-            passes &= (rx >= xr.lo) & (rx <= xr.hi) & (ry >= yr.lo) & (ry <= yr.hi);
-        } else if (by_value) {
-            const Selection &s = *filter.selection;
-            const double x = lidar::scale_coordinate(raw_at(p + kXAt), c.scale[0], c.offset[0]);
-            const double y = lidar::scale_coordinate(raw_at(p + kYAt), c.scale[1], c.offset[1]);
-            passes &= s.xmin <= x && x <= s.xmax && s.ymin <= y && y <= s.ymax;
+    uint32_t kept = 0, i = 0;
+    if (!Thin) {
+        constexpr uint32_t kGroup = 8, kAll = (1u << kGroup) - 1;
+        for (; count - i >= kGroup; i += kGroup) {
+            const unsigned char *g = records + size_t{i} * stride;
+            uint32_t passing = 0;
+            for (uint32_t j = 0; j < kGroup; ++j)
+                passing |= uint32_t{passes_tests<Tables, Extent>(filter, g + j * stride)} << j;
+            if (passing == 0) continue;
+            if (passing == kAll && kept == i) {
+                kept += kGroup;
+                continue;
+            }
+            for (uint32_t j = 0; j < kGroup; ++j) {
+                move_record(records + size_t{kept} * stride, g + j * stride, stride);
+                kept += (passing >> j) & 1;
+            }
         }
+    }
+    const CoordinateScaling &c = filter.scaling;
+    for (unsigned char *p = records + size_t{i} * stride; i < count; ++i, p += stride) {
+        const bool passes = passes_tests<Tables, Extent>(filter, p);
         if (Thin) {
             if (!passes) continue;
             // The coordinates exactly as the shapefile gets them.
