@@ -43,14 +43,12 @@ namespace {
 // with two.
 constexpr int progress_decimals(int type) { return type == 1 ? 1 : 2; }
 
-// The point records of a chunk are read into one buffer, a block at a time:
-// at most a chunk's records and at most this many bytes. It holds a whole
-// chunk of every standard record of LAS 1.0 to 1.2 and of point formats 6 to
-// 8; longer records (waveform packets, extra bytes) come in several blocks.
-constexpr size_t kRecordBufferBytes = size_t{40} << 20;
-static_assert(size_t{kChunkRecords} * sizeof(records::PointOf<11>) <= kRecordBufferBytes &&
-                  size_t{kChunkRecords} * sizeof(records::PointOf<8>) <= kRecordBufferBytes,
-              "a chunk of standard records is one block");
+// The point records are read, selected and formatted a block at a time, of
+// at most this many bytes (a chunk of the progress lines is several): small
+// enough that a block's records are still in the cache when they are
+// selected and formatted, large enough to hold the longest record.
+constexpr size_t kRecordBufferBytes = size_t{1} << 20;
+static_assert(kRecordBufferBytes >= UINT16_MAX, "a block holds a record of any length");
 
 // Writes the final record count into the table's header (bytes 4 to 7,
 // little-endian), before any row is appended.
@@ -155,7 +153,7 @@ void convert(ByteSource &in, platform::Handle file, const InputKind &kind, const
 
     // One block's worth of records, reused for every block.
     const uint64_t chunk = ptsInLAS < uint64_t{kChunkRecords} ? ptsInLAS : uint64_t{kChunkRecords};
-    const uint64_t by_bytes = kRecordBufferBytes / stride > 0 ? kRecordBufferBytes / stride : 1;
+    const uint64_t by_bytes = kRecordBufferBytes / stride;
     const uint64_t capacity = chunk < by_bytes ? chunk : by_bytes;
     std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[(capacity == 0 ? 1 : capacity) * stride]);
     if (!block) {

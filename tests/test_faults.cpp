@@ -202,7 +202,7 @@ TEST(OutputFailures, ReadOnlyFileOrFolder) {
 // shrank during the run), and memory runs out for the coordinate buffers or
 // for the point buffer.
 TEST(OutputFailures, InjectedFaultsOfTheRun) {
-    // 300,000 records of 34 bytes need a point buffer of 10,200,000 bytes;
+    // Records of 34 bytes are read in blocks of 30,840 (1,048,560 bytes);
     // each coordinate buffer takes 8,000,000.
     const struct {
         const char *fault;
@@ -211,7 +211,7 @@ TEST(OutputFailures, InjectedFaultsOfTheRun) {
         {"SHIM_FAIL_UPDATE=1", "\nUnable to open i.dbf for updating\n"},
         {"SHIM_SHORT_READ=1", "\nUnexpected end of i.las while reading point records\n"},
         {"SHIM_MALLOC_OVER=7999999", "\nFailed to allocate memory for X, Y, and Z coordinate vectors\n"},
-        {"SHIM_MALLOC_OVER=8000000", "Failed to allocate memory for return structure\n"},
+        {"SHIM_MALLOC_OVER=1048559-1048560", "Failed to allocate memory for return structure\n"},
     };
     TempDir dir;
     lastest::write_las(dir / "i.las", lastest::options_for_type(8), 300000, lastest::varied_point);

@@ -3,11 +3,12 @@
  * for one fault:
  *   SHIM_FAIL_UPDATE  the program's own opening of a file for update ("rb+")
  *                     fails with EACCES (Shapelib's opens are left alone);
- *   SHIM_SHORT_READ   a positioned read of more than 1 MiB (point records, not
+ *   SHIM_SHORT_READ   a positioned read of more than 64 KiB (point records, not
  *                     a header or its records) finds the file's end, as when
  *                     the input shrinks during the run;
  *   SHIM_MALLOC_OVER  an allocation of more bytes than this number fails, as
- *                     on a machine without the memory for it;
+ *                     on a machine without the memory for it; "N-M": of more
+ *                     than N bytes and at most M (one buffer of the run's);
  *   SHIM_BEFORE_OUTPUT the program's first opening of a file for writing
  *                     ("wb", its first output) waits until this shell command
  *                     has run: a second run, started while this one holds its
@@ -47,15 +48,24 @@ FILE *fopen(const char *path, const char *mode) {
 ssize_t pread(int fd, void *buffer, size_t count, off_t offset) {
     static ssize_t (*real_pread)(int, void *, size_t, off_t);
     if (real_pread == NULL) real_pread = (ssize_t(*)(int, void *, size_t, off_t))dlsym(RTLD_NEXT, "pread");
-    if (getenv("SHIM_SHORT_READ") != NULL && count > (1u << 20)) return 0;
+    if (getenv("SHIM_SHORT_READ") != NULL && count > (1u << 16)) return 0;
     return real_pread(fd, buffer, count, offset);
+}
+
+/* Whether SHIM_MALLOC_OVER fails an allocation of `size` bytes. */
+static int refused(size_t size) {
+    const char *limit = getenv("SHIM_MALLOC_OVER");
+    if (limit == NULL) return 0;
+    char *end = NULL;
+    const unsigned long long over = strtoull(limit, &end, 10);
+    const unsigned long long most = *end == '-' ? strtoull(end + 1, NULL, 10) : (unsigned long long)-1;
+    return size > over && size <= most;
 }
 
 void *malloc(size_t size) {
     static void *(*real_malloc)(size_t);
     if (real_malloc == NULL) real_malloc = (void *(*)(size_t))dlsym(RTLD_NEXT, "malloc");
-    const char *limit = getenv("SHIM_MALLOC_OVER");
-    if (limit != NULL && size > strtoull(limit, NULL, 10)) {
+    if (refused(size)) {
         errno = ENOMEM;
         return NULL;
     }
@@ -67,7 +77,6 @@ void *malloc(size_t size) {
 void *_ZnamRKSt9nothrow_t(size_t size, const void *tag) {
     static void *(*real_new)(size_t, const void *);
     if (real_new == NULL) real_new = (void *(*)(size_t, const void *))dlsym(RTLD_NEXT, "_ZnamRKSt9nothrow_t");
-    const char *limit = getenv("SHIM_MALLOC_OVER");
-    if (limit != NULL && size > strtoull(limit, NULL, 10)) return NULL;
+    if (refused(size)) return NULL;
     return real_new(size, tag);
 }
