@@ -29,6 +29,8 @@ inline constexpr uint32_t kSymbolMaxCount = 1u << kSymbolLengthShift;
 
 // Symbol models of up to this many symbols are bisected, larger ones searched through a table.
 inline constexpr uint32_t kSymbolsSearched = 4;
+inline constexpr uint32_t kSymbolsSearchedSteps = 2;  // halvings from kSymbolsSearched symbols to one
+static_assert(1u << kSymbolsSearchedSteps == kSymbolsSearched);
 
 class ArithmeticDecoder;
 class ArithmeticEncoder;  // the tests' encoder, which makes streams to decode
@@ -165,15 +167,17 @@ class ArithmeticDecoder {
                 symbol = pick(above, symbol, k);
             }
         } else {
-            // length x distribution[k] > value, as distribution[k] > value / length above
+            // length x distribution[k] > value, as distribution[k] > value / length above. As many steps
+            // as the largest such model needs, whatever this one's size: a step with nothing left to
+            // halve looks at the symbol found, which is never above, and changes nothing.
             symbol = 0;
             uint32_t n = m.symbols_;
-            uint32_t k = n >> 1;
-            do {
+            for (uint32_t step = 0; step < kSymbolsSearchedSteps; ++step) {
+                const uint32_t k = (symbol + n) >> 1;
                 const uint32_t above = all_when(length * distribution[k] > value);
                 n = pick(above, k, n);
                 symbol = pick(above, symbol, k);
-            } while ((k = (symbol + n) >> 1) != symbol);
+            }
         }
         // The symbol's share of the interval; the last symbol's runs to its end.
         x = distribution[symbol] * length;
