@@ -23,9 +23,14 @@ class GpsTime11V2 {
     void init(const uint8_t *first);
 
     void decode(ArithmeticDecoder &dec, uint8_t *out) {
+        ArithmeticDecoder::State s = dec.hold();
+        decode(dec, s, out);
+        dec.put(s);
+    }
+    // The same for a caller that holds the coder's state (ArithmeticDecoder::hold).
+    [[gnu::always_inline]] void decode(ArithmeticDecoder &dec, ArithmeticDecoder::State &s, uint8_t *out) {
         // A valid stream switches sequence at most once a point; a damaged
         // one may ask for more, which ends here with whatever time it gives.
-        ArithmeticDecoder::State s = dec.hold();
         for (int switches = 0; switches < 4; ++switches) {
             if (diff_[last_] == 0) {
                 const uint32_t code = dec.decode_symbol(zero_diff_, s);
@@ -56,7 +61,6 @@ class GpsTime11V2 {
             }
             break;
         }
-        dec.put(s);
         store64(out, time_[last_]);
     }
 

@@ -16,6 +16,11 @@ class Point10V2 {
 
     void decode(ArithmeticDecoder &dec, uint8_t *out) {
         ArithmeticDecoder::State s = dec.hold();
+        decode(dec, s, out);
+        dec.put(s);
+    }
+    // The same for a caller that holds the coder's state (ArithmeticDecoder::hold).
+    [[gnu::always_inline]] void decode(ArithmeticDecoder &dec, ArithmeticDecoder::State &s, uint8_t *out) {
         const uint32_t changed = dec.decode_symbol(changed_, s);
         uint32_t r, n, m, l;
         if (changed != 0) {
@@ -61,7 +66,6 @@ class Point10V2 {
         last_.z = dz_.decode_inlined(dec, s, heights_[l], (n == 1) + (k < 18 ? k & ~1u : 18));
         heights_[l] = last_.z;
 
-        dec.put(s);
         last_.store(out);
     }
 

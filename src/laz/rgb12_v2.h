@@ -14,6 +14,11 @@ class Rgb12V2 {
 
     void decode(ArithmeticDecoder &dec, uint8_t *out) {
         ArithmeticDecoder::State s = dec.hold();
+        decode(dec, s, out);
+        dec.put(s);
+    }
+    // The same for a caller that holds the coder's state (ArithmeticDecoder::hold).
+    [[gnu::always_inline]] void decode(ArithmeticDecoder &dec, ArithmeticDecoder::State &s, uint8_t *out) {
         const uint32_t used = dec.decode_symbol(used_, s);
         uint32_t c[3];  // red, green, blue
         uint32_t lo = last_[0] & 0xFF, hi = last_[0] >> 8;
@@ -42,7 +47,6 @@ class Rgb12V2 {
         } else {
             c[1] = c[2] = c[0];
         }
-        dec.put(s);
         for (int i = 0; i < 3; ++i) {
             last_[i] = static_cast<uint16_t>(c[i]);
             store16(out + 2 * i, c[i]);
