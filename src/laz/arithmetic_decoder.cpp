@@ -50,7 +50,8 @@ SymbolModel::SymbolModel(uint32_t symbols) : symbols_(symbols), last_symbol_(sym
         table_size_ = 1u << table_bits_;
         table_shift_ = kSymbolLengthShift - table_bits_;
     }
-    storage_.resize(2 * symbols + (table_size_ ? table_size_ + 2 : 0));  // as the accessors lay it out
+    // As the accessors lay it out; the table has 2 entries past the last filled, for update().
+    storage_.resize(2 * symbols + (table_size_ ? table_size_ + 2 + 2 : 0));
     reset();
 }
 
@@ -82,12 +83,20 @@ void SymbolModel::update() {
             sum += c[k];
         }
     } else {
+        // Entry e (from 1) holds the symbol before the first whose range starts at or above e's
+        // share. Each symbol fills the entries after the previous symbol's start up to its own,
+        // four of them whatever its start: those past it are filled again by the symbols after it
+        // or at the end, and a symbol seldom spans more than four, so the loop for more is seldom
+        // run and its branch seldom mispredicted.
         uint32_t s = 0;
         for (uint32_t k = 0; k < symbols_; ++k) {
             d[k] = static_cast<uint16_t>((scale * sum) >> (31 - kSymbolLengthShift));
             sum += c[k];
             const uint32_t w = d[k] >> table_shift_;
-            while (s < w) t[++s] = static_cast<uint16_t>(k - 1);
+            const uint16_t before = static_cast<uint16_t>(k - 1);
+            t[s + 1] = t[s + 2] = t[s + 3] = t[s + 4] = before;
+            for (uint32_t e = s + 5; e <= w; ++e) t[e] = before;
+            s = w;  // the starts never decrease
         }
         t[0] = 0;
         while (s <= table_size_) t[++s] = static_cast<uint16_t>(symbols_ - 1);
