@@ -50,8 +50,7 @@ SymbolModel::SymbolModel(uint32_t symbols) : symbols_(symbols), last_symbol_(sym
         table_size_ = 1u << table_bits_;
         table_shift_ = kSymbolLengthShift - table_bits_;
     }
-    // As the accessors lay it out; the table has 2 entries past the last filled, for update().
-    storage_.resize(2 * symbols + (table_size_ ? table_size_ + 2 + 2 : 0));
+    storage_.resize(2 * symbols + (table_size_ ? table_size_ + 4 : 0));  // as the accessors lay it out
     reset();
 }
 

@@ -74,7 +74,8 @@ class SymbolModel {
 
     // One block, so that what a decode reads lies together: the cumulative
     // probability of each symbol (15 bits), each symbol's occurrences since
-    // the last rescaling, then the table (table_size_ + 2 entries, or none).
+    // the last rescaling, then the table (table_size_ + 2 entries and two
+    // more that update() may fill past them, or none).
     // All fit 16 bits (counts stay below 2^15 plus one update cycle, symbols
     // below 2^11), which halves what a decode touches; and a store to a count
     // cannot be the coder's own 32-bit state, so the compiler keeps that in

@@ -39,8 +39,8 @@ class IntegerDecoder {  // the integer corrector
     uint32_t k() const { return k_; }  // the corrector's magnitude class of the last decode
 
  private:
-    int32_t wrapped(int32_t predicted, int32_t corrector) const {
-        uint32_t real = static_cast<uint32_t>(predicted) + static_cast<uint32_t>(corrector);
+    int32_t wrapped(int32_t predicted, int32_t correction) const {
+        uint32_t real = static_cast<uint32_t>(predicted) + static_cast<uint32_t>(correction);
         if (range_ != 0) {  // wrap into [0, range); a 32-bit corrector wraps by itself
             if (static_cast<int32_t>(real) < 0) real += range_;
             else if (real >= range_) real -= range_;
