@@ -23,30 +23,37 @@ class GpsTime11V2 {
     void init(const uint8_t *first);
 
     void decode(ArithmeticDecoder &dec, uint8_t *out) {
+        ArithmeticDecoder::State s = dec.hold();
+        decode(dec, s, out);
+        dec.put(s);
+    }
+    // The same for a caller that holds the coder's state (ArithmeticDecoder::hold).
+    [[gnu::always_inline]] void decode(ArithmeticDecoder &dec, ArithmeticDecoder::State &s, uint8_t *out) {
         // A valid stream switches sequence at most once a point; a damaged
         // one may ask for more, which ends here with whatever time it gives.
         for (int switches = 0; switches < 4; ++switches) {
             if (diff_[last_] == 0) {
-                const uint32_t code = dec.decode_symbol(zero_diff_);
+                const uint32_t code = dec.decode_symbol(zero_diff_, s);
                 if (code == 1) {
-                    diff_[last_] = times_.decode(dec, 0, 0);
+                    diff_[last_] = times_.decode(dec, s, 0, 0);
                     time_[last_] += static_cast<uint64_t>(static_cast<int64_t>(diff_[last_]));
                     extremes_[last_] = 0;
                 } else if (code == 2) {
-                    start_sequence(dec);
+                    start_sequence(dec, s);
                 } else if (code > 2) {
                     last_ = (last_ + code - 2) & 3;
                     continue;
                 }
             } else {
-                const uint32_t multi = dec.decode_symbol(multi_);
+                const uint32_t multi = dec.decode_symbol(multi_, s);
                 if (multi == 1) {
-                    time_[last_] += static_cast<uint64_t>(static_cast<int64_t>(times_.decode(dec, diff_[last_], 1)));
+                    const int32_t diff = times_.decode_inlined(dec, s, diff_[last_], 1);
+                    time_[last_] += static_cast<uint64_t>(static_cast<int64_t>(diff));
                     extremes_[last_] = 0;
                 } else if (multi < kUnchanged) {
-                    time_[last_] += static_cast<uint64_t>(static_cast<int64_t>(multiplied(dec, multi)));
+                    time_[last_] += static_cast<uint64_t>(static_cast<int64_t>(multiplied(dec, s, multi)));
                 } else if (multi == kWhole) {
-                    start_sequence(dec);
+                    start_sequence(dec, s);
                 } else if (multi > kWhole) {
                     last_ = (last_ + multi - kWhole) & 3;
                     continue;
@@ -58,23 +65,23 @@ class GpsTime11V2 {
     }
 
  private:
-    int32_t multiplied(ArithmeticDecoder &dec, uint32_t multi) {
+    int32_t multiplied(ArithmeticDecoder &dec, ArithmeticDecoder::State &s, uint32_t multi) {
         int32_t diff;
         const int32_t d = diff_[last_];
         if (multi == 0) {
-            diff = times_.decode(dec, 0, 7);
+            diff = times_.decode(dec, s, 0, 7);
             count_extreme(diff);
         } else if (multi < static_cast<uint32_t>(kMulti)) {
-            diff = times_.decode(dec, wrap_mul(static_cast<int32_t>(multi), d), multi < 10 ? 2 : 3);
+            diff = times_.decode(dec, s, wrap_mul(static_cast<int32_t>(multi), d), multi < 10 ? 2 : 3);
         } else if (multi == static_cast<uint32_t>(kMulti)) {
-            diff = times_.decode(dec, wrap_mul(kMulti, d), 4);
+            diff = times_.decode(dec, s, wrap_mul(kMulti, d), 4);
             count_extreme(diff);
         } else {
             const int32_t m = kMulti - static_cast<int32_t>(multi);
             if (m > kMultiMinus) {
-                diff = times_.decode(dec, wrap_mul(m, d), 5);
+                diff = times_.decode(dec, s, wrap_mul(m, d), 5);
             } else {
-                diff = times_.decode(dec, wrap_mul(kMultiMinus, d), 6);
+                diff = times_.decode(dec, s, wrap_mul(kMultiMinus, d), 6);
                 count_extreme(diff);
             }
         }
@@ -87,11 +94,13 @@ class GpsTime11V2 {
             extremes_[last_] = 0;
         }
     }
-    void start_sequence(ArithmeticDecoder &dec) {
+    void start_sequence(ArithmeticDecoder &dec, ArithmeticDecoder::State &s) {
         next_ = (next_ + 1) & 3;
         const uint32_t high =
-            static_cast<uint32_t>(times_.decode(dec, static_cast<int32_t>(time_[last_] >> 32), 8));
+            static_cast<uint32_t>(times_.decode(dec, s, static_cast<int32_t>(time_[last_] >> 32), 8));
+        dec.put(s);
         time_[next_] = static_cast<uint64_t>(high) << 32 | dec.read_int();
+        s = dec.hold();
         last_ = next_;
         diff_[last_] = 0;
         extremes_[last_] = 0;

@@ -30,6 +30,13 @@ IntegerDecoder::IntegerDecoder(uint32_t bits, uint32_t contexts, uint32_t bits_h
     high_epochs_.assign(high_.size(), 0);
 }
 
+int32_t IntegerDecoder::corrector(ArithmeticDecoder &dec, SymbolModel &classes) {
+    ArithmeticDecoder::State s = dec.hold();
+    const int32_t c = corrected(dec, s, classes);
+    dec.put(s);
+    return c;
+}
+
 void IntegerDecoder::reset() {
     zero_class_.reset();
     ++epoch_;  // every symbol model is reset when next used

@@ -20,32 +20,60 @@ class IntegerDecoder {  // the integer corrector
     void reset();  // fresh models, as at a chunk's start
 
     int32_t decode(ArithmeticDecoder &dec, int32_t predicted, uint32_t context = 0) {
-        uint32_t real = static_cast<uint32_t>(predicted) +
-                        static_cast<uint32_t>(corrector(dec, fresh(classes_[context], class_epochs_[context])));
+        return wrapped(predicted, corrector(dec, fresh(classes_[context], class_epochs_[context])));
+    }
+    // The same for a caller that holds the coder's state (ArithmeticDecoder::hold).
+    int32_t decode(ArithmeticDecoder &dec, ArithmeticDecoder::State &s, int32_t predicted, uint32_t context = 0) {
+        dec.put(s);
+        const int32_t real = decode(dec, predicted, context);
+        s = dec.hold();
+        return real;
+    }
+    // The same again, decoded in the caller's own code: for the few
+    // correctors of every point, whose state then stays in registers and
+    // whose branches are predicted apart from the others'.
+    [[gnu::always_inline]] int32_t decode_inlined(ArithmeticDecoder &dec, ArithmeticDecoder::State &s,
+                                                  int32_t predicted, uint32_t context = 0) {
+        return wrapped(predicted, corrected(dec, s, fresh(classes_[context], class_epochs_[context])));
+    }
+    uint32_t k() const { return k_; }  // the corrector's magnitude class of the last decode
+
+ private:
+    int32_t wrapped(int32_t predicted, int32_t correction) const {
+        uint32_t real = static_cast<uint32_t>(predicted) + static_cast<uint32_t>(correction);
         if (range_ != 0) {  // wrap into [0, range); a 32-bit corrector wraps by itself
             if (static_cast<int32_t>(real) < 0) real += range_;
             else if (real >= range_) real -= range_;
         }
         return static_cast<int32_t>(real);
     }
-    uint32_t k() const { return k_; }  // the corrector's magnitude class of the last decode
-
- private:
-    int32_t corrector(ArithmeticDecoder &dec, SymbolModel &classes) {
-        k_ = dec.decode_symbol(classes);
-        if (k_ == 0) return static_cast<int32_t>(dec.decode_bit(zero_class_));
-        if (k_ >= 32) return min_;
-        int64_t c;
-        SymbolModel &high = fresh(high_[k_ - 1], high_epochs_[k_ - 1]);
-        if (k_ <= bits_high_) {
-            c = dec.decode_symbol(high);
+    // Out of line: most correctors are decoded here.
+    int32_t corrector(ArithmeticDecoder &dec, SymbolModel &classes);
+    // The class is stored last, so that no store between the decisions
+    // could be the coder's state, for all the compiler knows.
+    [[gnu::always_inline]] int32_t corrected(ArithmeticDecoder &dec, ArithmeticDecoder::State &s,
+                                             SymbolModel &classes) {
+        const uint32_t k = dec.decode_symbol(classes, s);
+        uint32_t c;
+        if (k == 0) {
+            c = dec.decode_bit(zero_class_, s);
+        } else if (k >= 32) {
+            c = static_cast<uint32_t>(min_);
         } else {
-            const uint32_t low_bits = k_ - bits_high_;
-            c = static_cast<int64_t>(dec.decode_symbol(high)) << low_bits | dec.read_bits(low_bits);
+            SymbolModel &high = fresh(high_[k - 1], high_epochs_[k - 1]);
+            if (k <= bits_high_) {
+                c = dec.decode_symbol(high, s);
+            } else {
+                const uint32_t low_bits = k - bits_high_;
+                c = dec.decode_symbol(high, s) << low_bits;
+                c |= dec.read_bits(low_bits, s);
+            }
+            // The upper half of the class is positive (c + 1), the lower half
+            // negative (c - (2^k - 1)); chosen without a branch, as the sign
+            // follows no pattern.
+            c = c + 1 - (all_when(c < (1u << (k - 1))) & (1u << k));
         }
-        // The upper half of the class is positive, the lower half negative.
-        if (c >= (int64_t{1} << (k_ - 1))) c += 1;
-        else c -= (int64_t{1} << k_) - 1;
+        k_ = k;
         return static_cast<int32_t>(c);
     }
 

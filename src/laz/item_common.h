@@ -68,67 +68,34 @@ inline constexpr uint8_t kReturnMap14[16][16] = {
 };
 
 // The median of the last five values added, kept sorted, with the side to
-// replace next alternating so that old values leave.
+// replace next alternating so that old values leave: from the high side the
+// largest leaves, and the side turns once a value arrives at or above the
+// median; from the low side the smallest, turning once one arrives at or
+// below it. Without branches: where a value falls follows no pattern.
 class Median5 {
  public:
     void reset() {
         for (auto &v : v_) v = 0;
-        high_ = true;
+        high_ = 1;
     }
     int32_t get() const { return v_[2]; }
     void add(int32_t x) {
-        if (high_) {
-            if (x < v_[2]) {
-                v_[4] = v_[3];
-                v_[3] = v_[2];
-                if (x < v_[0]) {
-                    v_[2] = v_[1];
-                    v_[1] = v_[0];
-                    v_[0] = x;
-                } else if (x < v_[1]) {
-                    v_[2] = v_[1];
-                    v_[1] = x;
-                } else {
-                    v_[2] = x;
-                }
-            } else {
-                if (x < v_[3]) {
-                    v_[4] = v_[3];
-                    v_[3] = x;
-                } else {
-                    v_[4] = x;
-                }
-                high_ = false;
-            }
-        } else {
-            if (v_[2] < x) {
-                v_[0] = v_[1];
-                v_[1] = v_[2];
-                if (v_[4] < x) {
-                    v_[2] = v_[3];
-                    v_[3] = v_[4];
-                    v_[4] = x;
-                } else if (v_[3] < x) {
-                    v_[2] = v_[3];
-                    v_[3] = x;
-                } else {
-                    v_[2] = x;
-                }
-            } else {
-                if (v_[1] < x) {
-                    v_[0] = v_[1];
-                    v_[1] = x;
-                } else {
-                    v_[0] = x;
-                }
-                high_ = true;
-            }
-        }
+        const uint32_t low = high_ ^ 1u;
+        const int32_t *w = v_ + low;  // the four that stay, sorted
+        const int32_t a = w[0], b = w[1], c = w[2], d = w[3];
+        high_ = static_cast<int64_t>(x) < static_cast<int64_t>(v_[2]) + low;  // x < median, or x <= median
+        v_[0] = min(a, x);
+        v_[1] = min(b, max(a, x));
+        v_[2] = min(c, max(b, x));
+        v_[3] = min(d, max(c, x));
+        v_[4] = max(d, x);
     }
 
  private:
+    static int32_t min(int32_t a, int32_t b) { return b < a ? b : a; }
+    static int32_t max(int32_t a, int32_t b) { return a < b ? b : a; }
     int32_t v_[5] = {0, 0, 0, 0, 0};
-    bool high_ = true;
+    uint32_t high_ = 1;
 };
 
 // 256 byte models chosen by the byte's previous value, made when first used

@@ -48,8 +48,10 @@ void PointwiseDecoder::these_items_at(PointwiseDecoder &d, ArithmeticDecoder &de
                                       std::index_sequence<I...>) {
     const std::tuple<Items &...> items{std::get<Items>(d.slots_[I].item)...};
     const uint32_t offsets[] = {d.slots_[I].offset...};
+    ArithmeticDecoder::State s = dec.hold();  // in registers for the whole run
     for (uint64_t i = 0; i < count; ++i, records += d.record_length_)
-        (std::get<I>(items).decode(dec, records + offsets[I]), ...);
+        (std::get<I>(items).decode(dec, s, records + offsets[I]), ...);
+    dec.put(s);
 }
 
 template <typename... Items>
