@@ -108,16 +108,17 @@ inline void move_record(unsigned char *to, const unsigned char *from, size_t str
 static_assert(sizeof(LAS10fm0) >= 16, "records span 16 bytes at least");
 
 // Whether a record passes the classes, returns and extent asked for,
-// worked out without a branch.
+// worked out without a branch (`by_value`: the filter's extent_by_value,
+// read once by the loop).
 template <bool Tables, bool Extent>
-inline bool passes_tests(const PointFilter &filter, const unsigned char *p) {
+inline bool passes_tests(const PointFilter &filter, const unsigned char *p, bool by_value) {
     bool passes = true;
     if (Tables) passes = filter.class_passes[p[filter.class_at]] & filter.return_passes[p[filter.return_at]];
     if (Extent) {
         const int32_t rx = raw_at(p + kXAt), ry = raw_at(p + kYAt);
         passes &= (rx >= filter.x_range.lo) & (rx <= filter.x_range.hi) & (ry >= filter.y_range.lo) &
                   (ry <= filter.y_range.hi);
-    } else if (filter.extent_by_value) {
+    } else if (by_value) {
         const Selection &s = *filter.selection;
         const CoordinateScaling &c = filter.scaling;
         const double x = lidar::scale_coordinate(raw_at(p + kXAt), c.scale[0], c.offset[0]);
@@ -136,6 +137,7 @@ inline bool passes_tests(const PointFilter &filter, const unsigned char *p) {
 // which only the ones that pass keep.
 template <bool Tables, bool Extent, bool Thin>
 uint32_t filter_loop(PointFilter &filter, unsigned char *records, size_t stride, uint32_t count) {
+    const bool by_value = filter.extent_by_value;
     uint32_t kept = 0, i = 0;
     if (!Thin) {
         constexpr uint32_t kGroup = 8, kAll = (1u << kGroup) - 1;
@@ -143,7 +145,7 @@ uint32_t filter_loop(PointFilter &filter, unsigned char *records, size_t stride,
             const unsigned char *g = records + size_t{i} * stride;
             uint32_t passing = 0;
             for (uint32_t j = 0; j < kGroup; ++j)
-                passing |= uint32_t{passes_tests<Tables, Extent>(filter, g + j * stride)} << j;
+                passing |= uint32_t{passes_tests<Tables, Extent>(filter, g + j * stride, by_value)} << j;
             if (passing == 0) continue;
             if (passing == kAll && kept == i) {
                 kept += kGroup;
@@ -157,7 +159,7 @@ uint32_t filter_loop(PointFilter &filter, unsigned char *records, size_t stride,
     }
     const CoordinateScaling &c = filter.scaling;
     for (unsigned char *p = records + size_t{i} * stride; i < count; ++i, p += stride) {
-        const bool passes = passes_tests<Tables, Extent>(filter, p);
+        const bool passes = passes_tests<Tables, Extent>(filter, p, by_value);
         if (Thin) {
             if (!passes) continue;
             // The coordinates exactly as the shapefile gets them.
