@@ -100,6 +100,17 @@ void SymbolModel::update() {
         t[0] = 0;
         while (s <= table_size_) t[++s] = static_cast<uint16_t>(symbols_ - 1);
     }
+    // The likeliest symbol is tried first while it holds at least half of the
+    // counts: below that, a failed try costs more than a right one saves.
+    uint32_t likeliest = 0;
+    for (uint32_t k = 1; k < symbols_; ++k)
+        if (c[k] > c[likeliest]) likeliest = k;
+    likeliest_ = likeliest;
+    likeliest_start_ = d[likeliest];
+    likeliest_is_last_ = likeliest == last_symbol_ ? ~0u : 0u;
+    likeliest_share_ = 0;
+    if (2 * c[likeliest] >= total_count_)
+        likeliest_share_ = likeliest == last_symbol_ ? 1u : d[likeliest + 1] - d[likeliest];
     update_cycle_ = (5 * update_cycle_) >> 2;
     const uint32_t max_cycle = (symbols_ + 6) << 3;
     if (update_cycle_ > max_cycle) update_cycle_ = max_cycle;

@@ -61,6 +61,9 @@ class BitModel {
 // value (a division) to the first symbol to search from; it holds at least
 // twice as many entries as symbols (up to 1024), so that a likely symbol is
 // mostly found at once. Smaller models are bisected with multiplications.
+// Before either, a symbol that holds at least half of the counts is tried on
+// its own: two multiplications, off the chain of dependent decisions that
+// the division and the look-ups lengthen.
 class SymbolModel {
  public:
     explicit SymbolModel(uint32_t symbols);
@@ -89,6 +92,11 @@ class SymbolModel {
     uint32_t table_bits_ = 0, table_size_ = 0, table_shift_ = 0;
     uint32_t total_count_ = 0, update_cycle_ = 0;
     uint16_t until_update_ = 0;  // below 2^15, as the tables
+    // The likeliest symbol, when it is likely enough to be tried first: its
+    // cumulative probability and its share (0 when no symbol is tried first),
+    // and all ones when it is the last symbol, whose share runs to the
+    // interval's end.
+    uint32_t likeliest_ = 0, likeliest_start_ = 0, likeliest_share_ = 0, likeliest_is_last_ = 0;
     std::vector<uint16_t> storage_;
 };
 
@@ -153,6 +161,21 @@ class ArithmeticDecoder {
     [[gnu::always_inline]] uint32_t decode_symbol(SymbolModel &m, State &s) {
         uint32_t symbol, x, y = s.length;
         const uint32_t value = s.value, length = s.length >> kSymbolLengthShift;
+        if (m.likeliest_share_ != 0) {
+            // Two multiplications tell whether the value lies in the likeliest
+            // symbol's share, sparing the division and the search.
+            const uint32_t start = m.likeliest_start_ * length;
+            const uint32_t share = pick(m.likeliest_is_last_, s.length - start, m.likeliest_share_ * length);
+            if (value - start < share) {
+                s.value = value - start;
+                s.length = share;
+                normalise(s);
+                symbol = m.likeliest_;
+                ++m.counts()[symbol];
+                if (--m.until_update_ == 0) m.update();
+                return symbol;
+            }
+        }
         const uint16_t *distribution = m.distribution();
         if (m.table_size_ != 0) {
             const uint16_t *table = distribution + 2 * m.symbols_;
