@@ -76,10 +76,12 @@ void SymbolModel::update() {
     const uint32_t scale = 0x80000000u / total_count_;
     uint32_t sum = 0;
     uint16_t *d = distribution(), *c = counts(), *t = table();
+    uint32_t likeliest = 0, most = 0;  // the first symbol of the most counts
     if (table_size_ == 0) {
         for (uint32_t k = 0; k < symbols_; ++k) {
             d[k] = static_cast<uint16_t>((scale * sum) >> (31 - kSymbolLengthShift));
             sum += c[k];
+            if (c[k] > most) most = c[likeliest = k];
         }
     } else {
         // Entry e (from 1) holds the symbol before the first whose range starts at or above e's
@@ -91,6 +93,7 @@ void SymbolModel::update() {
         for (uint32_t k = 0; k < symbols_; ++k) {
             d[k] = static_cast<uint16_t>((scale * sum) >> (31 - kSymbolLengthShift));
             sum += c[k];
+            if (c[k] > most) most = c[likeliest = k];
             const uint32_t w = d[k] >> table_shift_;
             const uint16_t before = static_cast<uint16_t>(k - 1);
             t[s + 1] = t[s + 2] = t[s + 3] = t[s + 4] = before;
@@ -102,14 +105,11 @@ void SymbolModel::update() {
     }
     // The likeliest symbol is tried first while it holds at least half of the
     // counts: below that, a failed try costs more than a right one saves.
-    uint32_t likeliest = 0;
-    for (uint32_t k = 1; k < symbols_; ++k)
-        if (c[k] > c[likeliest]) likeliest = k;
     likeliest_ = likeliest;
     likeliest_start_ = d[likeliest];
     likeliest_is_last_ = likeliest == last_symbol_ ? ~0u : 0u;
     likeliest_share_ = 0;
-    if (2 * c[likeliest] >= total_count_)
+    if (2 * most >= total_count_)
         likeliest_share_ = likeliest == last_symbol_ ? 1u : d[likeliest + 1] - d[likeliest];
     update_cycle_ = (5 * update_cycle_) >> 2;
     const uint32_t max_cycle = (symbols_ + 6) << 3;
