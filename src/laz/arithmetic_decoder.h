@@ -92,10 +92,10 @@ class SymbolModel {
     uint32_t table_bits_ = 0, table_size_ = 0, table_shift_ = 0;
     uint32_t total_count_ = 0, update_cycle_ = 0;
     uint16_t until_update_ = 0;  // below 2^15, as the tables
-    // The likeliest symbol, when it is likely enough to be tried first: its
-    // cumulative probability and its share (0 when no symbol is tried first),
-    // and all ones when it is the last symbol, whose share runs to the
-    // interval's end.
+    // The likeliest symbol and its cumulative probability; its share, or 1
+    // for the last symbol, whose share runs to the interval's end (then
+    // likeliest_is_last_ is all ones); a share of 0 when no symbol is likely
+    // enough to be tried first.
     uint32_t likeliest_ = 0, likeliest_start_ = 0, likeliest_share_ = 0, likeliest_is_last_ = 0;
     std::vector<uint16_t> storage_;
 };
