@@ -342,6 +342,12 @@ std::string Reader::open(ByteSource &source, const LasFacts &facts, unsigned thr
 }
 
 bool Reader::keep_chunks_meeting(const Area &area) {
+    return keep_chunks_where([&area](const Area &square) {
+        return meets(Square{square.xmin, square.ymin, square.xmax, square.ymax}, area);
+    });
+}
+
+bool Reader::keep_chunks_where(const std::function<bool(const Area &square)> &may_hold) {
     if (!impl_) return false;
     Impl &r = *impl_;
     const bool started = r.next_chunk > 0 || r.scheduled > 0 || !r.failure.empty();
@@ -352,7 +358,8 @@ bool Reader::keep_chunks_meeting(const Area &area) {
     r.skipped.assign(r.chunks.size(), false);
     r.chunks_read = 0;
     for (size_t i = 0; i < r.chunks.size(); ++i) {
-        r.skipped[i] = !meets(squares[i], area);
+        const Square &s = squares[i];
+        r.skipped[i] = !may_hold(Area{s.xmin, s.ymin, s.xmax, s.ymax});
         if (!r.skipped[i]) ++r.chunks_read;
     }
     return true;

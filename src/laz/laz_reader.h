@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,6 +65,10 @@ class Reader {
     // meet `area`, and gives true; otherwise false, and every chunk is read. A skipped chunk's points
     // can have no X and Y inside the area, with X and Y computed as the header's scale and offset say.
     bool keep_chunks_meeting(const Area &area);
+
+    // The same for any area: a chunk is skipped when `may_hold` says that its
+    // node's square (widened as above, given as an Area) holds no point of it.
+    bool keep_chunks_where(const std::function<bool(const Area &square)> &may_hold);
 
     // The next `count` points in file order: those of chunks not skipped are placed, in order, at the
     // start of `records`, and `placed` says how many; the points of skipped chunks are passed over
