@@ -31,7 +31,11 @@ public:
         return reader_.open(bytes, facts, run_threads());
     }
 
-    bool keep_chunks_meeting(const laz::Area &area) { return reader_.keep_chunks_meeting(area); }
+    bool keep_chunks_in(const area::Region &region) {
+        return reader_.keep_chunks_where([&region](const laz::Area &s) {
+            return region.meets(area::Box{s.xmin, s.ymin, s.xmax, s.ymax});
+        });
+    }
 
     uint64_t read(unsigned char *records, uint64_t count) override {
         uint64_t placed = 0;
@@ -53,7 +57,7 @@ private:
 }  // namespace
 
 std::unique_ptr<PointSource> laz_point_source(ByteSource &bytes, const char *name, const InputHeader &input,
-                                              const Selection &selection) {
+                                              const area::Region &region) {
     const uint64_t file_size = bytes.size();
     const LAS12Header &h = input.legacy();
     const laz::LasFacts facts{file_size,          h.HeaderSize,     h.OffsetToData,
@@ -67,8 +71,7 @@ std::unique_ptr<PointSource> laz_point_source(ByteSource &bytes, const char *nam
         std::printf("%s is not a valid LAS file\n", name);
         end_run(-1);
     }
-    // A COPC file's chunks away from the extent hold no point it keeps.
-    if (selection.by_extent)
-        source->keep_chunks_meeting(laz::Area{selection.xmin, selection.ymin, selection.xmax, selection.ymax});
+    // A COPC file's chunks away from the region hold no point it keeps.
+    if (!region.whole()) source->keep_chunks_in(region);
     return source;
 }

@@ -2,8 +2,8 @@
 #pragma once
 
 #include "las_input.h"
-#include "options.h"
 #include "point_source.h"
+#include "region.h"
 
 #include <cstdint>
 #include <memory>
@@ -18,7 +18,8 @@ unsigned run_threads();
 // file before any output exists: "\nCannot decompress NAME: REASON\n", then
 // "NAME is not a valid LAS file\n". Damage found later, while the points are
 // decoded, ends the run with "\nCannot decompress NAME: chunk N is damaged\n".
-// With an extent in `selection`, the chunks of a COPC file whose octree cells
-// lie away from it are passed over unread: no point of theirs can be kept.
+// With a region less than the whole plane, the chunks of a COPC file whose
+// octree cells lie away from it are passed over unread: no point of theirs
+// can be kept.
 std::unique_ptr<PointSource> laz_point_source(ByteSource &source, const char *name, const InputHeader &input,
-                                              const Selection &selection);
+                                              const area::Region &region);
