@@ -4,6 +4,7 @@
 // with the shape headers' bounds taken from the kept points.
 #include "las_reader.h"
 #include "las_writer.h"
+#include "laz_writer.h"
 #include "test_util.h"
 
 #include <gtest/gtest.h>
@@ -218,6 +219,66 @@ std::vector<std::string> listing(const std::string &dir) {
     if (d) ::closedir(d);
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// The outputs of several inputs converted into one shapefile: the parts'
+// records in order, numbered on, the headers' counts and bounds those of
+// every point, the table's header that of the first part.
+Outputs concatenate(const std::vector<Outputs> &parts) {
+    const Outputs &first = parts.front();
+    const size_t header = le(first.dbf, 8, 2), row = le(first.dbf, 10, 2);
+    Outputs out{Bytes(first.shp.begin(), first.shp.begin() + 100), Bytes(first.shx.begin(), first.shx.begin() + 100),
+                Bytes(first.dbf.begin(), first.dbf.begin() + header)};
+    double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
+    uint32_t kept = 0;
+    for (const Outputs &part : parts) {
+        for (size_t at = 100; at < part.shp.size(); at += 36, ++kept) {
+            for (int d = 0; d < 3; ++d) {
+                const double v = double_at(part.shp, at + 12 + 8 * d);
+                lo[d] = kept == 0 ? v : std::min(lo[d], v);
+                hi[d] = kept == 0 ? v : std::max(hi[d], v);
+            }
+            out.shp.insert(out.shp.end(), part.shp.begin() + at, part.shp.begin() + at + 36);
+            put_be32(out.shp, out.shp.size() - 36, kept + 1);
+            out.shx.resize(out.shx.size() + 8);
+            put_be32(out.shx, out.shx.size() - 8, 50 + 18 * kept);
+            put_be32(out.shx, out.shx.size() - 4, 14);
+        }
+        const size_t rows = (part.shp.size() - 100) / 36, part_header = le(part.dbf, 8, 2);
+        out.dbf.insert(out.dbf.end(), part.dbf.begin() + part_header, part.dbf.begin() + part_header + row * rows);
+    }
+    for (Bytes *b : {&out.shp, &out.shx}) {
+        put_be32(*b, 24, static_cast<uint32_t>(b->size() / 2));
+        for (int d = 0; d < 3; ++d) {
+            put_double(*b, d < 2 ? 36 + 8 * d : 68, lo[d]);
+            put_double(*b, d < 2 ? 52 + 8 * d : 76, hi[d]);
+        }
+    }
+    for (int k = 0; k < 4; ++k) out.dbf[4 + k] = static_cast<uint8_t>(kept >> (8 * k));
+    const size_t first_rows = (first.shp.size() - 100) / 36;
+    out.dbf.insert(out.dbf.end(), first.dbf.begin() + header + row * first_rows, first.dbf.end());
+    return out;
+}
+
+void write_text(const std::string &path, const std::string &text) {
+    testutil::write_file(path, Bytes(text.begin(), text.end()));
+}
+
+// The lines of a console that stay on the screen: those the progress does
+// not overwrite, the elapsed time masked.
+std::vector<std::string> lasting_lines(const std::string &console) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (const char c : lasread::mask_elapsed(console) + "\n") {
+        if (c != '\n' && c != '\r') {
+            line += c;
+            continue;
+        }
+        if (line.find_first_not_of(' ') != std::string::npos && line.rfind("Processing ...", 0) != 0)
+            lines.push_back(line);
+        line.clear();
+    }
+    return lines;
 }
 
 }  // namespace
@@ -436,5 +497,112 @@ TEST(SelectionOptions, RefusedBeforeTheBannerWithTheirReason) {
         EXPECT_EQ(r.status, 255);
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(listing(dir.path()), before);
+    }
+}
+
+// Several inputs into one shapefile: files of one table (LAS 1.2, LAS 1.4,
+// LAZ), a folder, a list, a virtual point cloud, with and without a
+// selection, on one thread and on two. Each gives the concatenation of the
+// inputs' own conversions with the same options; inputs away from the area
+// are named as not read.
+TEST(SeveralInputs, GiveTheirOwnConversionsOneAfterAnother) {
+    TempDir dir;
+    ASSERT_EQ(::mkdir((dir / "tiles").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir((dir / "folder").c_str(), 0755), 0);
+    const auto shifted = [](int dx) {
+        return [dx](uint64_t i) {
+            lastest::Point p = grid_point(i);
+            p.x += dx;
+            return p;
+        };
+    };
+    lastest::LasOptions v14 = lastest::options_for_type(8);
+    v14.version_minor = 4;
+    lastest::write_las(dir / "tiles/a.las", lastest::options_for_type(8), 3000, shifted(0));
+    lastest::write_las(dir / "tiles/b.las", v14, 2500, shifted(2000));
+    laztest::write_laz(dir / "tiles/c.laz", lastest::options_for_type(8), 70000, shifted(4000), 20000);
+    // A folder: an upper-case name, and a .laz beside the .las of its name left out.
+    for (const std::string n : {"a.las", "b.las"})
+        ASSERT_EQ(::link((dir / ("tiles/" + n)).c_str(), (dir / ("folder/" + n)).c_str()), 0);
+    ASSERT_EQ(::rename((dir / "folder/b.las").c_str(), (dir / "folder/B.LAS").c_str()), 0);
+    ASSERT_EQ(::link((dir / "tiles/c.laz").c_str(), (dir / "folder/B.laz").c_str()), 0);
+    write_text(dir / "list.txt", "# two tiles\n\ntiles/c.laz\r\n  tiles/a.las\n");
+    const std::string bbox_a = "[-5.1,-5.1,0,4.9,4.9,10]", bbox_far = "[1000,1000,0,1001,1001,10]";
+    write_text(dir / "tiles/survey.vpc",
+                         "{\"type\":\"FeatureCollection\",\"features\":["
+                         "{\"type\":\"Feature\",\"stac_version\":\"1.0.0\",\"properties\":{\"proj:bbox\":" + bbox_a +
+                             "},\"assets\":{\"data\":{\"href\":\"./a.las\",\"roles\":[\"data\"]}}},"
+                         "{\"type\":\"Feature\",\"properties\":{\"proj:bbox\":" + bbox_far +
+                             "},\"assets\":{\"data\":{\"href\":\"./b.las\",\"roles\":[\"data\"]}}},"
+                         "{\"type\":\"Feature\",\"properties\":{},\"assets\":{\"data\":{\"href\":\"c.laz\"}}}]}");
+
+    using Args = std::vector<std::string>;
+    const char *const tiles[] = {"tiles/a.las", "tiles/b.las", "tiles/c.laz"};
+    const struct {
+        Args inputs, options;
+        std::vector<int> parts;  // the tiles whose points the output holds, in order
+        std::vector<bool> read;  // per part: false when the area does not meet it
+    } cases[] = {
+        {{"tiles/a.las", "tiles/b.las", "tiles/c.laz"}, {}, {0, 1, 2}, {}},
+        {{"tiles/a.las", "tiles/b.las", "tiles/c.laz"}, {"--class", "2,5", "--thin", "0.5"}, {0, 1, 2}, {}},
+        {{"folder"}, {"--returns", "first"}, {1, 0}, {}},  // byte order: B.LAS before a.las
+        {{"@list.txt"}, {}, {2, 0}, {}},
+        {{"tiles/survey.vpc"}, {"--extent", "-2,-2,2,2"}, {0, 1, 2}, {true, false, false}},
+        {{"tiles/b.las", "tiles/a.las"}, {"--extent", "-2,-2,2,2", "--class", "5"}, {1, 0}, {false, true}},
+    };
+    for (const auto &c : cases) {
+        const Selection s = selection_of(c.options);
+        std::vector<Outputs> parts;
+        std::vector<std::string> lines;
+        uint64_t kept = 0, points = 0, read = 0;
+        for (size_t k = 0; k < c.parts.size(); ++k) {
+            const std::string tile = tiles[c.parts[k]];
+            const bool met = c.read.empty() || c.read[k];
+            TempDir one;
+            ASSERT_EQ(::symlink((dir / tile).c_str(), (one / ("t" + tile.substr(tile.size() - 4))).c_str()), 0);
+            Args args = c.options;
+            args.push_back("t" + tile.substr(tile.size() - 4));
+            const testutil::RunResult r = run_tessaline(args, one.path());
+            ASSERT_EQ(r.status, 0) << r.out;
+            const Outputs own = outputs_of(one / "t");
+            const uint64_t n = (own.shp.size() - 100) / 36, of = le(testutil::read_file(dir / tile), 107, 4);
+            std::string named = tile;
+            if (c.inputs[0] == "folder") named = k == 0 ? "folder/B.LAS" : "folder/a.las";
+            if (c.inputs[0] == "tiles/survey.vpc") named = k < 2 ? "tiles/" + tile.substr(6) : "tiles/c.laz";
+            if (!met) {
+                EXPECT_EQ(n, 0u) << tile;
+                lines.push_back(named + ": away from the area, not read");
+                continue;
+            }
+            parts.push_back(own);
+            kept += n, points += of, ++read;
+            lines.push_back(named + ": " + (s.any() ? std::to_string(n) + " of " + std::to_string(of) : std::to_string(n)) +
+                            " points");
+        }
+        const Outputs want = concatenate(parts);
+        lines.push_back("Kept " + std::to_string(kept) + " of " + std::to_string(points) + " points from " +
+                        std::to_string(read) + " of " + std::to_string(c.parts.size()) + " files");
+        lines.push_back("Elapsed time # seconds");
+        for (const char *threads : {"TESSALINE_THREADS=1", "TESSALINE_THREADS=2"}) {
+            Args args = c.inputs;
+            args.insert(args.end(), c.options.begin(), c.options.end());
+            args.insert(args.end(), {"--output", "out/m.shp"});
+            std::string trace = threads;
+            for (const std::string &a : args) trace += " " + a;
+            SCOPED_TRACE(trace);
+            ::mkdir((dir / "out").c_str(), 0755);
+            const testutil::RunResult r = testutil::run(testutil::tessaline_exe(), args, dir.path(), false, {threads});
+            EXPECT_EQ(r.status, 0);
+            std::vector<std::string> want_lines = lasting_lines(testutil::banner());
+            want_lines.push_back("Input LAS files:   " + std::to_string(c.parts.size()) +
+                                 ", each named below as it is converted");
+            want_lines.push_back("Output Shapefile:  out/m.shp");
+            want_lines.insert(want_lines.end(), lines.begin(), lines.end());
+            EXPECT_EQ(lasting_lines(r.out), want_lines);
+            const Outputs got = outputs_of(dir / "out/m");
+            EXPECT_EQ(difference(got.shp, want.shp), "") << ".shp";
+            EXPECT_EQ(difference(got.shx, want.shx), "") << ".shx";
+            EXPECT_EQ(difference(got.dbf, want.dbf), "") << ".dbf";
+        }
     }
 }
