@@ -439,13 +439,23 @@ TEST(SelectionOptions, RefusedBeforeTheBannerWithTheirReason) {
         {"--returns", "return numbers from 0 to 15, first, last or single, separated by commas"},
         {"--extent", "XMIN,YMIN,XMAX,YMAX, four numbers with each minimum at most its maximum"},
         {"--thin", "the size of a square, a finite number above 0"},
-        {"--output", "a name ending in .shp in a folder that exists"}};
+        {"--output", "a name ending in .shp in a folder that exists"},
+        {"--clip", "a polygon file (.shp, .gpkg, .geojson, .json) or a WKT POLYGON or MULTIPOLYGON"},
+        {"--clip-layer", "the name of a layer of --clip's GeoPackage"},
+        {"--clip-crs", "the clip area's coordinate system: an EPSG code (EPSG:4326), a WKT or PROJ text"}};
+    // option "": the usage; "!": the line `value`; `again`: given twice, as `value` and as `again`.
     const struct {
         std::vector<std::string> args;
-        std::string option, value = "", again = "";  // option "": the usage; `again`: given twice, as `value` and as `again`
+        std::string option, value = "", again = "";
     } cases[] = {
-        {{"--frobnicate", "a.las"}, ""},
-        {{"--class", "2", "a.las", "b.las"}, ""},
+        {{"--frobnicate", "a.las"}, "!", "Several inputs go into one shapefile: --output NAME.shp names it"},
+        {{"--class", "2", "a.las", "b.las"}, "!", "Several inputs go into one shapefile: --output NAME.shp names it"},
+        {{"--clip=", "a.las"}, "--clip", ""},
+        {{"--clip-layer", "", "--clip", "x.gpkg", "a.las"}, "--clip-layer", ""},
+        {{"--clip-crs=", "a.las"}, "--clip-crs", ""},
+        {{"--clip-layer", "lakes", "a.las"}, "!", "--clip-layer is given without --clip"},
+        {{"--clip-crs", "EPSG:4326", "a.las"}, "!", "--clip-crs is given without --clip"},
+        {{"--clip", "a.las", "--clip", "b.gpkg", "a.las"}, "--clip", "a.las", "b.gpkg"},
         {{"--class", "2"}, ""},
         {{"--class", "2,x", "a.las"}, "--class", "2,x"},
         {{"--class", "256", "a.las"}, "--class", "256"},
@@ -490,8 +500,9 @@ TEST(SelectionOptions, RefusedBeforeTheBannerWithTheirReason) {
         SCOPED_TRACE(trace);
         const testutil::RunResult r = run_tessaline(c.args, dir.path());
         const std::string want =
-            c.option.empty()  ? usage
-            : c.again.empty() ? "\n" + c.option + " takes " + takes.at(c.option) + ", not \"" + c.value + "\"\n"
+            c.option.empty()    ? usage
+            : c.option == "!"   ? "\n" + c.value + "\n"
+            : c.again.empty()   ? "\n" + c.option + " takes " + takes.at(c.option) + ", not \"" + c.value + "\"\n"
                               : "\n" + c.option + " is given twice, as \"" + c.value + "\" and as \"" + c.again + "\"\n";
         EXPECT_EQ(r.out, want);
         EXPECT_EQ(r.status, 255);
