@@ -617,3 +617,62 @@ TEST(SeveralInputs, GiveTheirOwnConversionsOneAfterAnother) {
         }
     }
 }
+
+// Several inputs refused before any output exists, the first input that
+// differs named with what differs; nothing is created.
+TEST(SeveralInputs, RefusedBeforeAnyOutputExists) {
+    TempDir dir;
+    const lastest::Vlr utm30 = lastest::geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 25830}});
+    const lastest::Vlr wgs30 = lastest::geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 32630}});
+    lastest::LasOptions a = lastest::options_for_type(8), f1 = lastest::options_for_type(6);
+    lastest::LasOptions in30 = a, other30 = a;
+    in30.vlrs = {utm30};
+    other30.vlrs = {wgs30};
+    lastest::write_las(dir / "a.las", a, 10, grid_point);
+    lastest::write_las(dir / "f1.las", f1, 10, grid_point);
+    lastest::write_las(dir / "utm.las", in30, 10, grid_point);
+    lastest::write_las(dir / "wgs.las", other30, 10, grid_point);
+    ASSERT_EQ(::symlink("a.las", (dir / "soft.las").c_str()), 0);
+    ASSERT_EQ(::link((dir / "a.las").c_str(), (dir / "hard.las").c_str()), 0);
+    ASSERT_EQ(::symlink("a.las", (dir / "o.shp").c_str()), 0);
+    ASSERT_EQ(::mkdir((dir / "empty").c_str(), 0755), 0);
+    write_text(dir / "empty.txt", "# nothing\n\n");
+    write_text(dir / "bad.vpc", "{\"type\":\"FeatureCollection\",\"features\":[{\"assets\":{}}]}");
+    write_text(dir / "nojson.vpc", "{\"type\":");
+    const struct {
+        std::vector<std::string> args;
+        std::string out;
+    } cases[] = {
+        {{"a.las", "f1.las"}, "\nf1.las has another table than a.las: it has 10 columns, not 13 (it has no Red)\n"},
+        {{"utm.las", "wgs.las"}, "\nwgs.las is in another coordinate system than utm.las: WGS_1984_UTM_Zone_30N, not "
+                                 "ETRS_1989_UTM_Zone_30N\n"},
+        {{"a.las", "utm.las"}, "\na.las states no coordinate system, and utm.las states one (ETRS_1989_UTM_Zone_30N)\n"},
+        {{"a.las", "nofile.las"}, "\nCannot open binary file nofile.las for reading\n\n"},
+        {{"a.las", "a.las"}, "\na.las and a.las are the same file\n"},
+        {{"a.las", "soft.las"}, "\nsoft.las and a.las are the same file\n"},
+        {{"hard.las", "f1.las", "a.las"}, "\nf1.las has another table than hard.las: it has 10 columns, not 13 (it has no Red)\n"},
+        {{"hard.las", "a.las"}, "\na.las and hard.las are the same file\n"},
+        {{"@empty.txt"}, "\nempty.txt names no input\n"},
+        {{"@nolist.txt"}, "\nCannot read the list nolist.txt\n"},
+        {{"empty"}, "\nempty holds no .las or .laz file\n"},
+        {{"bad.vpc"}, "\nCannot read the virtual point cloud bad.vpc: its tile 1 has no data asset's href\n"},
+        {{"a.las", "nojson.vpc"}, "\nCannot read the virtual point cloud nojson.vpc: unexpected end of text\n"},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--output", "m.shp"});
+        SCOPED_TRACE(args[0] + " " + args[1]);
+        const std::vector<std::string> before = listing(dir.path());
+        const testutil::RunResult r = run_tessaline(args, dir.path());
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.status, 255);
+        EXPECT_EQ(listing(dir.path()), before);
+    }
+    // An output name that leads to an input, once the inputs are read, as for one input.
+    lastest::write_las(dir / "b.las", a, 10, grid_point);
+    const std::vector<std::string> before = listing(dir.path());
+    const testutil::RunResult r = run_tessaline({"b.las", "a.las", "--output", "o.shp"}, dir.path());
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out.substr(r.out.rfind("Processing ...")), "Processing ...\no.shp and a.las are the same file\n");
+    EXPECT_EQ(listing(dir.path()), before);
+}
