@@ -2,6 +2,7 @@
 // nginx over http and https for what a server answers when all is well, the
 // tests' own server for its faults. A URL must give what the file gives.
 #include "http_source.h"
+#include "las_writer.h"
 #include "test_util.h"
 #include "web_server.h"
 
@@ -288,4 +289,48 @@ TEST(WebInput, FaultsAreTriedAgainOrRefusedWithTheirReason) {
     EXPECT_NE(got.out.find("\nCannot read " + nginx.https(file) + ": the server's certificate cannot be verified: "),
               std::string::npos)
         << got.out;
+}
+
+// URLs among several inputs: a tile that the area does not meet is fetched
+// no further than its header's request; the output holds the points of the
+// others, exactly as their files on the disk give them.
+TEST(WebInput, SeveralInputsFetchOnlyTheTilesTheAreaMeets) {
+    TempDir root, local, web;
+    const auto at = [](int dx) {
+        return [dx](uint64_t i) {
+            lastest::Point p = lastest::varied_point(i);
+            p.x = static_cast<int32_t>(i % 50) * 10 + dx;
+            p.y = static_cast<int32_t>(i / 50 % 50) * 10;
+            return p;
+        };
+    };
+    lastest::write_las(root / "near.las", lastest::options_for_type(8), 4000, at(0));
+    lastest::write_las(root / "far.las", lastest::options_for_type(8), 4000, at(100000));
+    for (const char *n : {"near.las", "far.las"}) ::symlink((root / n).c_str(), (local / n).c_str());
+    testutil::WebServer server(root.path());
+    if (!server.ok()) GTEST_SKIP() << server.why();
+    const std::vector<std::string> options = {"--extent", "0,0,2,2", "--output", "m.shp"};
+    std::vector<std::string> args = {"near.las", "far.las"};
+    args.insert(args.end(), options.begin(), options.end());
+    const RunResult want = run(args, local.path(), environment("2"));
+    ASSERT_EQ(want.status, 0) << want.out;
+    args = {server.http("near.las"), server.http("far.las")};
+    args.insert(args.end(), options.begin(), options.end());
+    const RunResult got = run(args, web.path(), environment("2"));
+    ASSERT_EQ(got.status, 0) << got.out;
+    EXPECT_NE(got.out.find(server.http("far.las") + ": away from the area, not read\n"), std::string::npos) << got.out;
+    expect_same_outputs(local, web, "m");
+    const std::string log = server.log(3);
+    std::istringstream lines(log);
+    std::string line;
+    int far_requests = 0;
+    while (std::getline(lines, line)) {
+        if (line.find("/far.las ") == std::string::npos) continue;
+        ++far_requests;
+        const std::vector<Range> r = requested(line);
+        ASSERT_EQ(r.size(), 1u) << line;
+        EXPECT_EQ(r[0].first, 0u) << line;
+        EXPECT_LE(r[0].end, 16384u) << line;
+    }
+    EXPECT_EQ(far_requests, 1) << log;
 }
