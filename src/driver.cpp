@@ -28,6 +28,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <new>
 #include <string>
@@ -54,6 +55,9 @@ constexpr int progress_decimals(int type) { return type == 1 ? 1 : 2; }
 // selected and formatted, large enough to hold the longest record.
 constexpr size_t kRecordBufferBytes = size_t{1} << 20;
 static_assert(kRecordBufferBytes >= UINT16_MAX, "a block holds a record of any length");
+
+// How many URLs among several inputs have their first request under way at once.
+constexpr size_t kWebAhead = 8;
 
 // Writes the final record count into the table's header (bytes 4 to 7,
 // little-endian), before any row is appended.
@@ -104,9 +108,17 @@ void widen_bounds(double bounds[6], bool first, int32_t slot, uint32_t count) {
     }
 }
 
+// The first request of a URL (HttpSource::open), made on a thread of its
+// own so that the headers of many URLs are fetched several at a time.
+struct WebOpening {
+    std::unique_ptr<HttpSource> source;
+    std::string why;
+};
+
 // One input of a run, from its validation to the end of its points.
 struct Input {
     InputName named;
+    std::future<WebOpening> opening;  // a URL's first request, made ahead
     std::string shown;       // as messages name it: a URL without its credentials
     std::string file_name;   // what the outputs are named from: the path, or a URL's last segment
     std::unique_ptr<ByteSource> in;
@@ -370,25 +382,43 @@ area::Box widened(area::Box b, const LAS12Header *ph) {
 // Opens an input named by an http:// or https:// URL (shown as `shown`, its
 // credentials left out) and validates it as a file of that name would be;
 // prints the refusal and ends the run when it cannot be converted.
-std::unique_ptr<HttpSource> open_web_input(const char *url, const char *shown, InputKind &kind, int &type) {
+// Whether a URL's path ends in ".las" or ".laz", as an input's must.
+bool has_input_path(const std::string &url) {
     const std::string file = url_file_name(url);
-    const bool laz = is_laz_name(file.c_str());
-    if (file.size() < 5 || (!laz && !has_extension(file, ".las"))) {
+    return file.size() >= 5 && (is_laz_name(file.c_str()) || has_extension(file, ".las"));
+}
+
+std::future<WebOpening> open_web_soon(const std::string &url) {
+    return std::async(std::launch::async, [url] {
+        WebOpening o;
+        o.source = HttpSource::open(url, o.why);
+        return o;
+    });
+}
+
+// Validates an input named by an http:// or https:// URL (shown as `shown`,
+// its credentials left out) as a file of that name would be, from its first
+// request `opening` (none yet: made here); prints the refusal and ends the
+// run when it cannot be converted.
+std::unique_ptr<HttpSource> open_web_input(const char *url, const char *shown, std::future<WebOpening> *opening,
+                                           InputKind &kind, int &type) {
+    if (!has_input_path(url)) {
         std::printf("\nThe path of %s does not end in .las or .laz\n", shown);
         refuse("%s is not a valid LAS file\n", shown);
     }
-    std::string why;
-    std::unique_ptr<HttpSource> source = HttpSource::open(url, why);
-    if (!source) {
-        std::printf("\nCannot read %s: %s\n", shown, why.c_str());
+    WebOpening o;
+    if (opening != nullptr && opening->valid()) o = opening->get();
+    else o.source = HttpSource::open(url, o.why);
+    if (!o.source) {
+        std::printf("\nCannot read %s: %s\n", shown, o.why.c_str());
         end_run(-1);
     }
-    type = input_type(shown, *source, laz, kind);
+    type = input_type(shown, *o.source, is_laz_name(url_file_name(url).c_str()), kind);
     if (type <= 0) {
-        refuse_failed_source(*source, shown);
+        refuse_failed_source(*o.source, shown);
         refuse("%s is not a valid LAS file\n", shown);
     }
-    return source;
+    return std::move(o.source);
 }
 
 constexpr char kUsageLine[] = "Tessaline <LAS file>";
@@ -456,7 +486,8 @@ void open_input(Input &input) {
     input.shown = web ? printable_url(given) : given;
     input.file_name = web ? url_file_name(given) : given;
     if (web) {
-        std::unique_ptr<HttpSource> source = open_web_input(given.c_str(), input.name(), input.kind, input.type);
+        std::unique_ptr<HttpSource> source =
+            open_web_input(given.c_str(), input.name(), &input.opening, input.kind, input.type);
         input.server = source.get();
         input.in = std::move(source);
         return;
@@ -542,10 +573,20 @@ int tessaline_run(int argc, char *argv[]) {
     bool region_known = false;
     std::string clip_note;
     Input *first = nullptr;
+    for (size_t i = 0; i < inputs.size(); ++i) inputs[i].named = named[i];
+    // Whether the input's own statement of its bounds keeps it from being opened.
+    const auto away = [&](const Input &input) {
+        return region_known && input.named.has_bounds && several && !region.meets(widened(input.named.bounds, nullptr));
+    };
+    size_t asked = 1;  // the URLs after the first input are asked for a few ahead
     for (size_t i = 0; i < inputs.size(); ++i) {
         Input &input = inputs[i];
-        input.named = named[i];
-        if (region_known && input.named.has_bounds && several && !region.meets(widened(input.named.bounds, nullptr))) {
+        for (; region_known && asked < inputs.size() && asked < i + kWebAhead; ++asked) {
+            Input &next = inputs[asked];
+            if (is_http_url(next.named.path) && has_input_path(next.named.path) && !away(next))
+                next.opening = open_web_soon(next.named.path);
+        }
+        if (away(input)) {
             input.shown = is_http_url(input.named.path) ? printable_url(input.named.path) : input.named.path;
             input.met = false;
             continue;
