@@ -208,7 +208,7 @@ void print_progress(const Run &run, uint64_t done) {
 // Reads, selects and writes the points of one input, records numbered on
 // from those of the inputs before it.
 template <int N>
-void convert_points(Input &input, Run &run) {
+void convert_points(Input &input, Input *next, Run &run) {
     const LAS12Header &ph = input.header.legacy();
     const uint64_t ptsInLAS = input.header.point_count;
     const uint32_t stride = ph.PointDataRecordLength;
@@ -229,6 +229,12 @@ void convert_points(Input &input, Run &run) {
             const auto n = static_cast<int32_t>(std::min<uint64_t>(capacity, static_cast<uint64_t>(records - done)));
             auto placed = static_cast<uint32_t>(input.source->read(run.block.get(), static_cast<uint64_t>(n)));
             done += n;
+            // No idle core at a tile's edge: the next input's chunks are
+            // decoded once this one's are all under way.
+            if (next != nullptr && input.source->all_handed_out()) {
+                next->source->start_early();
+                next = nullptr;
+            }
             if (run.selecting) placed = filter_points(*input.filter, run.block.get(), stride, placed);
             if (placed == 0) continue;
             if (run.kept + placed > kMaxShapefilePoints) {
@@ -267,19 +273,19 @@ void convert_points(Input &input, Run &run) {
     input.filter.reset();
 }
 
-void convert_input(Input &input, Run &run) {
+void convert_input(Input &input, Input *next, Run &run) {
     switch (input.type) {
-        case 1: convert_points<1>(input, run); break;
-        case 2: convert_points<2>(input, run); break;
-        case 3: convert_points<3>(input, run); break;
-        case 4: convert_points<4>(input, run); break;
-        case 5: convert_points<5>(input, run); break;
-        case 6: convert_points<6>(input, run); break;
-        case 7: convert_points<7>(input, run); break;
-        case 8: convert_points<8>(input, run); break;
-        case 9: convert_points<9>(input, run); break;
-        case 10: convert_points<10>(input, run); break;
-        case 11: convert_points<11>(input, run); break;
+        case 1: convert_points<1>(input, next, run); break;
+        case 2: convert_points<2>(input, next, run); break;
+        case 3: convert_points<3>(input, next, run); break;
+        case 4: convert_points<4>(input, next, run); break;
+        case 5: convert_points<5>(input, next, run); break;
+        case 6: convert_points<6>(input, next, run); break;
+        case 7: convert_points<7>(input, next, run); break;
+        case 8: convert_points<8>(input, next, run); break;
+        case 9: convert_points<9>(input, next, run); break;
+        case 10: convert_points<10>(input, next, run); break;
+        case 11: convert_points<11>(input, next, run); break;
     }
 }
 
@@ -717,9 +723,13 @@ int tessaline_run(int argc, char *argv[]) {
     run.formatter = &formatter;
     size_t read = 0;
     uint64_t points_read = 0;
-    for (Input &input : inputs) {
+    // The next input whose points are read, after each one.
+    std::vector<Input *> next(inputs.size(), nullptr);
+    for (size_t i = inputs.size(); i-- > 1;) next[i - 1] = inputs[i].met ? &inputs[i] : next[i];
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        Input &input = inputs[i];
         if (input.met) {
-            convert_input(input, run);
+            convert_input(input, next[i], run);
             ++read;
             points_read += input.header.point_count;
         }

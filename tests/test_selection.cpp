@@ -532,6 +532,7 @@ TEST(SeveralInputs, GiveTheirOwnConversionsOneAfterAnother) {
     lastest::write_las(dir / "tiles/a.las", lastest::options_for_type(8), 3000, shifted(0));
     lastest::write_las(dir / "tiles/b.las", v14, 2500, shifted(2000));
     laztest::write_laz(dir / "tiles/c.laz", lastest::options_for_type(8), 70000, shifted(4000), 20000);
+    laztest::write_laz(dir / "tiles/d.laz", lastest::options_for_type(8), 50000, shifted(6000), 10000);
     // A folder: an upper-case name, and a .laz beside the .las of its name left out.
     for (const std::string n : {"a.las", "b.las"})
         ASSERT_EQ(::link((dir / ("tiles/" + n)).c_str(), (dir / ("folder/" + n)).c_str()), 0);
@@ -548,7 +549,7 @@ TEST(SeveralInputs, GiveTheirOwnConversionsOneAfterAnother) {
                          "{\"type\":\"Feature\",\"properties\":{},\"assets\":{\"data\":{\"href\":\"c.laz\"}}}]}");
 
     using Args = std::vector<std::string>;
-    const char *const tiles[] = {"tiles/a.las", "tiles/b.las", "tiles/c.laz"};
+    const char *const tiles[] = {"tiles/a.las", "tiles/b.las", "tiles/c.laz", "tiles/d.laz"};
     const struct {
         Args inputs, options;
         std::vector<int> parts;  // the tiles whose points the output holds, in order
@@ -558,6 +559,8 @@ TEST(SeveralInputs, GiveTheirOwnConversionsOneAfterAnother) {
         {{"tiles/a.las", "tiles/b.las", "tiles/c.laz"}, {"--class", "2,5", "--thin", "0.5"}, {0, 1, 2}, {}},
         {{"folder"}, {"--returns", "first"}, {1, 0}, {}},  // byte order: B.LAS before a.las
         {{"@list.txt"}, {}, {2, 0}, {}},
+        {{"tiles/c.laz", "tiles/d.laz"}, {}, {2, 3}, {}},  // the second decoded while the first is written
+        {{"tiles/d.laz", "tiles/c.laz", "tiles/a.las"}, {"--thin", "1"}, {3, 2, 0}, {}},
         {{"tiles/survey.vpc"}, {"--extent", "-2,-2,2,2"}, {0, 1, 2}, {true, false, false}},
         {{"tiles/b.las", "tiles/a.las"}, {"--extent", "-2,-2,2,2", "--class", "5"}, {1, 0}, {false, true}},
     };

@@ -48,6 +48,9 @@ public:
         return placed;
     }
 
+    void start_early() override { reader_.start_early(); }
+    bool all_handed_out() const override { return reader_.all_handed_out(); }
+
 private:
     const char *name_;
     ByteSource *bytes_ = nullptr;

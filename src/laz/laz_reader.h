@@ -75,6 +75,15 @@ class Reader {
     // without reading their bytes. Failures as read() above, chunks counted over all of them.
     std::string read(uint8_t *records, uint64_t count, uint64_t &placed);
 
+    // Before the first read: has the worker threads begin decoding the first
+    // chunks (and a source that fetches them over a network fetching them),
+    // so that they are ready when the reads come. Nothing on one thread.
+    void start_early();
+
+    // True once every chunk to read has been handed to the worker threads
+    // (or there are none): they have no work left but the chunks in flight.
+    bool all_handed_out() const;
+
     // The skipped chunks, counted from 0 in file order.
     std::vector<uint64_t> skipped_chunks() const;
 
