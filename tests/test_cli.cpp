@@ -194,13 +194,21 @@ TEST(Cli, AcceptedFileShowsBannerNamesAndProcessing) {
         {"data.v2/tile.las", "data.v2/tile.shp"},
         {"--help.las", "--help.shp"},
         {long_name, long_name.substr(0, long_name.size() - 4) + ".shp"},
+        {"TILE.LAS", "TILE.shp"},  // as national tile sets name them
+        {"C_25GN1.LAZ", "C_25GN1.shp"},
+        {"mixed.Laz", "mixed.shp"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.in);
-        write_type(dir / c.in, 8);
+        const std::string ext = c.in.substr(c.in.size() - 3);
+        if (ext == "LAZ" || ext == "Laz")
+            laztest::write_laz(dir / c.in, lastest::options_for_type(8), 3, lastest::varied_point);
+        else
+            write_type(dir / c.in, 8);
         const testutil::RunResult r = run_tessaline({c.in}, dir.path());
         EXPECT_EQ(r.out.substr(0, startup(c.in, c.shp).size()), startup(c.in, c.shp));
         EXPECT_EQ(r.status, 0);
+        EXPECT_TRUE(testutil::exists(dir / c.shp));
     }
 }
 
