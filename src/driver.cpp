@@ -115,10 +115,16 @@ struct WebOpening {
     std::string why;
 };
 
+struct LazOpening {
+    std::unique_ptr<PointSource> source;
+    std::string why;
+};
+
 // One input of a run, from its validation to the end of its points.
 struct Input {
     InputName named;
     std::future<WebOpening> opening;  // a URL's first request, made ahead
+    std::future<LazOpening> points_opening;  // a URL's chunk table, read ahead
     std::string shown;       // as messages name it: a URL without its credentials
     std::string file_name;   // what the outputs are named from: the path, or a URL's last segment
     std::unique_ptr<ByteSource> in;
@@ -174,8 +180,25 @@ void open_points(Input &input, const area::Region &region) {
                     static_cast<unsigned long long>(ptsInLAS), static_cast<unsigned long long>(room / stride));
         end_run(-1);
     }
-    input.source = input.kind.laz ? laz_point_source(*input.in, input.name(), input.header, region)
-                                  : las_point_source(*input.in, input.name(), ph.OffsetToData, stride);
+    if (!input.kind.laz) {
+        input.source = las_point_source(*input.in, input.name(), ph.OffsetToData, stride);
+    } else if (input.points_opening.valid()) {
+        LazOpening o = input.points_opening.get();
+        if (!o.source) refuse_laz_points(*input.in, input.name(), o.why);
+        input.source = std::move(o.source);
+    } else {
+        input.source = laz_point_source(*input.in, input.name(), input.header, region);
+    }
+}
+
+// A web server's LAZ file's chunk table (and COPC hierarchy) read on a
+// thread of its own, so that those of many URLs are fetched several at a time.
+std::future<LazOpening> open_laz_soon(Input &input, const area::Region &region) {
+    return std::async(std::launch::async, [&input, &region] {
+        LazOpening o;
+        o.source = open_laz_points(*input.in, input.name(), input.header, region, o.why);
+        return o;
+    });
 }
 
 CoordinateScaling scaling_of(const LAS12Header &ph) {
@@ -681,7 +704,13 @@ int tessaline_run(int argc, char *argv[]) {
             several, selecting || several, 0, {}, 0, 0, 2, nullptr, nullptr};
     run.decimals = progress_decimals(first->type);
     uint64_t block_bytes = 0;
-    for (Input &input : inputs) {
+    size_t laz_asked = 0;
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        Input &input = inputs[i];
+        for (; several && laz_asked < inputs.size() && laz_asked < i + kWebAhead; ++laz_asked) {
+            Input &next = inputs[laz_asked];
+            if (next.met && next.server != nullptr && next.kind.laz) next.points_opening = open_laz_soon(next, region);
+        }
         if (!input.met) continue;
         const uint64_t points = input.header.point_count;
         run.total += points;

@@ -3,6 +3,7 @@
 // tests' own server for its faults. A URL must give what the file gives.
 #include "http_source.h"
 #include "las_writer.h"
+#include "laz_writer.h"
 #include "test_util.h"
 #include "web_server.h"
 
@@ -306,31 +307,36 @@ TEST(WebInput, SeveralInputsFetchOnlyTheTilesTheAreaMeets) {
     };
     lastest::write_las(root / "near.las", lastest::options_for_type(8), 4000, at(0));
     lastest::write_las(root / "far.las", lastest::options_for_type(8), 4000, at(100000));
-    for (const char *n : {"near.las", "far.las"}) ::symlink((root / n).c_str(), (local / n).c_str());
+    laztest::write_laz(root / "mid.laz", lastest::options_for_type(8), 9000, at(50), 2000);
+    laztest::write_laz(root / "far.laz", lastest::options_for_type(8), 9000, at(-100000), 2000);
+    for (const char *n : {"near.las", "far.las", "mid.laz", "far.laz"})
+        ::symlink((root / n).c_str(), (local / n).c_str());
     testutil::WebServer server(root.path());
     if (!server.ok()) GTEST_SKIP() << server.why();
     const std::vector<std::string> options = {"--extent", "0,0,2,2", "--output", "m.shp"};
-    std::vector<std::string> args = {"near.las", "far.las"};
+    std::vector<std::string> args = {"near.las", "far.las", "mid.laz", "far.laz"};
     args.insert(args.end(), options.begin(), options.end());
     const RunResult want = run(args, local.path(), environment("2"));
     ASSERT_EQ(want.status, 0) << want.out;
-    args = {server.http("near.las"), server.http("far.las")};
+    args = {server.http("near.las"), server.http("far.las"), server.http("mid.laz"), server.http("far.laz")};
     args.insert(args.end(), options.begin(), options.end());
     const RunResult got = run(args, web.path(), environment("2"));
     ASSERT_EQ(got.status, 0) << got.out;
-    EXPECT_NE(got.out.find(server.http("far.las") + ": away from the area, not read\n"), std::string::npos) << got.out;
+    for (const char *far : {"far.las", "far.laz"})
+        EXPECT_NE(got.out.find(server.http(far) + ": away from the area, not read\n"), std::string::npos) << got.out;
+    EXPECT_NE(got.out.find(server.http("mid.laz") + ": "), std::string::npos) << got.out;
     expect_same_outputs(local, web, "m");
-    const std::string log = server.log(3);
+    const std::string log = server.log(6);
     std::istringstream lines(log);
     std::string line;
     int far_requests = 0;
     while (std::getline(lines, line)) {
-        if (line.find("/far.las ") == std::string::npos) continue;
+        if (line.find("/far.la") == std::string::npos) continue;
         ++far_requests;
         const std::vector<Range> r = requested(line);
         ASSERT_EQ(r.size(), 1u) << line;
         EXPECT_EQ(r[0].first, 0u) << line;
         EXPECT_LE(r[0].end, 16384u) << line;
     }
-    EXPECT_EQ(far_requests, 1) << log;
+    EXPECT_EQ(far_requests, 2) << log;
 }

@@ -9,12 +9,15 @@
 
 #include <gtest/gtest.h>
 
+#include <geos_c.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -70,7 +73,8 @@ struct Selection {
     std::vector<std::string> returns;
     double extent[4] = {0, 0, 0, 0};
     double thin = 0;
-    bool any() const { return by_class || by_return || by_extent || thin > 0; }
+    bool clip = false;
+    bool any() const { return by_class || by_return || by_extent || thin > 0 || clip; }
 };
 
 std::vector<std::string> items(const std::string &list) {
@@ -103,6 +107,8 @@ Selection selection_of(const std::vector<std::string> &args) {
             for (int i = 0; i < 4; ++i) s.extent[i] = std::strtod(items(value)[i].c_str(), nullptr);
         } else if (name == "--thin") {
             s.thin = std::strtod(value.c_str(), nullptr);
+        } else if (name == "--clip") {
+            s.clip = true;
         }
     }
     return s;
@@ -110,7 +116,9 @@ Selection selection_of(const std::vector<std::string> &args) {
 
 // The outputs that the selection gives, from the full conversion's outputs
 // and the input's LAS version and point format.
-Outputs select(const Outputs &full, const Selection &s, int minor, int format) {
+// `inside` tells whether a point lies in the area of --clip (none: no clip).
+Outputs select(const Outputs &full, const Selection &s, int minor, int format,
+               const std::function<bool(double, double)> &inside = nullptr) {
     const size_t n = (full.shp.size() - 100) / 36;
     const size_t header = le(full.dbf, 8, 2), row = le(full.dbf, 10, 2);
     std::vector<std::pair<std::string, size_t>> columns;  // name, where in the row
@@ -140,7 +148,7 @@ Outputs select(const Outputs &full, const Selection &s, int minor, int format) {
                                                                                                 : std::stol(r) == number;
         if ((s.by_class && !s.classes.count(cls)) || (s.by_return && !pass_return) ||
             (s.by_extent && !(s.extent[0] <= x && x <= s.extent[2] && s.extent[1] <= y && y <= s.extent[3])) ||
-            (s.thin > 0 && !squares.insert({std::floor(x / s.thin), std::floor(y / s.thin)}).second))
+            (inside && !inside(x, y)) || (s.thin > 0 && !squares.insert({std::floor(x / s.thin), std::floor(y / s.thin)}).second))
             continue;
         for (int d = 0; d < 3; ++d) {
             const double v = double_at(full.shp, 100 + 36 * i + 12 + 8 * d);
@@ -678,4 +686,108 @@ TEST(SeveralInputs, RefusedBeforeAnyOutputExists) {
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out.substr(r.out.rfind("Processing ...")), "Processing ...\no.shp and a.las are the same file\n");
     EXPECT_EQ(listing(dir.path()), before);
+}
+
+namespace {
+
+// GEOS's own judgement of whether a polygon covers a point.
+class GeosArea {
+public:
+    explicit GeosArea(const std::string &wkt) {
+        ctx_ = GEOS_init_r();
+        GEOSWKTReader *reader = GEOSWKTReader_create_r(ctx_);
+        area_ = GEOSWKTReader_read_r(ctx_, reader, wkt.c_str());
+        GEOSWKTReader_destroy_r(ctx_, reader);
+        prepared_ = area_ != nullptr ? GEOSPrepare_r(ctx_, area_) : nullptr;
+    }
+    ~GeosArea() {
+        if (prepared_ != nullptr) GEOSPreparedGeom_destroy_r(ctx_, prepared_);
+        if (area_ != nullptr) GEOSGeom_destroy_r(ctx_, area_);
+        GEOS_finish_r(ctx_);
+    }
+    GeosArea(const GeosArea &) = delete;
+    GeosArea &operator=(const GeosArea &) = delete;
+    bool covers(double x, double y) const {
+        GEOSGeometry *p = GEOSGeom_createPointFromXY_r(ctx_, x, y);
+        const bool in = GEOSPreparedCovers_r(ctx_, prepared_, p) == 1;
+        GEOSGeom_destroy_r(ctx_, p);
+        return in;
+    }
+
+private:
+    GEOSContextHandle_t ctx_;
+    GEOSGeometry *area_ = nullptr;
+    const GEOSPreparedGeometry *prepared_ = nullptr;
+};
+
+// Writes the polygons `wkt` (in `srs`) into `file` with GDAL's ogr2ogr,
+// moved into `to` when given; false where ogr2ogr is missing or fails.
+bool write_area(const TempDir &dir, const std::string &file, const std::string &wkt, const std::string &srs,
+                const std::string &to = "") {
+    write_text(dir / "area.csv", "id,WKT\n1,\"" + wkt + "\"\n");
+    std::vector<std::string> args = {"-q", file, "area.csv", "-a_srs", srs};
+    if (!to.empty()) args = {"-q", "-lco", "COORDINATE_PRECISION=15", file, "area.csv", "-s_srs", srs, "-t_srs", to};
+    return testutil::run("/usr/bin/ogr2ogr", args, dir.path()).status == 0 && testutil::exists(dir / file);
+}
+
+}  // namespace
+
+// --clip by polygons written by ogr2ogr (.shp, .gpkg, .geojson) and by WKT
+// texts: the points kept are exactly those that GEOS says the polygons cover
+// (edges, vertices and holes' edges included, holes' insides not), with the
+// other options as they select; GeoJSON in longitude and latitude against a
+// projected survey.
+TEST(Clip, KeepsWhatGeosCovers) {
+    if (!testutil::exists("/usr/bin/ogr2ogr")) GTEST_SKIP() << "GDAL's ogr2ogr is missing";
+    TempDir made;
+    lastest::write_las(made / "plain.las", lastest::options_for_type(8), 3000, grid_point);
+    lastest::LasOptions utm = lastest::options_for_type(8);
+    utm.offset[0] = 500000, utm.offset[1] = 4500000;
+    utm.vlrs = {lastest::geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 25830}})};
+    lastest::write_las(made / "utm.las", utm, 3000, grid_point);
+    const std::string holed = "POLYGON ((-3 -3, 3 -3, 3 3, -3 3, -3 -3), (-1 -1, -1 1, 1 1, 1 -1, -1 -1))";
+    const std::string multi = "MULTIPOLYGON (((-5 -5, -4 -5, -4.5 -4, -5 -5)), ((2 2, 4.5 2, 4.5 4.5, 2 4.5, 2 2)))";
+    const std::string utm_box = "POLYGON ((499996.87 4499997.13, 500003.13 4499997.13, 500003.13 4500002.87, "
+                                "499996.87 4500002.87, 499996.87 4499997.13))";
+    const std::string note_no_crs = "Note: the survey states no coordinate system: the coordinates of the WKT text are "
+                                    "taken as they stand\n";
+    const struct {
+        std::string las, wkt, file;  // file "": the WKT text itself
+        std::string srs, to;         // what ogr2ogr writes it in
+        std::vector<std::string> options;
+        std::string note;
+    } cases[] = {
+        {"plain.las", holed, "", "", "", {}, ""},
+        {"plain.las", holed, "a.shp", "EPSG:25830", "", {"--class", "2,3,4"}, ""},
+        {"plain.las", multi, "a.gpkg", "EPSG:25830", "", {"--thin", "0.5"}, ""},
+        {"plain.las", multi, "", "", "", {"--clip-crs", "EPSG:25830", "--extent", "-5,-5,3,3"}, note_no_crs},
+        {"utm.las", utm_box, "a.geojson", "EPSG:25830", "EPSG:4326", {}, ""},
+        {"utm.las", utm_box, "a.gpkg", "EPSG:25830", "", {"--returns", "first"}, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.las + " " + (c.file.empty() ? c.wkt : c.file));
+        TempDir dir;
+        ASSERT_EQ(::symlink((made / c.las).c_str(), (dir / "t.las").c_str()), 0);
+        const testutil::RunResult full_run = run_tessaline({"t.las"}, dir.path());
+        ASSERT_EQ(full_run.status, 0);
+        const Outputs full = outputs_of(dir / "t");
+        const bool prj = testutil::exists(dir / "t.prj");
+        if (!c.file.empty()) ASSERT_TRUE(write_area(dir, c.file, c.wkt, c.srs, c.to)) << c.file;
+        std::vector<std::string> args = c.options;
+        args.insert(args.end(), {"--clip", c.file.empty() ? c.wkt : c.file, "--output", "c.shp", "t.las"});
+        const GeosArea area(c.wkt);
+        Selection s = selection_of(args);
+        const Outputs want = select(full, s, 2, 3, [&](double x, double y) { return area.covers(x, y); });
+        const testutil::RunResult r = run_tessaline(args, dir.path());
+        ASSERT_EQ(r.status, 0) << r.out;
+        std::string console = console_with(full_run.out, "c.shp", s, (want.shp.size() - 100) / 36, 3000);
+        console.insert(console.find('\n', console.find("Output Shapefile:")) + 1, c.note);
+        EXPECT_EQ(lasread::mask_elapsed(r.out), console);
+        const Outputs got = outputs_of(dir / "c");
+        EXPECT_GT(got.shp.size(), 100u);
+        EXPECT_EQ(difference(got.shp, want.shp), "") << ".shp";
+        EXPECT_EQ(difference(got.shx, want.shx), "") << ".shx";
+        EXPECT_EQ(difference(got.dbf, want.dbf), "") << ".dbf";
+        EXPECT_EQ(testutil::exists(dir / "c.prj"), prj);
+    }
 }

@@ -59,22 +59,32 @@ private:
 
 }  // namespace
 
-std::unique_ptr<PointSource> laz_point_source(ByteSource &bytes, const char *name, const InputHeader &input,
-                                              const area::Region &region) {
+std::unique_ptr<PointSource> open_laz_points(ByteSource &bytes, const char *name, const InputHeader &input,
+                                             const area::Region &region, std::string &why) {
     const uint64_t file_size = bytes.size();
     const LAS12Header &h = input.legacy();
     const laz::LasFacts facts{file_size,          h.HeaderSize,     h.OffsetToData,
                               h.NumberOfVariableLengthRecords, h.PointDataFormatID, h.PointDataRecordLength,
                               input.point_count,  input.h.StartOfFirstEVLR, input.h.NumberOfEVLRs};
     auto source = std::make_unique<LazPointSource>(name);
-    const std::string why = source->open(bytes, facts);
-    if (!why.empty()) {
-        refuse_failed_source(bytes, name);
-        std::printf(kCannotDecompress, name, why.c_str());
-        std::printf("%s is not a valid LAS file\n", name);
-        end_run(-1);
-    }
+    why = source->open(bytes, facts);
+    if (!why.empty()) return nullptr;
     // A COPC file's chunks away from the region hold no point it keeps.
     if (!region.whole()) source->keep_chunks_in(region);
+    return source;
+}
+
+void refuse_laz_points(ByteSource &bytes, const char *name, const std::string &why) {
+    refuse_failed_source(bytes, name);
+    std::printf(kCannotDecompress, name, why.c_str());
+    std::printf("%s is not a valid LAS file\n", name);
+    end_run(-1);
+}
+
+std::unique_ptr<PointSource> laz_point_source(ByteSource &bytes, const char *name, const InputHeader &input,
+                                              const area::Region &region) {
+    std::string why;
+    std::unique_ptr<PointSource> source = open_laz_points(bytes, name, input, region, why);
+    if (!source) refuse_laz_points(bytes, name, why);
     return source;
 }

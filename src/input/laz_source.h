@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 // The threads a run may use: one per core, or as many as TESSALINE_THREADS
 // says (1: the run's own thread alone). They decode a LAZ file's chunks, and
@@ -23,3 +24,10 @@ unsigned run_threads();
 // can be kept.
 std::unique_ptr<PointSource> laz_point_source(ByteSource &source, const char *name, const InputHeader &input,
                                               const area::Region &region);
+
+// The same without a word, for a source opened on another thread: null with
+// the reason in `why` when the points cannot be decoded, which
+// refuse_laz_points then prints before it ends the run.
+std::unique_ptr<PointSource> open_laz_points(ByteSource &source, const char *name, const InputHeader &input,
+                                             const area::Region &region, std::string &why);
+[[noreturn]] void refuse_laz_points(ByteSource &source, const char *name, const std::string &why);
