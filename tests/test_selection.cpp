@@ -749,8 +749,9 @@ TEST(Clip, KeepsWhatGeosCovers) {
     const std::string multi = "MULTIPOLYGON (((-5 -5, -4 -5, -4.5 -4, -5 -5)), ((2 2, 4.5 2, 4.5 4.5, 2 4.5, 2 2)))";
     const std::string utm_box = "POLYGON ((499996.87 4499997.13, 500003.13 4499997.13, 500003.13 4500002.87, "
                                 "499996.87 4500002.87, 499996.87 4499997.13))";
-    const std::string note_no_crs = "Note: the survey states no coordinate system: the coordinates of the WKT text are "
-                                    "taken as they stand\n";
+    const auto no_crs = [](const std::string &area) {
+        return "Note: the survey states no coordinate system: the coordinates of " + area + " are taken as they stand\n";
+    };
     const struct {
         std::string las, wkt, file;  // file "": the WKT text itself
         std::string srs, to;         // what ogr2ogr writes it in
@@ -758,9 +759,9 @@ TEST(Clip, KeepsWhatGeosCovers) {
         std::string note;
     } cases[] = {
         {"plain.las", holed, "", "", "", {}, ""},
-        {"plain.las", holed, "a.shp", "EPSG:25830", "", {"--class", "2,3,4"}, ""},
-        {"plain.las", multi, "a.gpkg", "EPSG:25830", "", {"--thin", "0.5"}, ""},
-        {"plain.las", multi, "", "", "", {"--clip-crs", "EPSG:25830", "--extent", "-5,-5,3,3"}, note_no_crs},
+        {"plain.las", holed, "a.shp", "EPSG:25830", "", {"--class", "2,3,4"}, no_crs("a.shp")},
+        {"plain.las", multi, "a.gpkg", "EPSG:25830", "", {"--thin", "0.5"}, no_crs("a.gpkg")},
+        {"plain.las", multi, "", "", "", {"--clip-crs", "EPSG:25830", "--extent", "-5,-5,3,3"}, no_crs("the WKT text")},
         {"utm.las", utm_box, "a.geojson", "EPSG:25830", "EPSG:4326", {}, ""},
         {"utm.las", utm_box, "a.gpkg", "EPSG:25830", "", {"--returns", "first"}, ""},
     };
