@@ -464,6 +464,16 @@ TEST(SelectionOptions, RefusedBeforeTheBannerWithTheirReason) {
         {{"--clip-layer", "lakes", "a.las"}, "!", "--clip-layer is given without --clip"},
         {{"--clip-crs", "EPSG:4326", "a.las"}, "!", "--clip-crs is given without --clip"},
         {{"--clip", "a.las", "--clip", "b.gpkg", "a.las"}, "--clip", "a.las", "b.gpkg"},
+        // A clip area that cannot be used, whatever the inputs.
+        {{"--clip", "area.txt", "a.las"}, "!", "Cannot clip by area.txt: it is none of a shapefile (.shp), a GeoPackage "
+                                               "(.gpkg), GeoJSON (.geojson, .json) or a WKT POLYGON or MULTIPOLYGON"},
+        {{"--clip", "nofile.gpkg", "a.las"}, "!", "Cannot clip by nofile.gpkg: it cannot be read"},
+        {{"--clip", "points.geojson", "a.las"}, "!", "Cannot clip by points.geojson: it holds points, no polygon"},
+        {{"--clip", "POLYGON ((0 0, 1 1, 1 0, 0 1, 0 0))", "nofile.las"}, "!",
+         "Cannot clip by the WKT text: polygon 1 is not valid: Self-intersection[0.5 0.5]"},
+        {{"--clip", "POLYGON EMPTY", "a.las"}, "!", "Cannot clip by the WKT text: polygon 1 is empty"},
+        {{"--clip", "POLYGON ((0 0, 1 0, 1 1, 0 0))", "--clip-crs", "EPSG:99999", "a.las"}, "!",
+         "Cannot clip by the WKT text: --clip-crs \"EPSG:99999\" is no coordinate system PROJ knows"},
         {{"--class", "2"}, ""},
         {{"--class", "2,x", "a.las"}, "--class", "2,x"},
         {{"--class", "256", "a.las"}, "--class", "256"},
@@ -501,6 +511,8 @@ TEST(SelectionOptions, RefusedBeforeTheBannerWithTheirReason) {
         {{"--class", "x", "a.las", "b.las"}, "--class", "x"},
         {{"--returns", "16", "nofile.las"}, "--returns", "16"},
     };
+    write_text(dir / "area.txt", "x");
+    write_text(dir / "points.geojson", "{\"type\":\"Point\",\"coordinates\":[1,2]}");
     const std::vector<std::string> before = listing(dir.path());
     for (const auto &c : cases) {
         std::string trace;
@@ -668,6 +680,8 @@ TEST(SeveralInputs, RefusedBeforeAnyOutputExists) {
         {{"empty"}, "\nempty holds no .las or .laz file\n"},
         {{"bad.vpc"}, "\nCannot read the virtual point cloud bad.vpc: its tile 1 has no data asset's href\n"},
         {{"a.las", "nojson.vpc"}, "\nCannot read the virtual point cloud nojson.vpc: unexpected end of text\n"},
+        {{"utm.las", "--clip", "POLYGON ((0 95, 1 95, 1 96, 0 95))", "--clip-crs", "EPSG:4326"},
+         "\nCannot clip by the WKT text: its vertices cannot be moved into the survey's coordinate system\n"},
     };
     for (const auto &c : cases) {
         std::vector<std::string> args = c.args;

@@ -42,7 +42,11 @@ Context make_context() {
 // the polygons have X and Y only.
 Pj horizontal_crs(PJ_CONTEXT *ctx, const std::string &text) {
     if (ctx == nullptr || text.empty()) return nullptr;
-    Pj crs(proj_create(ctx, text.c_str()));
+    // A PROJ text ("+proj=utm +zone=30") names a coordinate system only with
+    // "+type=crs"; the users' texts seldom carry it.
+    const size_t first = text.find_first_not_of(" \t");
+    const bool proj_text = first != std::string::npos && text[first] == '+' && text.find("+type=crs") == std::string::npos;
+    Pj crs(proj_create(ctx, proj_text ? (text + " +type=crs").c_str() : text.c_str()));
     for (int step = 0; crs && step < 4; ++step) {
         const PJ_TYPE type = proj_get_type(crs.get());
         if (type == PJ_TYPE_COMPOUND_CRS) crs.reset(proj_crs_get_sub_crs(ctx, crs.get(), 0));
