@@ -377,6 +377,11 @@ TEST(Clip, AgreesWithGeosOverLargePolygons) {
         {"a star of 10000 vertices with a hole, and a rectangle over it",
          {star(10000, random), area::Polygon{{ring_of({5e5, -2e5, 2e6, -2e5, 2e6, 2e5, 5e5, 2e5})}}}},
         {"a comb of 400 teeth", {comb(400)}},
+        // A million times wider than high: one row of cells, whose middle
+        // line runs along the step, so that the cells there find no point of
+        // it off their edges.
+        {"a step along the middle of a row of cells",
+         {area::Polygon{{ring_of({0, 0, 1e6, 0, 1e6, 1, 5e5, 1, 5e5, 2, 0, 2})}}}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
