@@ -3,75 +3,95 @@
 // names another system.
 //
 // The document is read with our JSON reader, which bounds its nesting, and
-// each feature's geometry is handed to GEOS's GeoJSON reader alone, its
-// positions cut to X and Y: that reader refuses a position with a third
-// number, and a whole collection for one feature without a geometry.
+// each feature's polygons are built from it with GEOS's constructors, its
+// positions cut to X and Y; GEOS then judges the rings as it would its own.
 #include "json.h"
 #include "reading.h"
 
 #include <cstdio>
+#include <vector>
 
 namespace area {
 
 namespace {
 
-void write_value(const json::Value &v, std::string &out);
+// The geometry that GeoJSON coordinates describe, built through GEOS's own
+// constructors straight from the document already read (positions cut to X
+// and Y); null with `why` when they describe none.
+class Builder {
+public:
+    explicit Builder(Geos &geos) : geos_(geos), h_(geos.handle()) {}
 
-void write_string(const std::string &s, std::string &out) {
-    out += '"';
-    for (const char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
-            out += escape;
-        } else {
-            out += c;
+    GEOSGeometry *polygon(const json::Value &rings, std::string &why) {
+        if (rings.kind != json::Value::Kind::array) return fail(why);
+        if (rings.items.empty()) return GEOSGeom_createEmptyPolygon_r(h_);
+        std::vector<GEOSGeometry *> made;
+        for (const json::Value &r : rings.items) {
+            GEOSGeometry *ring = this->ring(r, why);
+            if (ring == nullptr) return destroy(made);
+            made.push_back(ring);
         }
+        GEOSGeometry *p = GEOSGeom_createPolygon_r(h_, made[0], made.data() + 1, static_cast<unsigned>(made.size() - 1));
+        if (p == nullptr) {
+            why = geos_.error();
+            return destroy(made);
+        }
+        return p;
     }
-    out += '"';
-}
 
-// An array of numbers is a position: only its first two are written.
-void write_value(const json::Value &v, std::string &out) {
-    using K = json::Value::Kind;
-    switch (v.kind) {
-        case K::null: out += "null"; break;
-        case K::boolean: out += v.boolean ? "true" : "false"; break;
-        case K::number: {
-            char text[32];
-            std::snprintf(text, sizeof text, "%.17g", v.number);
-            out += text;
-            break;
+    GEOSGeometry *multipolygon(const json::Value &polygons, std::string &why) {
+        if (polygons.kind != json::Value::Kind::array) return fail(why);
+        std::vector<GEOSGeometry *> made;
+        for (const json::Value &p : polygons.items) {
+            GEOSGeometry *polygon = this->polygon(p, why);
+            if (polygon == nullptr) return destroy(made);
+            made.push_back(polygon);
         }
-        case K::string: write_string(v.string, out); break;
-        case K::array: {
-            bool position = !v.items.empty();
-            for (const json::Value &i : v.items) position = position && i.kind == K::number;
-            const size_t n = position && v.items.size() > 2 ? 2 : v.items.size();
-            out += '[';
-            for (size_t i = 0; i < n; ++i) {
-                if (i > 0) out += ',';
-                write_value(v.items[i], out);
-            }
-            out += ']';
-            break;
+        GEOSGeometry *m = GEOSGeom_createCollection_r(h_, GEOS_MULTIPOLYGON, made.data(),
+                                                      static_cast<unsigned>(made.size()));
+        if (m == nullptr) {
+            why = geos_.error();
+            return destroy(made);
         }
-        case K::object: {
-            out += '{';
-            for (size_t i = 0; i < v.members.size(); ++i) {
-                if (i > 0) out += ',';
-                write_string(v.members[i].first, out);
-                out += ':';
-                write_value(v.members[i].second, out);
-            }
-            out += '}';
-            break;
-        }
+        return m;
     }
-}
+
+private:
+    GEOSGeometry *ring(const json::Value &positions, std::string &why) {
+        if (positions.kind != json::Value::Kind::array) return fail(why);
+        const size_t n = positions.items.size();
+        GEOSCoordSequence *s = GEOSCoordSeq_create_r(h_, static_cast<unsigned>(n), 2);
+        if (s == nullptr) {
+            why = geos_.error();
+            return nullptr;
+        }
+        for (size_t i = 0; i < n; ++i) {
+            const json::Value &p = positions.items[i];
+            if (p.kind != json::Value::Kind::array || p.items.size() < 2 ||
+                p.items[0].kind != json::Value::Kind::number || p.items[1].kind != json::Value::Kind::number) {
+                GEOSCoordSeq_destroy_r(h_, s);
+                return fail(why);
+            }
+            GEOSCoordSeq_setXY_r(h_, s, static_cast<unsigned>(i), p.items[0].number, p.items[1].number);
+        }
+        GEOSGeometry *ring = GEOSGeom_createLinearRing_r(h_, s);  // takes the sequence, also on failure
+        if (ring == nullptr) why = geos_.error();
+        return ring;
+    }
+
+    static GEOSGeometry *fail(std::string &why) {
+        why = "its coordinates are not GeoJSON positions";
+        return nullptr;
+    }
+
+    GEOSGeometry *destroy(std::vector<GEOSGeometry *> &made) {
+        for (GEOSGeometry *g : made) GEOSGeom_destroy_r(h_, g);
+        return nullptr;
+    }
+
+    Geos &geos_;
+    GEOSContextHandle_t h_;
+};
 
 const std::string *string_member(const json::Value *v, const char *key) {
     const json::Value *m = v != nullptr ? v->find(key) : nullptr;
@@ -132,9 +152,7 @@ std::string read_geojson(Geos &geos, const std::string &name, Reading &r) {
         geometries.push_back(&doc);
     }
 
-    GEOSContextHandle_t h = geos.handle();
-    GEOSGeoJSONReader *reader = GEOSGeoJSONReader_create_r(h);
-    if (reader == nullptr) return "it cannot be read: " + geos.error();
+    Builder build(geos);
     for (size_t k = 0; k < geometries.size() && why.empty(); ++k) {
         const json::Value &g = *geometries[k];
         if (g.kind == json::Value::Kind::null) continue;  // a feature without a geometry
@@ -149,13 +167,16 @@ std::string read_geojson(Geos &geos, const std::string &name, Reading &r) {
         } else if (kind == "GeometryCollection") {
             r.collections = true;
         } else if (kind == "Polygon" || kind == "MultiPolygon") {
-            std::string alone = "{\"type\":\"" + kind + "\",\"coordinates\":";
-            if (const json::Value *c = g.find("coordinates")) write_value(*c, alone);
-            else alone += "null";
-            alone += '}';
-            GeosGeometry read(GEOSGeoJSONReader_readGeometry_r(h, reader, alone.c_str()), GeosDeleter{h});
+            const json::Value *c = g.find("coordinates");
+            std::string reason = "it has no coordinates";
+            GeosGeometry read(c == nullptr            ? nullptr
+                              : kind == "Polygon"      ? build.polygon(*c, reason)
+                                                       : build.multipolygon(*c, reason),
+                              GeosDeleter{geos.handle()});
             Reading::Feature f{static_cast<int>(k + 1), {}};
-            if (!read || !take_polygons(geos, read.get(), f.polygons))
+            if (!read)
+                why = feature + " cannot be read: " + reason;
+            else if (!take_polygons(geos, read.get(), f.polygons))
                 why = feature + " cannot be read: " + geos.error();
             else
                 r.features.push_back(std::move(f));
@@ -163,7 +184,6 @@ std::string read_geojson(Geos &geos, const std::string &name, Reading &r) {
             why = "it is not GeoJSON: " + feature + " has no geometry type of GeoJSON's";
         }
     }
-    GEOSGeoJSONReader_destroy_r(h, reader);
     return why;
 }
 
