@@ -123,8 +123,6 @@ struct LazOpening {
 // One input of a run, from its validation to the end of its points.
 struct Input {
     InputName named;
-    std::future<WebOpening> opening;  // a URL's first request, made ahead
-    std::future<LazOpening> points_opening;  // a URL's chunk table, read ahead
     std::string shown;       // as messages name it: a URL without its credentials
     std::string file_name;   // what the outputs are named from: the path, or a URL's last segment
     std::unique_ptr<ByteSource> in;
@@ -140,6 +138,11 @@ struct Input {
     std::unique_ptr<PointSource> source;
     std::unique_ptr<PointFilter> filter;
     uint64_t kept = 0;
+    // Work on other threads for this input, last so that it ends first,
+    // before the members it uses go: its first request, made ahead (a URL),
+    // and its chunk table, read ahead (a URL's LAZ file).
+    std::future<WebOpening> opening;
+    std::future<LazOpening> points_opening;
 
     const char *name() const { return shown.c_str(); }
 };
@@ -594,9 +597,10 @@ int tessaline_run(int argc, char *argv[]) {
 
     // Every input is validated and its header read before anything else; the
     // first one read settles the coordinate system that a clip is moved into.
-    std::vector<Input> inputs(named.size());
+    // The area outlives the inputs, which threads of theirs may still be reading it for.
     area::Clip clip;
     area::Region region;
+    std::vector<Input> inputs(named.size());
     region.has_box = selection.by_extent;
     region.box = {selection.xmin, selection.ymin, selection.xmax, selection.ymax};
     bool region_known = false;
