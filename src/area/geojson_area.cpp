@@ -4,8 +4,9 @@
 //
 // The document is read with our JSON reader, which bounds its nesting, and
 // each feature's geometry is handed to GEOS's GeoJSON reader alone, its
-// positions cut to X and Y: that reader refuses a position with a third
-// number, and a whole collection for one feature without a geometry.
+// positions checked and cut to X and Y: that reader refuses a position with
+// a third number, and a whole collection for one feature without a
+// geometry, and reads past a position of no number.
 #include "json.h"
 #include "reading.h"
 
@@ -71,6 +72,21 @@ void write_value(const json::Value &v, std::string &out) {
             break;
         }
     }
+}
+
+// Whether `v` is an array nested `depth` deep down to positions, each of
+// two numbers or more. GEOS's reader itself reads past a position of none.
+bool positions_nested(const json::Value &v, int depth) {
+    if (v.kind != json::Value::Kind::array) return false;
+    if (depth == 0) {
+        if (v.items.size() < 2) return false;
+        for (const json::Value &n : v.items)
+            if (n.kind != json::Value::Kind::number) return false;
+        return true;
+    }
+    for (const json::Value &i : v.items)
+        if (!positions_nested(i, depth - 1)) return false;
+    return true;
 }
 
 const std::string *string_member(const json::Value *v, const char *key) {
@@ -149,9 +165,13 @@ std::string read_geojson(Geos &geos, const std::string &name, Reading &r) {
         } else if (kind == "GeometryCollection") {
             r.collections = true;
         } else if (kind == "Polygon" || kind == "MultiPolygon") {
+            const json::Value *c = g.find("coordinates");
+            if (c == nullptr || !positions_nested(*c, kind == "Polygon" ? 2 : 3)) {
+                why = feature + " cannot be read: its coordinates are not those of a " + kind;
+                break;
+            }
             std::string alone = "{\"type\":\"" + kind + "\",\"coordinates\":";
-            if (const json::Value *c = g.find("coordinates")) write_value(*c, alone);
-            else alone += "null";
+            write_value(*c, alone);
             alone += '}';
             GeosGeometry read(GEOSGeoJSONReader_readGeometry_r(h, reader, alone.c_str()), GeosDeleter{h});
             Reading::Feature f{static_cast<int>(k + 1), {}};
