@@ -22,6 +22,12 @@ class Builder {
 public:
     explicit Builder(Geos &geos) : geos_(geos), h_(geos.handle()) {}
 
+    // The geometry of GeoJSON type `kind` ("Polygon" or "MultiPolygon").
+    GEOSGeometry *geometry(const std::string &kind, const json::Value &coordinates, std::string &why) {
+        kind_ = kind;
+        return kind == "Polygon" ? polygon(coordinates, why) : multipolygon(coordinates, why);
+    }
+
     GEOSGeometry *polygon(const json::Value &rings, std::string &why) {
         if (rings.kind != json::Value::Kind::array) return fail(why);
         if (rings.items.empty()) return GEOSGeom_createEmptyPolygon_r(h_);
@@ -79,8 +85,8 @@ private:
         return ring;
     }
 
-    static GEOSGeometry *fail(std::string &why) {
-        why = "its coordinates are not GeoJSON positions";
+    GEOSGeometry *fail(std::string &why) const {
+        why = "its coordinates are not those of a " + kind_;
         return nullptr;
     }
 
@@ -91,6 +97,7 @@ private:
 
     Geos &geos_;
     GEOSContextHandle_t h_;
+    std::string kind_;
 };
 
 const std::string *string_member(const json::Value *v, const char *key) {
@@ -169,10 +176,7 @@ std::string read_geojson(Geos &geos, const std::string &name, Reading &r) {
         } else if (kind == "Polygon" || kind == "MultiPolygon") {
             const json::Value *c = g.find("coordinates");
             std::string reason = "it has no coordinates";
-            GeosGeometry read(c == nullptr            ? nullptr
-                              : kind == "Polygon"      ? build.polygon(*c, reason)
-                                                       : build.multipolygon(*c, reason),
-                              GeosDeleter{geos.handle()});
+            GeosGeometry read(c == nullptr ? nullptr : build.geometry(kind, *c, reason), GeosDeleter{geos.handle()});
             Reading::Feature f{static_cast<int>(k + 1), {}};
             if (!read)
                 why = feature + " cannot be read: " + reason;
