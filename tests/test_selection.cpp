@@ -583,6 +583,8 @@ TEST(SeveralInputs, GiveTheirOwnConversionsOneAfterAnother) {
         {{"tiles/d.laz", "tiles/c.laz", "tiles/a.las"}, {"--thin", "1"}, {3, 2, 0}, {}},
         {{"tiles/survey.vpc"}, {"--extent", "-2,-2,2,2"}, {0, 1, 2}, {true, false, false}},
         {{"tiles/b.las", "tiles/a.las"}, {"--extent", "-2,-2,2,2", "--class", "5"}, {1, 0}, {false, true}},
+        // A study area across three tiles of a folder, away from the fourth.
+        {{"tiles"}, {"--clip", "POLYGON ((2 -3, 42 -3, 41 3, 2.5 3, 2 -3))"}, {0, 1, 2, 3}, {true, true, true, false}},
     };
     for (const auto &c : cases) {
         const Selection s = selection_of(c.options);
