@@ -263,6 +263,30 @@ class RunsAsAProcessingAlgorithm(Case):
         self.assertEqual(children() - {server.process.pid}, set())
 
 
+class ConvertTilesGivesEachTilesConversion(Case):
+    def test_folder_and_files(self):
+        os.mkdir(self.path('tiles'))
+        for name, points in [('a.las', 1000), ('b.las', 3000), ('refused.las', 1000)]:
+            self.sample(os.path.join('tiles', name), points)
+        os.truncate(self.path('tiles/refused.las'), 2000)
+        shutil.copyfile(self.path('tiles/a.las'), self.path('tiles/a.laz'))  # left out: a.las is beside it
+        os.mkdir(self.path('out'))
+        for parameters, written in [
+                ({'FOLDER': self.path('tiles'), 'OUTPUT_FOLDER': self.path('out')}, ['out/a', 'out/b']),
+                ({'INPUT': [self.path('tiles/b.las'), self.path('tiles/a.las')]}, ['tiles/b', 'tiles/a'])]:
+            with self.subTest(parameters=parameters):
+                feedback = Feedback()
+                result = processing.run('tessaline:convert_tiles', dict(parameters, CLASSES=[2], THIN=3),
+                                        feedback=feedback)
+                self.assertEqual(result['OUTPUTS'], [self.path(stem + '.shp') for stem in written])
+                for stem in written:
+                    tile = os.path.join(self.dir, 'tiles', os.path.basename(stem) + '.las')
+                    expected = self.program(['--class', '2', '--thin', '3', tile], 'expected')
+                    self.assertEqual(outputs(self.path(stem)), expected)
+                self.assertEqual(result['CONVERTED'], 2)
+                self.assertEqual(feedback.progress[-1], 100)
+
+
 class RefusalsRaiseTheProgramsMessage(Case):
     def test_refused_inputs(self):
         damaged = self.path('damaged.laz')
