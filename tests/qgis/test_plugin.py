@@ -233,6 +233,14 @@ class ConvertGivesTheProgramsBytes(Case):
 
 
 class RunsAsAProcessingAlgorithm(Case):
+    def test_parameters_follow_the_programs_options(self):
+        alg = QgsApplication.processingRegistry().algorithmById('tessaline:convert')
+        expected = ['INPUT', 'CLASSES', 'RETURNS', 'THIN']
+        for option, names in [('--clip ', ['EXTENT', 'CLIP']), ('--crs ', ['CRS']), ('--columns ', ['COLUMNS']),
+                              ('--max-size ', ['SPLIT'])]:
+            expected += names if option in HELP else []
+        self.assertEqual([d.name() for d in alg.parameterDefinitions()], expected + ['OUTPUT'])
+
     def test_output_layer_loaded_and_named(self):
         autzen = shared('autzen_trim.las')
         result = self.convert({'INPUT': [autzen], 'CLASSES': [2]}, stem='ground', load=True)
