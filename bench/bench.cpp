@@ -37,9 +37,20 @@
 // row (web) serves that COPC file (at most 5M points) on 127.0.0.1 with 20 ms
 // added to every answer and alternates: --extent from its URL, a download
 // with curl followed by --extent from the disk, and the whole file from its
-// URL.
+// URL. The clip row (clip) converts the type-8 survey clipped by a polygon
+// of 10,000 vertices that holds a quarter of its points (--clip with a
+// GeoJSON file) and with --extent over the polygon's bounding box, in turn,
+// with the points kept read from the console; a program that refuses --clip
+// has its refusal printed and the extent timed alone. The tiles row (tiles)
+// writes 16 LAZ tiles of type 8 of min(N, 1M) points each in a grid of 4 x 4
+// and alternates, with 1 and with 2 decoding threads, the 16 single
+// conversions one after another (summed) and one run over all 16 into one
+// shapefile; then, on 2 threads, one run over the 16 with --extent inside
+// one tile and that tile's conversion with the same extent. A program that
+// takes one input at a time runs the single conversions alone.
 //
-//   tessaline_bench [--points N] [--repeat R] [--large N] [--types 8,6,1,f6,f8,laz8,lazf6,sel8,copc,web] [--dir PARENT]
+//   tessaline_bench [--points N] [--repeat R] [--large N]
+//                   [--types 8,6,1,f6,f8,laz8,lazf6,sel8,copc,web,clip,tiles] [--dir PARENT] [--exe PROGRAM]
 #include "dbf_writer.h"
 #include "las_writer.h"
 #include "laz_writer.h"
@@ -72,7 +83,7 @@ struct Options {
     uint64_t points = 10000000;
     uint64_t large = 50000000;
     int repeat = 5;
-    std::vector<std::string> rows = {"8", "6", "1", "f6", "f8", "laz8", "lazf6", "sel8", "copc", "web"};
+    std::vector<std::string> rows = {"8", "6", "1", "f6", "f8", "laz8", "lazf6", "sel8", "copc", "web", "clip", "tiles"};
     std::string parent = "/tmp";
     std::string exe = TESSALINE_EXE;
 };
@@ -590,6 +601,441 @@ void measure_web(const Options &o, const std::string &dir) {
     std::remove((dir + "/" + copc).c_str());
 }
 
+// One run of the program, its console kept: the clip and tiles rows read
+// what it kept from it, and say why a run was refused rather than stop.
+struct Outcome {
+    Run run;
+    int status = 0;        // the exit status; -1 when it did not exit
+    std::string console;   // its standard output
+    bool ok() const { return status == 0; }
+};
+
+// Runs `o.exe` with `args` in `dir`, with `threads` decoding threads (0: the
+// program's default).
+Outcome run_program(const Options &o, const std::string &dir, const std::vector<std::string> &args,
+                    unsigned threads) {
+    int p[2];
+    if (::pipe(p) != 0) throw std::runtime_error("pipe failed");
+    const auto start = Clock::now();
+    const pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        ::dup2(p[1], 1);
+        ::close(p[0]);
+        ::close(p[1]);
+        if (::chdir(dir.c_str()) != 0) ::_exit(126);
+        if (threads != 0) ::setenv("TESSALINE_THREADS", std::to_string(threads).c_str(), 1);
+        else ::unsetenv("TESSALINE_THREADS");
+        std::vector<char *> argv = {const_cast<char *>(o.exe.c_str())};
+        for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(o.exe.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::close(p[1]);
+    Outcome out;
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(p[0], buf, sizeof buf)) > 0) out.console.append(buf, static_cast<size_t>(n));
+    ::close(p[0]);
+    int status = 0;
+    struct rusage ru;
+    if (::wait4(pid, &status, 0, &ru) != pid) throw std::runtime_error("wait4 failed");
+    out.run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    out.run.user = seconds_of(ru.ru_utime);
+    out.run.system = seconds_of(ru.ru_stime);
+    out.run.peak_kib = ru.ru_maxrss;
+    out.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return out;
+}
+
+// The first line the program printed (a refusal's reason).
+std::string first_line(const std::string &console) {
+    const size_t b = console.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos) return "(nothing printed)";
+    return console.substr(b, console.find_first_of("\r\n", b) - b);
+}
+
+// The run must have succeeded; otherwise the benchmark stops, saying why.
+const Outcome &must(const Outcome &out, const std::string &what) {
+    if (!out.ok())
+        throw std::runtime_error("Tessaline failed on " + what + " (status " + std::to_string(out.status) +
+                                 "): " + first_line(out.console));
+    return out;
+}
+
+// "Kept N of M points" and, after several inputs, "from K of T files".
+struct Kept {
+    bool found = false;
+    unsigned long long points = 0, of = 0;
+    unsigned long files = 0, of_files = 0;
+};
+
+Kept kept_of(const std::string &console) {
+    Kept k;
+    const size_t at = console.rfind("Kept ");
+    if (at == std::string::npos) return k;
+    const int n = std::sscanf(console.c_str() + at, "Kept %llu of %llu points from %lu of %lu files", &k.points,
+                              &k.of, &k.files, &k.of_files);
+    k.found = n >= 2;
+    return k;
+}
+
+// The points written into `stem`.shp, from its index's size.
+uint64_t written(const std::string &dir, const std::string &stem) {
+    return (size_of(dir + "/" + stem + ".shx") - kShapeHeaderBytes) / kIndexEntryBytes;
+}
+
+// Removes a conversion's outputs.
+void remove_outputs(const std::string &dir, const std::string &stem) {
+    for (const char *ext : {".shp", ".shx", ".dbf", ".cpg", ".prj"}) std::remove((dir + "/" + stem + ext).c_str());
+}
+
+// The header's bounds of a LAS or LAZ file: min X, min Y, max X, max Y.
+void bounds_of(const std::string &path, double bounds[4]) {
+    std::vector<uint8_t> header(227);
+    FILE *f = std::fopen(path.c_str(), "rb");
+    const bool read = f != nullptr && std::fread(header.data(), 1, header.size(), f) == header.size();
+    if (f != nullptr) std::fclose(f);
+    if (!read) throw std::runtime_error("cannot read the header of " + path);
+    double b[4];  // max X, min X, max Y, min Y
+    for (int k = 0; k < 4; ++k) std::memcpy(&b[k], header.data() + 179 + 8 * k, 8);
+    bounds[0] = b[1];
+    bounds[1] = b[3];
+    bounds[2] = b[0];
+    bounds[3] = b[2];
+}
+
+// A number as the area's file states it, and as read back from there.
+double as_written(double v, std::string &text) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.3f", v);
+    text = buf;
+    return std::strtod(buf, nullptr);
+}
+
+// The clip row: the type-8 survey of the selection row (a strip 300 m wide,
+// its scan lines along X), clipped by a polygon of 10,000 vertices: a band
+// along the strip, 75 m wide on average (a quarter of the points), whose two
+// banks wave by up to 4.2 m with 5,000 vertices each, from 1 m before the
+// first line to 1 m after the last. It is written as GeoJSON with a `crs`
+// member (the survey states no coordinate system, so nothing is transformed:
+// the console notes it). R times in turn, in alternate order: --clip by the
+// file, and --extent over the polygon's bounding box (about 28% of the
+// points). The benchmark counts the points inside the polygon itself (each
+// point's Y finds the banks' edges beside it) and compares the clip's count.
+void measure_clip(const Options &o, const std::string &dir) {
+    const RowKind kind = row_of("8");
+    const std::string stem = make_survey(dir, kind, o.points);
+    const std::string las = stem + ".las";
+    const double x0 = 512000.0, y0 = 4180000.0;  // the survey's offsets
+    const uint64_t lines = (o.points + 399) / 400;
+    const double length = static_cast<double>(lines) * 0.75;
+    constexpr int kSide = 5000;  // vertices per bank
+    const double pi = std::acos(-1.0);
+    std::vector<double> ys(kSide), left(kSide), right(kSide);
+    std::vector<std::string> yt(kSide), lt(kSide), rt(kSide);
+    for (int k = 0; k < kSide; ++k) {
+        const double y = -1.0 + (length + 2.0) * k / (kSide - 1);
+        ys[k] = as_written(y0 + y, yt[k]);
+        left[k] = as_written(x0 + 112.5 + 3.0 * std::sin(2 * pi * y / 17.3) + 1.2 * std::sin(2 * pi * y / 5.9 + 1.0),
+                             lt[k]);
+        right[k] = as_written(
+            x0 + 187.5 + 3.0 * std::sin(2 * pi * y / 13.1 + 2.0) + 1.2 * std::sin(2 * pi * y / 4.7), rt[k]);
+    }
+    // Anticlockwise: up the right bank, down the left one, closed.
+    std::string json =
+        "{\"type\": \"FeatureCollection\", \"name\": \"band\",\n"
+        " \"crs\": {\"type\": \"name\", \"properties\": {\"name\": \"urn:ogc:def:crs:EPSG::32611\"}},\n"
+        " \"features\": [{\"type\": \"Feature\", \"properties\": {}, \"geometry\": {\"type\": \"Polygon\", "
+        "\"coordinates\": [[";
+    for (int k = 0; k < kSide; ++k) json += "[" + rt[k] + "," + yt[k] + "],";
+    for (int k = kSide - 1; k >= 0; --k) json += "[" + lt[k] + "," + yt[k] + "],";
+    json += "[" + rt[0] + "," + yt[0] + "]]]}}]}\n";
+    const std::string area = "area.geojson";
+    FILE *f = std::fopen((dir + "/" + area).c_str(), "wb");
+    if (f == nullptr || std::fwrite(json.data(), 1, json.size(), f) != json.size() || std::fclose(f) != 0)
+        throw std::runtime_error("cannot write " + area);
+    const double xmin = *std::min_element(left.begin(), left.end());
+    const double xmax = *std::max_element(right.begin(), right.end());
+    char box[160];
+    std::snprintf(box, sizeof box, "%.3f,%.3f,%.3f,%.3f", xmin, ys.front(), xmax, ys.back());
+
+    // The points inside, counted here: X and Y as the .shp holds them.
+    uint64_t inside = 0;
+    const double step = (ys.back() - ys.front()) / (kSide - 1);
+    for (uint64_t i = 0; i < o.points; ++i) {
+        const lastest::Point p = lastest::survey_point(i);
+        const double px = static_cast<double>(p.x) * 0.01 + x0, py = static_cast<double>(p.y) * 0.01 + y0;
+        auto k = static_cast<long>((py - ys.front()) / step);
+        k = std::max(0L, std::min<long>(k, kSide - 2));
+        while (k > 0 && py < ys[k]) --k;
+        while (k < kSide - 2 && py > ys[k + 1]) ++k;
+        const double t = (py - ys[k]) / (ys[k + 1] - ys[k]);
+        const double l = left[k] + t * (left[k + 1] - left[k]), r = right[k] + t * (right[k + 1] - right[k]);
+        if (px >= l && px <= r) ++inside;
+    }
+
+    struct Mode {
+        std::string name;
+        std::vector<std::string> args;
+        std::vector<double> seconds{}, user{}, system{};
+        long peak = 0;
+        Kept kept{};
+    };
+    std::vector<Mode> modes = {{"--clip " + area, {"--clip", area}},
+                               {"--extent (its bounding box)", {"--extent", box}}};
+    // Whether the program clips at all: a refusal is reported, not fatal.
+    settle(dir, stem);
+    const Outcome probe = run_program(o, dir, {"--clip", area, las}, 0);
+    const bool clips = probe.ok();
+    const std::string refusal = clips ? "" : first_line(probe.console);
+    std::string note;  // what the console said of the coordinate systems
+    if (clips) {
+        const size_t at = probe.console.find("Note: ");
+        if (at != std::string::npos) note = first_line(probe.console.substr(at));
+    } else {
+        modes.erase(modes.begin());
+    }
+    for (int r = 0; r < o.repeat; ++r)
+        for (size_t k = 0; k < modes.size(); ++k) {
+            Mode &m = modes[r % 2 == 0 ? k : modes.size() - 1 - k];
+            settle(dir, stem);
+            std::vector<std::string> args = m.args;
+            args.push_back(las);
+            const Outcome out = run_program(o, dir, args, 0);
+            must(out, las + " with " + m.name);
+            m.seconds.push_back(out.run.seconds);
+            m.user.push_back(out.run.user);
+            m.system.push_back(out.run.system);
+            m.peak = std::max(m.peak, out.run.peak_kib);
+            m.kept = kept_of(out.console);
+            if (!m.kept.found || m.kept.points != written(dir, stem))
+                throw std::runtime_error("the console's Kept line and " + stem + ".shp disagree with " + m.name);
+        }
+    settle(dir, stem);
+    std::printf("\n%s, clipped by a polygon of %d vertices (a band along the survey, %.1f KB of GeoJSON):\n",
+                label_of(kind).c_str(), 2 * kSide, json.size() / 1e3);
+    std::printf("  the polygon holds %llu points (%.1f%%), as counted by the benchmark\n",
+                static_cast<unsigned long long>(inside), 100.0 * inside / o.points);
+    if (clips && modes[0].kept.points != inside)
+        std::printf("  NOTE: --clip kept %llu points, not %llu\n", modes[0].kept.points,
+                    static_cast<unsigned long long>(inside));
+    if (!clips)
+        std::printf("  the program refuses --clip (status %d): %s\n  --extent alone:\n", probe.status,
+                    refusal.c_str());
+    else if (!note.empty())
+        std::printf("  console: %s\n", note.c_str());
+    std::printf("  %-32s %10s %14s %10s %7s %8s %7s %8s %7s %7s\n", "options", "convert s", "(spread)", "kept",
+                "kept %", "x extent", "best", "peak MB", "user s", "sys s");
+    const Mode &extent = modes.back();
+    const double em = median(extent.seconds), eb = *std::min_element(extent.seconds.begin(), extent.seconds.end());
+    for (const Mode &m : modes) {
+        const double mc = median(m.seconds), best = *std::min_element(m.seconds.begin(), m.seconds.end());
+        std::printf("  %-32s %10.3f %14s %10llu %7.1f %8.2f %7.2f %8.1f %7.3f %7.3f\n", m.name.c_str(), mc,
+                    spread(m.seconds).c_str(), m.kept.points, 100.0 * m.kept.points / o.points, mc / em, best / eb,
+                    megabytes(m.peak), median(m.user), median(m.system));
+    }
+    std::printf("  --extent %s\n", box);
+    std::fflush(stdout);
+    std::remove((dir + "/" + las).c_str());
+    std::remove((dir + "/" + area).c_str());
+}
+
+// Point i of tile `tile` of the tiles row: the scan lines of survey_point
+// from the tile's first point on, moved into its place in a grid of 4 x 4
+// tiles of 300 m across and `per_tile` / 400 lines (0.75 m apart) up, with a
+// gap of at least 0.45 m between neighbours.
+lastest::Point tile_point(uint64_t i, uint64_t tile, uint64_t per_tile) {
+    const auto lines = static_cast<int32_t>(per_tile / 400);
+    const auto t = static_cast<int32_t>(tile);
+    lastest::Point p = lastest::survey_point(tile * per_tile + i);
+    p.y -= t * lines * 75;
+    p.x += t % 4 * 30000;
+    p.y += t / 4 * lines * 75;
+    return p;
+}
+
+// The tiles row: 16 LAZ tiles of type 8 (the tests' LAZ writer, chunks of
+// 50,000 points) of min(N, 1,000,000) points each, rounded down to whole scan
+// lines, side by side in a grid of 4 x 4. R times in turn, each round
+// starting from another mode and in alternate directions:
+//   (1) the 16 single conversions one after another, 1 thread each, summed;
+//   (2) one run over the 16 tiles into all.shp, 1 thread;
+//   (3) the 16 single conversions, 2 threads each, summed;
+//   (4) one run, 2 threads;
+//   (5) one run with --extent over the middle quarter of tile 6 (of the
+//       second row and column), which no other tile meets, 2 threads;
+//   (6) tile 6 alone with the same extent, 2 threads.
+// The single conversions follow one another without a sync between them, as
+// the one run writes all its outputs without one; their outputs stay until
+// the mode ends. A program that takes one input at a time (an earlier build
+// given by --exe) runs (1), (3) and (6); the others show as n/a.
+void measure_tiles(const Options &o, const std::string &dir) {
+    constexpr int kTiles = 16;
+    const uint64_t per_tile = std::max<uint64_t>(400, std::min<uint64_t>(o.points, 1000000) / 400 * 400);
+    lastest::LasOptions opts = lastest::options_for_type(8);
+    opts.offset[0] = 512000.0;
+    opts.offset[1] = 4180000.0;
+    opts.vlr_payloads = {120};
+    std::vector<std::string> stems;
+    uint64_t laz_bytes = 0;
+    for (int t = 0; t < kTiles; ++t) {
+        char name[16];
+        std::snprintf(name, sizeof name, "t%02d", t + 1);
+        stems.push_back(name);
+        const uint64_t tile = static_cast<uint64_t>(t);
+        laztest::write_laz(dir + "/" + name + ".laz", opts, per_tile,
+                           [tile, per_tile](uint64_t i) { return tile_point(i, tile, per_tile); });
+        laz_bytes += size_of(dir + "/" + name + ".laz");
+    }
+    const int chosen = 5;  // t06.laz
+    const std::string one = stems[chosen] + ".laz";
+    double b[4];
+    bounds_of(dir + "/" + one, b);
+    char extent[160];
+    std::snprintf(extent, sizeof extent, "%.2f,%.2f,%.2f,%.2f", b[0] + 0.25 * (b[2] - b[0]),
+                  b[1] + 0.25 * (b[3] - b[1]), b[0] + 0.75 * (b[2] - b[0]), b[1] + 0.75 * (b[3] - b[1]));
+    for (int t = 0; t < kTiles; ++t) {
+        double c[4];
+        bounds_of(dir + "/" + stems[t] + ".laz", c);
+        const bool meets = c[0] <= b[0] + 0.75 * (b[2] - b[0]) && c[2] >= b[0] + 0.25 * (b[2] - b[0]) &&
+                           c[1] <= b[1] + 0.75 * (b[3] - b[1]) && c[3] >= b[1] + 0.25 * (b[3] - b[1]);
+        if (meets != (t == chosen)) throw std::runtime_error("the tiles' extent meets another tile than " + one);
+    }
+
+    // What the program takes: several inputs, --extent (two small tiles).
+    {
+        lastest::LasOptions small = opts;
+        for (int t = 0; t < 2; ++t)
+            laztest::write_laz(dir + "/probe" + std::to_string(t) + ".laz", small, 4000,
+                               [t](uint64_t i) { return tile_point(i, static_cast<uint64_t>(t), 4000); });
+    }
+    const Outcome several_probe = run_program(o, dir, {"probe0.laz", "probe1.laz", "--output", "probe.shp"}, 0);
+    const bool several = several_probe.ok();
+    const Outcome extent_probe = run_program(o, dir, {"--extent", "-1e9,-1e9,1e9,1e9", "probe0.laz"}, 0);
+    const bool extents = extent_probe.ok();
+    for (const char *s : {"probe", "probe0"}) remove_outputs(dir, s);
+    for (int t = 0; t < 2; ++t) std::remove((dir + "/probe" + std::to_string(t) + ".laz").c_str());
+
+    std::vector<std::string> all;
+    for (const std::string &s : stems) all.push_back(s + ".laz");
+    all.push_back("--output");
+    all.push_back("all.shp");
+    struct Mode {
+        std::string name;
+        unsigned threads;
+        bool singles, runs;
+        std::vector<std::string> args;  // of the one run (singles: the options before each tile)
+        uint64_t points;                // in the outputs, without an extent
+        std::vector<double> seconds{}, user{}, system{};
+        long peak = 0;
+        Kept kept{};
+        uint64_t written = 0;
+    };
+    std::vector<std::string> area_all = {"--extent", extent};
+    area_all.insert(area_all.end(), all.begin(), all.end());
+    std::vector<Mode> modes = {
+        {"16 single conversions, summed", 1, true, true, {}, per_tile},
+        {"one run, 16 inputs", 1, false, several, all, kTiles * per_tile},
+        {"16 single conversions, summed", 2, true, true, {}, per_tile},
+        {"one run, 16 inputs", 2, false, several, all, kTiles * per_tile},
+        {"one run, 16 inputs, --extent", 2, false, several && extents, area_all, 0},
+        {one + " alone, --extent", 2, false, extents, {"--extent", extent, one}, 0},
+    };
+    const auto clean = [&]() {
+        for (const std::string &s : stems) remove_outputs(dir, s);
+        remove_outputs(dir, "all");
+        ::sync();
+    };
+    uint64_t sizes[3];
+    output_sizes(8, per_tile, sizes);
+    uint64_t all_sizes[3];
+    output_sizes(8, kTiles * per_tile, all_sizes);
+    const size_t count = modes.size();
+    for (int r = 0; r < o.repeat; ++r)
+        for (size_t k = 0; k < count; ++k) {
+            const size_t turn = (k + static_cast<size_t>(r)) % count;
+            Mode &m = modes[r % 2 == 0 ? turn : count - 1 - turn];
+            if (!m.runs) continue;
+            clean();
+            Run sum;
+            if (m.singles) {
+                for (const std::string &s : stems) {
+                    const Outcome out = must(run_program(o, dir, {s + ".laz"}, m.threads), s + ".laz");
+                    sum.seconds += out.run.seconds;
+                    sum.user += out.run.user;
+                    sum.system += out.run.system;
+                    sum.peak_kib = std::max(sum.peak_kib, out.run.peak_kib);
+                    check_outputs(dir, s, sizes);
+                }
+            } else {
+                const Outcome out = must(run_program(o, dir, m.args, m.threads), m.name);
+                sum = out.run;
+                m.kept = kept_of(out.console);
+                const std::string stem = m.args.back() == one ? stems[chosen] : "all";
+                if (m.points > 0) check_outputs(dir, stem, m.points == per_tile ? sizes : all_sizes);
+                m.written = written(dir, stem);
+            }
+            m.seconds.push_back(sum.seconds);
+            m.user.push_back(sum.user);
+            m.system.push_back(sum.system);
+            m.peak = std::max(m.peak, sum.peak_kib);
+        }
+    clean();
+    for (const std::string &s : stems) std::remove((dir + "/" + s + ".laz").c_str());
+
+    std::printf("\ntiles (LAZ, LAS 1.2 format 3): %d tiles of %llu points in a grid of 4 x 4, %.1f MB of LAZ in all\n",
+                kTiles, static_cast<unsigned long long>(per_tile), laz_bytes / 1e6);
+    if (!several)
+        std::printf("  the program refuses several inputs (status %d): %s\n", several_probe.status,
+                    first_line(several_probe.console).c_str());
+    if (!extents)
+        std::printf("  the program refuses --extent (status %d): %s\n", extent_probe.status,
+                    first_line(extent_probe.console).c_str());
+    const Mode &with = modes[4], &alone = modes[5];
+    if (alone.runs)
+        std::printf("  --extent %s (a quarter of %s) keeps %llu points\n", extent, one.c_str(),
+                    static_cast<unsigned long long>(alone.written));
+    if (with.runs) {
+        std::printf("  the one run with it: %s\n", with.kept.found ? ("Kept " + std::to_string(with.kept.points) +
+                                                                     " of " + std::to_string(with.kept.of) +
+                                                                     " points from " + std::to_string(with.kept.files) +
+                                                                     " of " + std::to_string(with.kept.of_files) + " files")
+                                                                        .c_str()
+                                                                  : "(no Kept line)");
+        if (alone.runs && with.written != alone.written)
+            std::printf("  NOTE: the one run kept %llu points, %s alone %llu\n",
+                        static_cast<unsigned long long>(with.written), one.c_str(),
+                        static_cast<unsigned long long>(alone.written));
+    }
+    std::printf("  %-36s %7s %10s %14s %8s %8s %7s %7s\n", "mode", "threads", "convert s", "(spread)", "Mpts/s",
+                "peak MB", "user s", "sys s");
+    for (const Mode &m : modes) {
+        if (!m.runs) {
+            std::printf("  %-36s %7u %10s\n", m.name.c_str(), m.threads, "n/a");
+            continue;
+        }
+        const double mc = median(m.seconds);
+        char rate[16] = "-";
+        if (m.points > 0) std::snprintf(rate, sizeof rate, "%.2f", kTiles * per_tile / mc / 1e6);
+        std::printf("  %-36s %7u %10.3f %14s %8s %8.1f %7.3f %7.3f\n", m.name.c_str(), m.threads, mc,
+                    spread(m.seconds).c_str(), rate, megabytes(m.peak), median(m.user), median(m.system));
+    }
+    const auto ratio = [](const Mode &a, const Mode &b) {
+        if (!a.runs || !b.runs) return std::string("n/a");
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%.2f (best %.2f)", median(a.seconds) / median(b.seconds),
+                      *std::min_element(a.seconds.begin(), a.seconds.end()) /
+                          *std::min_element(b.seconds.begin(), b.seconds.end()));
+        return std::string(buf);
+    };
+    std::printf("  one run / singles, 1 thread: %s; 2 threads: %s; with --extent, one run / %s alone: %s\n",
+                ratio(modes[1], modes[0]).c_str(), ratio(modes[3], modes[2]).c_str(), one.c_str(),
+                ratio(with, alone).c_str());
+    std::fflush(stdout);
+}
+
 void remove_tree(const std::string &dir) {
     ::nftw(
         dir.c_str(), [](const char *p, const struct stat *, int, struct FTW *) { return ::remove(p); }, 16,
@@ -617,7 +1063,7 @@ Options parse(int argc, char *argv[]) {
                 rest = comma == std::string::npos ? "" : rest.substr(comma + 1);
                 if (!token.empty() && token.find_first_not_of("12345678") == std::string::npos)
                     for (char c : token) o.rows.push_back(std::string(1, c));
-                else if (token == "sel8" || token == "copc" || token == "web")
+                else if (token == "sel8" || token == "copc" || token == "web" || token == "clip" || token == "tiles")
                     o.rows.push_back(token);
                 else if (!token.empty())
                     o.rows.push_back(row_of(token).token);  // checked here, before any file is written
@@ -646,7 +1092,7 @@ int main(int argc, char *argv[]) {
         double reference_floor = 0;
         bool heading = false;
         for (const std::string &token : o.rows) {
-            if (token == "sel8" || token == "copc" || token == "web") continue;
+            if (token == "sel8" || token == "copc" || token == "web" || token == "clip" || token == "tiles") continue;
             const RowKind kind = row_of(token);
             if (kind.laz) continue;
             if (!heading)
@@ -691,6 +1137,8 @@ int main(int argc, char *argv[]) {
             if (token == "sel8") measure_selection(o, dir);
             else if (token == "copc") measure_copc(o, dir);
             else if (token == "web") measure_web(o, dir);
+            else if (token == "clip") measure_clip(o, dir);
+            else if (token == "tiles") measure_tiles(o, dir);
             else if (row_of(token).laz) measure_laz(o, dir, row_of(token));
         if (o.large > 0) {
             const std::string stem = make_survey(dir, row_of("8"), o.large);

@@ -1,9 +1,10 @@
 // Everything that differs between the systems the tools run on, behind a few
 // functions: files opened by name, positioned reads, what makes a file itself,
-// the lock on an input, the program's own folder, its arguments and its
-// console. Names are UTF-8 on every system: on Windows they are converted to
-// the system's wide names here and nowhere else, so that no name depends on
-// the ANSI code page.
+// the lock on an input, the files of a folder, the names that a wildcard
+// matches, the limit of open files, the program's own folder, its arguments
+// and its console. Names are UTF-8 on every system: on Windows they are
+// converted to the system's wide names here and nowhere else, so that no
+// name depends on the ANSI code page.
 //
 // platform_posix.cpp implements it for Linux, platform_windows.cpp for
 // Windows; nothing else in the tools knows which system it runs on.
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -60,6 +62,26 @@ bool size_of(const char *name, uint64_t &size);
 std::FILE *fopen(const char *name, const char *mode);
 int remove(const char *name);
 bool seek(std::FILE *f, uint64_t offset);
+
+// The names of the regular files (links followed) directly in `folder`, not
+// its subfolders, sorted by byte order of their UTF-8 names, in place of
+// what `names` held; false when the folder cannot be read.
+bool folder_files(const char *folder, std::vector<std::string> &names);
+
+// The paths that `arg` names: on Windows, `*` and `?` in its last segment
+// are matched (case-insensitively, as Windows does) against the entries of
+// its folder, regular files only, the paths given in byte order of their
+// names, keeping the folder part as the user wrote it, in place of what
+// `paths` held; false when none matches. An argument without `*` or `?`,
+// and every argument on Linux (the shell expands there), is the one path it
+// names.
+bool expand_pattern(const std::string &arg, std::vector<std::string> &paths);
+
+// Raises the number of files the process may hold open as far as the
+// system lets it, for a run that opens many inputs at once (Linux: the soft
+// limit up to the hard one). Nothing to do on Windows, where inputs are
+// handles, not C library files, and have no such low limit.
+void allow_many_open_files();
 
 // Whether `c` separates a path's folders ('/', and '\\' on Windows).
 bool is_separator(char c);

@@ -2,10 +2,13 @@
 // passed to the system as they are.
 #include "platform.h"
 
+#include <algorithm>
 #include <cerrno>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -94,6 +97,35 @@ int remove(const char *name) { return std::remove(name); }
 
 bool seek(std::FILE *f, uint64_t offset) {
     return offset <= static_cast<uint64_t>(INT64_MAX) && ::fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+bool folder_files(const char *folder, std::vector<std::string> &names) {
+    names.clear();
+    DIR *dir = ::opendir(folder);
+    if (dir == nullptr) return false;
+    std::string path = folder;
+    if (path.empty() || path.back() != '/') path += '/';
+    const size_t stem = path.size();
+    while (const dirent *entry = ::readdir(dir)) {
+        path.replace(stem, std::string::npos, entry->d_name);
+        struct stat st;
+        if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.emplace_back(entry->d_name);
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    return true;
+}
+
+bool expand_pattern(const std::string &arg, std::vector<std::string> &paths) {
+    paths.assign(1, arg);
+    return true;
+}
+
+void allow_many_open_files() {
+    struct rlimit limit;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);  // where the system refuses, the limit stays as it was
 }
 
 bool is_separator(char c) { return c == '/'; }

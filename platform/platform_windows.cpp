@@ -3,6 +3,7 @@
 // ANSI code page.
 #include "platform.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -48,6 +49,86 @@ bool id_of(HANDLE h, FileId &id) {
     id.volume = info.dwVolumeSerialNumber;
     id.index = uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
     return true;
+}
+
+// `folder` with a separator after it, where it needs one before a name
+// ("C:" names the drive's current folder and takes none).
+std::string folder_prefix(const std::string &folder) {
+    if (folder.empty()) return ".\\";
+    if (is_separator(folder.back()) || (folder.size() == 2 && folder[1] == ':')) return folder;
+    return folder + '\\';
+}
+
+// The wide names of the regular files directly in `folder`, links followed;
+// false when it cannot be read. The attributes that the listing gives are
+// the entry's own: only a link (a reparse point) is opened to learn what it
+// leads to.
+bool regular_files(const std::string &folder, std::vector<std::wstring> &names) {
+    const std::string prefix = folder_prefix(folder);
+    WIN32_FIND_DATAW entry;
+    const HANDLE find = FindFirstFileExW(wide((prefix + '*').c_str()).c_str(), FindExInfoBasic, &entry,
+                                         FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    if (find == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        const DWORD a = entry.dwFileAttributes;
+        const bool regular = (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0
+                                 ? kind_of((prefix + utf8(entry.cFileName)).c_str()) == Kind::regular
+                                 : (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
+        if (regular) names.emplace_back(entry.cFileName);
+    } while (FindNextFileW(find, &entry));
+    const bool whole = GetLastError() == ERROR_NO_MORE_FILES;
+    FindClose(find);
+    return whole;
+}
+
+// The length of the character at `w[i]`: two units for a surrogate pair.
+size_t char_units(const std::wstring &w, size_t i) {
+    return i + 1 < w.size() && w[i] >= 0xD800 && w[i] <= 0xDBFF && w[i + 1] >= 0xDC00 && w[i + 1] <= 0xDFFF ? 2 : 1;
+}
+
+// Whether `name` matches `pattern`, `*` for any run of characters and `?`
+// for one, the others compared as the file system compares names (ordinal,
+// case-insensitive). "*.*" matches every name, with a dot or without, as in
+// cmd.exe.
+bool matches(const std::wstring &pattern, const std::wstring &name) {
+    if (pattern == L"*.*") return true;
+    size_t p = 0, n = 0, star = std::wstring::npos, resume = 0;
+    while (n < name.size()) {
+        const size_t units = char_units(name, n);
+        if (p < pattern.size() && pattern[p] == L'*') {
+            star = ++p;
+            resume = n;
+            continue;
+        }
+        if (p < pattern.size()) {
+            const size_t pu = pattern[p] == L'?' ? 1 : char_units(pattern, p);
+            if (pattern[p] == L'?' ||
+                CompareStringOrdinal(&pattern[p], static_cast<int>(pu), &name[n], static_cast<int>(units), TRUE) ==
+                    CSTR_EQUAL) {
+                p += pu;
+                n += units;
+                continue;
+            }
+        }
+        if (star == std::wstring::npos) return false;
+        // Back to the last star, which takes one more character.
+        p = star;
+        resume += char_units(name, resume);
+        n = resume;
+    }
+    while (p < pattern.size() && pattern[p] == L'*') ++p;
+    return p == pattern.size();
+}
+
+// Whether `arg` begins with http:// or https://, in any case.
+bool is_url(const std::string &arg) {
+    const auto starts = [&arg](const std::string &scheme) {
+        if (arg.size() <= scheme.size()) return false;
+        for (size_t i = 0; i < scheme.size(); ++i)
+            if ((arg[i] >= 'A' && arg[i] <= 'Z' ? arg[i] - 'A' + 'a' : arg[i]) != scheme[i]) return false;
+        return true;
+    };
+    return starts("http://") || starts("https://");
 }
 
 // The console's code page before the program set it to UTF-8.
@@ -146,6 +227,39 @@ int remove(const char *name) { return _wremove(wide(name).c_str()); }
 bool seek(std::FILE *f, uint64_t offset) {
     return offset <= static_cast<uint64_t>(INT64_MAX) && _fseeki64(f, static_cast<__int64>(offset), SEEK_SET) == 0;
 }
+
+bool folder_files(const char *folder, std::vector<std::string> &names) {
+    names.clear();
+    std::vector<std::wstring> found;
+    if (!regular_files(folder, found)) return false;
+    for (const std::wstring &name : found) names.push_back(utf8(name.c_str()));
+    std::sort(names.begin(), names.end());
+    return true;
+}
+
+bool expand_pattern(const std::string &arg, std::vector<std::string> &paths) {
+    paths.clear();
+    // The last segment begins after the last separator, or after the colon
+    // of a drive ("C:*.laz"). A URL's query is not a pattern.
+    size_t start = arg.find_last_of("/\\");
+    start = start == std::string::npos ? (arg.size() >= 2 && arg[1] == ':' ? 2 : 0) : start + 1;
+    if (arg.find_first_of("*?", start) == std::string::npos || is_url(arg)) {
+        paths.push_back(arg);
+        return true;
+    }
+    const std::string folder = arg.substr(0, start);
+    const std::wstring pattern = wide(arg.c_str() + start);
+    std::vector<std::wstring> found;
+    if (!regular_files(folder, found)) return false;
+    std::vector<std::string> names;
+    for (const std::wstring &name : found)
+        if (matches(pattern, name)) names.push_back(utf8(name.c_str()));
+    std::sort(names.begin(), names.end());
+    for (const std::string &name : names) paths.push_back(folder + name);
+    return !paths.empty();
+}
+
+void allow_many_open_files() {}
 
 bool is_separator(char c) { return c == '/' || c == '\\'; }
 

@@ -115,8 +115,10 @@ echo outputs and its console text, NAME.log, land beside it. One line is printed
 echo tile; at the end a summary tells how many tiles converted and names each refused
 echo or failed tile with the reason its log gives.
 echo SELECTION is any of Tessaline's --class LIST, --returns LIST,
-echo --extent XMIN,YMIN,XMAX,YMAX and --thin SIZE: every tile keeps only the points that
-echo pass them. --output is not taken: each tile's outputs land beside it.
+echo --extent XMIN,YMIN,XMAX,YMAX, --thin SIZE, --clip AREA, --clip-layer NAME and
+echo --clip-crs CRS (the value after a blank or "="): every tile keeps only the points
+echo that pass them. A WKT area goes in quotes: --clip "POLYGON ((...))".
+echo --output is not taken: each tile's outputs land beside it.
 echo.
 echo Exit status (%%ERRORLEVEL%%):
 echo   0  every tile converted

@@ -5,8 +5,10 @@
 #include "dbf_writer.h"
 #include "end_run.h"
 #include "file_guard.h"
+#include "area.h"
 #include "file_source.h"
 #include "http_source.h"
+#include "input_list.h"
 #include "las_input.h"
 #include "las_model.hpp"
 #include "laz_source.h"
@@ -16,13 +18,17 @@
 #include "point_filter.h"
 #include "point_source.h"
 #include "record_types.h"
+#include "region.h"
 #include "shp_writer.h"
 #include "variable_records.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <new>
 #include <string>
@@ -49,6 +55,9 @@ constexpr int progress_decimals(int type) { return type == 1 ? 1 : 2; }
 // selected and formatted, large enough to hold the longest record.
 constexpr size_t kRecordBufferBytes = size_t{1} << 20;
 static_assert(kRecordBufferBytes >= UINT16_MAX, "a block holds a record of any length");
+
+// How many URLs among several inputs have their first request under way at once.
+constexpr size_t kWebAhead = 8;
 
 // Writes the final record count into the table's header (bytes 4 to 7,
 // little-endian), before any row is appended.
@@ -99,123 +108,178 @@ void widen_bounds(double bounds[6], bool first, int32_t slot, uint32_t count) {
     }
 }
 
-template <int N>
-void convert(ByteSource &in, platform::Handle file, const InputKind &kind, const Names &names,
-             const Selection &selection) {
-    const char *lasname = names.las;
-    InputHeader input;
-    if (!read_input_header(in, kind, input)) {
-        refuse_failed_source(in, lasname);
-        refuse("\nUnexpected end of %s while reading the header\n", lasname);
-    }
-    const LAS12Header &ph = input.legacy();
-    const uint64_t ptsInLAS = input.point_count;
-    // The header's record length: at least the format's, longer where extra
-    // bytes follow.
-    const uint32_t stride = ph.PointDataRecordLength;
+// The first request of a URL (HttpSource::open), made on a thread of its
+// own so that the headers of many URLs are fetched several at a time.
+struct WebOpening {
+    std::unique_ptr<HttpSource> source;
+    std::string why;
+};
 
-    // Limits are checked before any output file exists. With a selection
-    // the points kept are counted as they are written.
-    const bool selecting = selection.selects();
-    if (!selecting && ptsInLAS > kMaxShapefilePoints) refuse_point_count(lasname, ptsInLAS);
-    const uint64_t size = in.size();
+struct LazOpening {
+    std::unique_ptr<PointSource> source;
+    std::string why;
+};
+
+// One input of a run, from its validation to the end of its points.
+struct Input {
+    InputName named;
+    std::string shown;       // as messages name it: a URL without its credentials
+    std::string file_name;   // what the outputs are named from: the path, or a URL's last segment
+    std::unique_ptr<ByteSource> in;
+    HttpSource *server = nullptr;
+    platform::Handle file = platform::kNoFile;
+    InputKind kind;
+    int type = 0;
+    InputHeader header;
+    std::string prj;         // its coordinate system as ESRI WKT; "" when it states none
+    ExtraColumns extras;
+    bool opened = false;     // validated, its header and records read
+    bool met = true;         // the region meets it: its points are read
+    std::unique_ptr<PointSource> source;
+    std::unique_ptr<PointFilter> filter;
+    uint64_t kept = 0;
+    // Work on other threads for this input, last so that it ends first,
+    // before the members it uses go: its first request, made ahead (a URL),
+    // and its chunk table, read ahead (a URL's LAZ file).
+    std::future<WebOpening> opening;
+    std::future<LazOpening> points_opening;
+
+    const char *name() const { return shown.c_str(); }
+};
+
+// What the outputs hold over every input, and how far the run has come.
+struct Run {
+    Names names;
+    const Selection &selection;
+    const area::Clip *clip;
+    bool selecting;
+    bool several;            // more than one input
+    bool recount;            // the headers are written anew at the end, for the points written
+    uint64_t kept = 0;
+    double bounds[6] = {0, 0, 0, 0, 0, 0};
+    uint64_t total = 0, done = 0;  // points of the inputs read, for the progress
+    int decimals = 2;
+    std::unique_ptr<unsigned char[]> block;
+    FormatThread *formatter = nullptr;
+};
+
+[[noreturn]] void refuse_total_count(uint64_t points) {
+    std::printf("\nThe inputs hold %llu points, more than the %u that a shapefile can hold\n",
+                static_cast<unsigned long long>(points), kMaxShapefilePoints);
+    end_run(-1);
+}
+
+// The records of one input after the header's checks, before any output
+// exists: a LAS file's length against its point count, a LAZ file's chunk
+// table (and, with a region, a COPC file's cells).
+void open_points(Input &input, const area::Region &region) {
+    const LAS12Header &ph = input.header.legacy();
+    const uint64_t ptsInLAS = input.header.point_count;
+    const uint32_t stride = ph.PointDataRecordLength;
+    const uint64_t size = input.in->size();
     const uint64_t room = size > ph.OffsetToData ? size - ph.OffsetToData : 0;
-    if (!kind.laz && ptsInLAS > 0 && room / stride < ptsInLAS) {
-        std::printf("\n%s is truncated: %llu point records declared, %llu present\n", lasname,
+    if (!input.kind.laz && ptsInLAS > 0 && room / stride < ptsInLAS) {
+        std::printf("\n%s is truncated: %llu point records declared, %llu present\n", input.name(),
                     static_cast<unsigned long long>(ptsInLAS), static_cast<unsigned long long>(room / stride));
         end_run(-1);
     }
-    // The coordinate system and the extra columns are worked out before any
-    // output exists; the coordinate system's file is written once the
-    // shapefile is complete.
-    const uint64_t points_end = kind.laz ? ph.OffsetToData : ph.OffsetToData + ptsInLAS * stride;
-    RecordArea area{ph.HeaderSize, ph.OffsetToData, ph.NumberOfVariableLengthRecords, size};
-    if (kind.block >= kHeaderBytes14) {
-        area.points_end = points_end;
-        area.extended_start = input.h.StartOfFirstEVLR;
-        area.extended_count = input.h.NumberOfEVLRs;
-        area.wkt_only = (ph.GlobalEncoding & kWktGlobalEncoding) != 0;
+    if (!input.kind.laz) {
+        input.source = las_point_source(*input.in, input.name(), ph.OffsetToData, stride);
+    } else if (input.points_opening.valid()) {
+        LazOpening o = input.points_opening.get();
+        if (!o.source) refuse_laz_points(*input.in, input.name(), o.why);
+        input.source = std::move(o.source);
+    } else {
+        input.source = laz_point_source(*input.in, input.name(), input.header, region);
     }
-    const LasRecords found = read_las_records(in, area);
-    refuse_failed_source(in, lasname);
-    const std::string prj = esri_wkt_of(found.projection);
-    ExtraColumns extras;
-    if (kind.extra_bytes && found.has_extra_bytes)
-        extras = extra_columns_of(found.extra_bytes, records::kStandardRecordLength[ph.PointDataFormatID], stride,
-                                  stored_names_of(N));
+}
 
-    // The records are read from here on: the records above are read first,
-    // through the same file.
-    if (!kind.laz) in.will_read({{ph.OffsetToData, ptsInLAS * stride}});
-    std::unique_ptr<PointSource> source =
-        kind.laz ? laz_point_source(in, lasname, input, selection)
-                 : las_point_source(in, lasname, ph.OffsetToData, stride);
+// A web server's LAZ file's chunk table (and COPC hierarchy) read on a
+// thread of its own, so that those of many URLs are fetched several at a time.
+std::future<LazOpening> open_laz_soon(Input &input, const area::Region &region) {
+    return std::async(std::launch::async, [&input, &region] {
+        LazOpening o;
+        o.source = open_laz_points(*input.in, input.name(), input.header, region, o.why);
+        return o;
+    });
+}
 
-    // One block's worth of records, reused for every block.
-    const uint64_t chunk = ptsInLAS < uint64_t{kChunkRecords} ? ptsInLAS : uint64_t{kChunkRecords};
-    const uint64_t by_bytes = kRecordBufferBytes / stride;
-    const uint64_t capacity = chunk < by_bytes ? chunk : by_bytes;
-    std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[(capacity == 0 ? 1 : capacity) * stride]);
-    if (!block) {
-        std::puts("Failed to allocate memory for return structure");
-        end_run(-1);
-    }
+CoordinateScaling scaling_of(const LAS12Header &ph) {
+    return {{ph.XScaleFactor, ph.YScaleFactor, ph.ZScaleFactor}, {ph.XOffset, ph.YOffset, ph.ZOffset}};
+}
 
-    // Every name the run creates, truncates or removes, in the order of its outputs.
-    std::vector<std::string> outputs = {names.shp, shx_name_of(names.shp), names.dbf, cpg_name_of(names.dbf)};
-    if (!prj.empty()) outputs.push_back(names.prj);
-    refuse_same_files(file, lasname, outputs);
-    if (file != platform::kNoFile) lock_input(file, lasname);
-
-    const CoordinateScaling scaling{{ph.XScaleFactor, ph.YScaleFactor, ph.ZScaleFactor},
-                                    {ph.XOffset, ph.YOffset, ph.ZOffset}};
-    PointFilter filter;
+void make_filter(Input &input, const Run &run) {
+    const LAS12Header &ph = input.header.legacy();
     const double header_bounds[4] = {ph.MinX, ph.MinY, ph.MaxX, ph.MaxY};
-    if (selecting && !make_point_filter(filter, selection, N, scaling, header_bounds)) {
+    input.filter.reset(new (std::nothrow) PointFilter);
+    if (!input.filter ||
+        !make_point_filter(*input.filter, run.selection, run.clip, input.type, scaling_of(ph), header_bounds)) {
         std::puts("\nFailed to allocate memory for the squares of --thin");
         end_run(-1);
     }
+}
 
-    // Without a selection the headers are final from the start: the LAS
-    // header's count and bounds. With one they are written anew at the end,
-    // for the points kept.
-    const auto count = static_cast<int32_t>(selecting ? 0 : ptsInLAS);
-    double bounds[6] = {ph.MinX, ph.MinY, ph.MaxX, ph.MaxY, ph.MinZ, ph.MaxZ};
-    if (selecting) std::fill(bounds, bounds + 6, 0.0);
-    createSHPwHeader(names.shp, count, bounds[0], bounds[1], bounds[2], bounds[3], bounds[4], bounds[5]);
-    createSHXwHeader(names.shp, count, bounds[0], bounds[1], bounds[2], bounds[3], bounds[4], bounds[5]);
-    create_table<N>(names.dbf, extras);
-    fix_record_count(names.dbf, static_cast<uint32_t>(count));
+// The records a block of `stride`-byte records holds for an input of `points` points.
+uint64_t block_records(uint64_t points, uint32_t stride) {
+    const uint64_t chunk = points < uint64_t{kChunkRecords} ? points : uint64_t{kChunkRecords};
+    const uint64_t by_bytes = kRecordBufferBytes / stride;
+    return chunk < by_bytes ? chunk : by_bytes;
+}
+
+void print_progress(const Run &run, uint64_t done) {
+    std::printf("\rProcessing ... %.*f%% done", run.decimals, done * 100.0 / static_cast<double>(run.total));
+    std::fflush(stdout);
+}
+
+// Reads, selects and writes the points of one input, records numbered on
+// from those of the inputs before it.
+template <int N>
+void convert_points(Input &input, Input *next, Run &run) {
+    const LAS12Header &ph = input.header.legacy();
+    const uint64_t ptsInLAS = input.header.point_count;
+    const uint32_t stride = ph.PointDataRecordLength;
+    if (!input.kind.laz) input.in->will_read({{ph.OffsetToData, ptsInLAS * stride}});
+    if (run.selecting && !input.filter) make_filter(input, run);
+    const CoordinateScaling scaling = scaling_of(ph);
+    const uint64_t capacity = block_records(ptsInLAS, stride);
+    const Names &names = run.names;
+    const uint64_t kept_before = run.kept;
 
     // Records are numbered from 1 in the order written; a chunk's coordinates
     // fill the coordinate buffers from their start. With two threads or more
     // the writers format a block's outputs on a thread of their own while
     // this one writes them, in the same order.
-    FormatThread formatter(run_threads() >= 2);
-    uint64_t kept = 0;
     auto convert_chunk = [&](int32_t records) {
         int32_t slot = 0;
         for (int32_t done = 0; done < records;) {
             const auto n = static_cast<int32_t>(std::min<uint64_t>(capacity, static_cast<uint64_t>(records - done)));
-            auto placed = static_cast<uint32_t>(source->read(block.get(), static_cast<uint64_t>(n)));
+            auto placed = static_cast<uint32_t>(input.source->read(run.block.get(), static_cast<uint64_t>(n)));
             done += n;
-            if (selecting) placed = filter_points(filter, block.get(), stride, placed);
+            // No idle core at a tile's edge: the next input's chunks are
+            // decoded once this one's are all under way.
+            if (next != nullptr && input.source->all_handed_out()) {
+                next->source->start_early();
+                next = nullptr;
+            }
+            if (run.selecting) placed = filter_points(*input.filter, run.block.get(), stride, placed);
             if (placed == 0) continue;
-            if (kept + placed > kMaxShapefilePoints) {
+            if (run.kept + placed > kMaxShapefilePoints) {
                 // Nothing of a run that cannot complete is left behind.
                 for (const char *name : {names.shp, names.dbf}) platform::remove(name);
                 platform::remove(shx_name_of(names.shp).c_str());
-                refuse_point_count(lasname, ptsInLAS);
+                if (run.several) refuse_total_count(run.total);
+                refuse_point_count(input.name(), ptsInLAS);
             }
             const auto count = static_cast<int32_t>(placed);
-            formatter.run([&] {
-                // The coordinates are kept for the bounds of the points selected.
-                append_pointz_records(names.shp, block.get(), stride, scaling, count, static_cast<int64_t>(kept) + 1,
-                                      slot, selecting);
-                if (selecting) widen_bounds(bounds, kept == 0, slot, placed);
-                append_rows<N>(names.dbf, block.get(), stride, count, extras);
+            const uint64_t kept = run.kept;
+            run.formatter->run([&] {
+                // The coordinates are kept for the bounds of the points written.
+                append_pointz_records(names.shp, run.block.get(), stride, scaling, count,
+                                      static_cast<int64_t>(kept) + 1, slot, run.recount);
+                if (run.recount) widen_bounds(run.bounds, kept == 0, slot, placed);
+                append_rows<N>(names.dbf, run.block.get(), stride, count, input.extras);
             });
-            kept += placed;
+            run.kept += placed;
             slot += count;
         }
     };
@@ -223,71 +287,209 @@ void convert(ByteSource &in, platform::Handle file, const InputKind &kind, const
     const auto remainingRecords = static_cast<int32_t>(ptsInLAS - nChunks * kChunkRecords);
     for (uint64_t i = 0; i < nChunks; ++i) {
         // The share of points done once this chunk is written.
-        std::printf("\rProcessing ... %.*f%% done", progress_decimals(N),
-                    (i + 1) * 100.0 * kChunkRecords / static_cast<double>(ptsInLAS));
-        std::fflush(stdout);
+        print_progress(run, run.done + (i + 1) * kChunkRecords);
         convert_chunk(kChunkRecords);
     }
     if (remainingRecords > 0) convert_chunk(remainingRecords);
-    if (selecting) {
-        rewrite_shape_headers(names.shp, static_cast<int32_t>(kept), bounds);
-        fix_record_count(names.dbf, static_cast<uint32_t>(kept));
+    run.done += ptsInLAS;
+    input.kept = run.kept - kept_before;
+    // Its decoder's threads and buffers, and its filter's squares, go now;
+    // the input stays open, and locked, to the end of the run.
+    input.source.reset();
+    input.filter.reset();
+}
+
+void convert_input(Input &input, Input *next, Run &run) {
+    switch (input.type) {
+        case 1: convert_points<1>(input, next, run); break;
+        case 2: convert_points<2>(input, next, run); break;
+        case 3: convert_points<3>(input, next, run); break;
+        case 4: convert_points<4>(input, next, run); break;
+        case 5: convert_points<5>(input, next, run); break;
+        case 6: convert_points<6>(input, next, run); break;
+        case 7: convert_points<7>(input, next, run); break;
+        case 8: convert_points<8>(input, next, run); break;
+        case 9: convert_points<9>(input, next, run); break;
+        case 10: convert_points<10>(input, next, run); break;
+        case 11: convert_points<11>(input, next, run); break;
     }
-    // Without a coordinate system no .prj is written: one already there may be the user's own.
-    if (!prj.empty()) write_prj(names.prj, prj);
-    std::printf("\r%78s\r", " ");
-    if (selecting)
-        std::printf("Kept %llu of %llu points\n", static_cast<unsigned long long>(kept),
-                    static_cast<unsigned long long>(ptsInLAS));
+}
+
+void create_table_of(int type, const char *dbfname, const ExtraColumns &extras) {
+    switch (type) {
+        case 1: create_table<1>(dbfname, extras); break;
+        case 2: create_table<2>(dbfname, extras); break;
+        case 3: create_table<3>(dbfname, extras); break;
+        case 4: create_table<4>(dbfname, extras); break;
+        case 5: create_table<5>(dbfname, extras); break;
+        case 6: create_table<6>(dbfname, extras); break;
+        case 7: create_table<7>(dbfname, extras); break;
+        case 8: create_table<8>(dbfname, extras); break;
+        case 9: create_table<9>(dbfname, extras); break;
+        case 10: create_table<10>(dbfname, extras); break;
+        case 11: create_table<11>(dbfname, extras); break;
+    }
+}
+
+// Reads an accepted input's header and the records that state its
+// coordinate system and extra bytes.
+void read_header(Input &input) {
+    const char *lasname = input.name();
+    ByteSource &in = *input.in;
+    if (!read_input_header(in, input.kind, input.header)) {
+        refuse_failed_source(in, lasname);
+        refuse("\nUnexpected end of %s while reading the header\n", lasname);
+    }
+    const LAS12Header &ph = input.header.legacy();
+    const uint64_t ptsInLAS = input.header.point_count;
+    const uint32_t stride = ph.PointDataRecordLength;
+    const uint64_t size = in.size();
+    const uint64_t points_end = input.kind.laz ? ph.OffsetToData : ph.OffsetToData + ptsInLAS * stride;
+    RecordArea area{ph.HeaderSize, ph.OffsetToData, ph.NumberOfVariableLengthRecords, size};
+    if (input.kind.block >= kHeaderBytes14) {
+        area.points_end = points_end;
+        area.extended_start = input.header.h.StartOfFirstEVLR;
+        area.extended_count = input.header.h.NumberOfEVLRs;
+        area.wkt_only = (ph.GlobalEncoding & kWktGlobalEncoding) != 0;
+    }
+    const LasRecords found = read_las_records(in, area);
+    refuse_failed_source(in, lasname);
+    input.prj = esri_wkt_of(found.projection);
+    if (input.kind.extra_bytes && found.has_extra_bytes)
+        input.extras = extra_columns_of(found.extra_bytes, records::kStandardRecordLength[ph.PointDataFormatID],
+                                        stride, stored_names_of(input.type));
+    input.opened = true;
+}
+
+// The name a coordinate system's ESRI WKT gives itself: its first quoted text.
+std::string crs_name(const std::string &wkt) {
+    const size_t open = wkt.find('"');
+    const size_t close = open == std::string::npos ? open : wkt.find('"', open + 1);
+    return close == std::string::npos ? wkt : wkt.substr(open + 1, close - open - 1);
+}
+
+// Refuses an input whose table or coordinate system is not that of the
+// first input read, `first`.
+void refuse_other_table(const Input &input, const Input &first) {
+    const std::vector<StoredColumn> a = stored_columns_of(input.type, input.extras);
+    const std::vector<StoredColumn> b = stored_columns_of(first.type, first.extras);
+    std::string why;
+    for (size_t k = 0; k < a.size() && k < b.size() && why.empty(); ++k) {
+        if (a[k].name != b[k].name)
+            why = "its column " + std::to_string(k + 1) + " is " + a[k].name + ", not " + b[k].name;
+        else if (!(a[k] == b[k]))
+            why = "its column " + a[k].name + " has " + std::to_string(a[k].width) + " places and " +
+                  std::to_string(a[k].decimals) + " decimals, not " + std::to_string(b[k].width) + " and " +
+                  std::to_string(b[k].decimals);
+    }
+    if (why.empty() && a.size() != b.size())
+        why = "it has " + std::to_string(a.size()) + " columns, not " + std::to_string(b.size()) + " (" +
+              (a.size() > b.size() ? a[b.size()].name + " is one more" : "it has no " + b[a.size()].name) + ")";
+    if (!why.empty()) {
+        std::printf("\n%s has another table than %s: %s\n", input.name(), first.name(), why.c_str());
+        end_run(-1);
+    }
+    if (input.prj == first.prj || (!input.prj.empty() && !first.prj.empty() && area::same_crs(input.prj, first.prj)))
+        return;
+    if (input.prj.empty() || first.prj.empty()) {
+        const Input &stating = input.prj.empty() ? first : input;
+        const Input &other = input.prj.empty() ? input : first;
+        std::printf("\n%s states no coordinate system, and %s states one (%s)\n", other.name(), stating.name(),
+                    crs_name(stating.prj).c_str());
+    } else {
+        std::printf("\n%s is in another coordinate system than %s: %s, not %s\n", input.name(), first.name(),
+                    crs_name(input.prj).c_str(), crs_name(first.prj).c_str());
+    }
+    end_run(-1);
+}
+
+// The bounds a tile states, widened against the rounding of its
+// coordinates' scaling.
+area::Box widened(area::Box b, const LAS12Header *ph) {
+    double margin = 1e-9 * std::max({std::fabs(b.xmin), std::fabs(b.xmax), std::fabs(b.ymin), std::fabs(b.ymax), 1.0});
+    if (ph != nullptr) margin += std::max(std::fabs(ph->XScaleFactor), std::fabs(ph->YScaleFactor));
+    return {b.xmin - margin, b.ymin - margin, b.xmax + margin, b.ymax + margin};
 }
 
 // Opens an input named by an http:// or https:// URL (shown as `shown`, its
 // credentials left out) and validates it as a file of that name would be;
 // prints the refusal and ends the run when it cannot be converted.
-std::unique_ptr<HttpSource> open_web_input(const char *url, const char *shown, InputKind &kind, int &type) {
+// Whether a URL's path ends in ".las" or ".laz", as an input's must.
+bool has_input_path(const std::string &url) {
     const std::string file = url_file_name(url);
-    const bool laz = is_laz_name(file.c_str());
-    if (file.size() < 5 || (!laz && file.compare(file.size() - 4, 4, ".las") != 0)) {
+    return file.size() >= 5 && (is_laz_name(file.c_str()) || has_extension(file, ".las"));
+}
+
+std::future<WebOpening> open_web_soon(const std::string &url) {
+    return std::async(std::launch::async, [url] {
+        WebOpening o;
+        o.source = HttpSource::open(url, o.why);
+        return o;
+    });
+}
+
+// Validates an input named by an http:// or https:// URL (shown as `shown`,
+// its credentials left out) as a file of that name would be, from its first
+// request `opening` (none yet: made here); prints the refusal and ends the
+// run when it cannot be converted.
+std::unique_ptr<HttpSource> open_web_input(const char *url, const char *shown, std::future<WebOpening> *opening,
+                                           InputKind &kind, int &type) {
+    if (!has_input_path(url)) {
         std::printf("\nThe path of %s does not end in .las or .laz\n", shown);
         refuse("%s is not a valid LAS file\n", shown);
     }
-    std::string why;
-    std::unique_ptr<HttpSource> source = HttpSource::open(url, why);
-    if (!source) {
-        std::printf("\nCannot read %s: %s\n", shown, why.c_str());
+    WebOpening o;
+    if (opening != nullptr && opening->valid()) o = opening->get();
+    else o.source = HttpSource::open(url, o.why);
+    if (!o.source) {
+        std::printf("\nCannot read %s: %s\n", shown, o.why.c_str());
         end_run(-1);
     }
-    type = input_type(shown, *source, laz, kind);
+    type = input_type(shown, *o.source, is_laz_name(url_file_name(url).c_str()), kind);
     if (type <= 0) {
-        refuse_failed_source(*source, shown);
+        refuse_failed_source(*o.source, shown);
         refuse("%s is not a valid LAS file\n", shown);
     }
-    return source;
+    return std::move(o.source);
 }
 
 constexpr char kUsageLine[] = "Tessaline <LAS file>";
 
 constexpr char kHelp[] =
     "\n"
-    "Converts one LAS file of version 1.0 to 1.4 (point formats 0 to 3 in LAS 1.0 to 1.2, 0 to 5 in\n"
+    "Converts a LAS file of version 1.0 to 1.4 (point formats 0 to 3 in LAS 1.0 to 1.2, 0 to 5 in\n"
     "LAS 1.3, 0 to 10 in LAS 1.4) into an ESRI Shapefile written beside it under the same name:\n"
     "NAME.shp with one PointZ shape per point, its index NAME.shx, the points' attributes (extra bytes\n"
     "included) in the dBASE table NAME.dbf and, when the LAS file carries a coordinate system,\n"
-    "NAME.prj. Existing outputs of those names are replaced. The name must end in \".las\".\n"
+    "NAME.prj. Existing outputs of those names are replaced. The name ends in \".las\" (any case).\n"
     "A LAZ file (name ending in \".laz\") converts exactly as the LAS file it decompresses to; its\n"
     "chunks are decoded on every core (TESSALINE_THREADS=N sets the number of threads).\n"
     "The file may be an http:// or https:// URL whose path ends in \".las\" or \".laz\" (a ?query\n"
     "allowed): it is read with range requests, fetching only what the conversion reads (on a COPC\n"
-    "file with --extent, the chunks that meet it), and the outputs go to the current folder.\n"
+    "file with --extent or --clip, the chunks that meet it), and the outputs go to the current folder.\n"
     "Every message, refusals included, goes to standard output.\n"
     "\n"
-    "Options (before or after the file; the value after a blank or \"=\"; \"--\" ends them):\n"
+    "Several inputs go into one shapefile, named by --output, in the order given, records numbered\n"
+    "on across them. An INPUT is a LAS or LAZ file, a URL, a folder (its .las and .laz files in name\n"
+    "order, not its subfolders'), @LIST (a text file naming one input per line; blank lines and lines\n"
+    "starting with # are skipped) or a virtual point cloud (.vpc). All must have the same table and\n"
+    "the same coordinate system. Inputs whose bounds do not meet --extent or --clip are not read. The\n"
+    "console names each input, with its points, as it is converted, one line each, then\n"
+    "\"Kept N of M points from K of T files\".\n"
+    "\n"
+    "Options (before or after the inputs; the value after a blank or \"=\"; \"--\" ends them):\n"
     "  --class LIST      keep the points of these classes (0 to 255, e.g. 2,9); in LAS 1.1 to 1.4\n"
     "                    formats 0 to 5 the class is the classification's low five bits\n"
     "  --returns LIST    keep these returns: numbers 0 to 15, first, last, single (e.g. first,2)\n"
     "  --extent XMIN,YMIN,XMAX,YMAX\n"
     "                    keep the points inside this rectangle (edges included), in the file's own\n"
     "                    coordinates; on a COPC file only the chunks that meet it are decoded\n"
+    "  --clip AREA       keep the points inside these polygons or on their edges, not in their holes:\n"
+    "                    a shapefile (.shp), GeoPackage (.gpkg), GeoJSON (.geojson, .json) or a WKT\n"
+    "                    POLYGON or MULTIPOLYGON text; moved into the survey's coordinate system\n"
+    "  --clip-layer NAME the GeoPackage layer to take, where it has several\n"
+    "  --clip-crs CRS    the area's coordinate system (EPSG:4326, a WKT or PROJ text), for WKT or\n"
+    "                    in place of the file's own\n"
     "  --thin SIZE       keep the first point of each SIZE x SIZE square\n"
     "  --output NAME.shp write NAME.shp, NAME.shx, NAME.dbf (and NAME.prj) instead\n"
     "A point is kept when it passes every option given; the shapefile then holds the kept points,\n"
@@ -306,6 +508,42 @@ std::string large_output_note(const char *name, uint64_t bytes) {
            "makes it smaller\n";
 }
 
+namespace {
+
+// Opens and validates one input, as a single input always was: a URL from
+// its web server, a file from the disk.
+void open_input(Input &input) {
+    const std::string &given = input.named.path;
+    const bool web = is_http_url(given);
+    input.shown = web ? printable_url(given) : given;
+    input.file_name = web ? url_file_name(given) : given;
+    if (web) {
+        std::unique_ptr<HttpSource> source =
+            open_web_input(given.c_str(), input.name(), &input.opening, input.kind, input.type);
+        input.server = source.get();
+        input.in = std::move(source);
+        return;
+    }
+    // Opened without waiting: a named pipe given as input must be refused by
+    // the validation below, not wait here for a writer that never comes.
+    std::unique_ptr<FileSource> fp = FileSource::open(input.name());
+    if (!fp) refuse("\nCannot open binary file %s for reading\n\n", input.name());
+    input.type = input_type(input.name(), input.kind);
+    if (input.type <= 0) refuse("%s is not a valid LAS file\n", input.name());
+    input.file = fp->handle();
+    input.in = std::move(fp);
+}
+
+// The name messages give --clip's area: its file, or its WKT text.
+std::string clip_name(const std::string &value) {
+    const size_t first = value.find_first_not_of(" \t\r\n");
+    std::string head = value.substr(first == std::string::npos ? 0 : first, 12);
+    for (char &c : head) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return head.compare(0, 7, "POLYGON") == 0 || head.compare(0, 12, "MULTIPOLYGON") == 0 ? "the WKT text" : value;
+}
+
+}  // namespace
+
 int tessaline_run(int argc, char *argv[]) {
     CommandLine line;
     const std::string fault = parse_command_line(argc, argv, line);
@@ -315,7 +553,7 @@ int tessaline_run(int argc, char *argv[]) {
     }
     // Neither name ends in ".las", so neither can be a LAS file to convert.
     if (!line.has_options && argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-        std::printf("Usage: %s\n       Tessaline [OPTION]... <LAS file | URL>\n       Tessaline --help | --version\n%s",
+        std::printf("Usage: %s\n       Tessaline [OPTION]... INPUT... [--output NAME.shp]\n       Tessaline --help | --version\n%s",
                     kUsageLine, kHelp);
         return 0;
     }
@@ -323,45 +561,120 @@ int tessaline_run(int argc, char *argv[]) {
         std::puts("Tessaline " TESSALINE_VERSION);
         return 0;
     }
-    if (line.has_options ? line.others.size() != 1 : argc != 2) {
+    const Selection &selection = line.selection;
+
+    // The clip's polygons are read, and refused, with the options' values.
+    area::Polygons polygons;
+    if (selection.clipping) {
+        const std::string why = area::read_polygons(selection.clip, selection.clip_layer, selection.clip_crs, polygons);
+        if (!why.empty()) {
+            std::printf("\n%s\n", why.c_str());
+            end_run(-1);
+        }
+    }
+
+    std::vector<std::string> args = line.others;
+    if (!line.has_options) args.assign(argv + 1, argv + argc);
+    if (args.empty()) {
         std::puts("\nMissing or excessive number of arguments");
         std::puts("Usage:");
         std::puts(kUsageLine);
         credits();
         end_run(-1);
     }
-    const char *given = line.has_options ? line.others[0].c_str() : argv[1];
-    // An http:// or https:// URL is read from its web server: messages name
-    // it without its credentials, and the outputs are named from its path's
-    // last segment, in the current folder.
-    const bool web = is_http_url(given);
-    const std::string shown = web ? printable_url(given) : given;
-    const char *lasname = shown.c_str();
-    std::string input_name = web ? url_file_name(given) : shown;
-
-    std::unique_ptr<ByteSource> in;
-    HttpSource *server = nullptr;
-    platform::Handle file = platform::kNoFile;
-    InputKind kind;
-    int LASType = 0;
-    if (web) {
-        std::unique_ptr<HttpSource> source = open_web_input(given, lasname, kind, LASType);
-        server = source.get();
-        in = std::move(source);
-    } else {
-        // Opened without waiting: a named pipe given as input must be refused by
-        // the validation below, not wait here for a writer that never comes.
-        std::unique_ptr<FileSource> fp = FileSource::open(lasname);
-        if (!fp) refuse("\nCannot open binary file %s for reading\n\n", lasname);
-        LASType = input_type(lasname, kind);
-        if (LASType <= 0) refuse("%s is not a valid LAS file\n", lasname);
-        file = fp->handle();
-        in = std::move(fp);
+    std::vector<InputName> named;
+    const std::string unnamed = expand_inputs(args, named);
+    if (!unnamed.empty()) {
+        std::printf("\n%s\n", unnamed.c_str());
+        end_run(-1);
     }
+    const bool several = named.size() > 1;
+    if (several && line.output.empty()) {
+        std::puts("\nSeveral inputs go into one shapefile: --output NAME.shp names it");
+        end_run(-1);
+    }
+    if (several) platform::allow_many_open_files();
+
+    // Every input is validated and its header read before anything else; the
+    // first one read settles the coordinate system that a clip is moved into.
+    // The area outlives the inputs, which threads of theirs may still be reading it for.
+    area::Clip clip;
+    area::Region region;
+    std::vector<Input> inputs(named.size());
+    region.has_box = selection.by_extent;
+    region.box = {selection.xmin, selection.ymin, selection.xmax, selection.ymax};
+    bool region_known = false;
+    std::string clip_note;
+    Input *first = nullptr;
+    for (size_t i = 0; i < inputs.size(); ++i) inputs[i].named = named[i];
+    // Whether the input's own statement of its bounds keeps it from being opened.
+    const auto away = [&](const Input &input) {
+        return region_known && input.named.has_bounds && several && !region.meets(widened(input.named.bounds, nullptr));
+    };
+    size_t asked = 1;  // the URLs after the first input are asked for a few ahead
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        Input &input = inputs[i];
+        for (; region_known && asked < inputs.size() && asked < i + kWebAhead; ++asked) {
+            Input &next = inputs[asked];
+            if (is_http_url(next.named.path) && has_input_path(next.named.path) && !away(next))
+                next.opening = open_web_soon(next.named.path);
+        }
+        if (away(input)) {
+            input.shown = is_http_url(input.named.path) ? printable_url(input.named.path) : input.named.path;
+            input.met = false;
+            continue;
+        }
+        open_input(input);
+        read_header(input);
+        if (first == nullptr) {
+            first = &input;
+            if (selection.clipping) {
+                const std::string name = clip_name(selection.clip);
+                if (!polygons.crs.empty() && !input.prj.empty() && !area::same_crs(polygons.crs, input.prj)) {
+                    const std::string why = area::transform_polygons(polygons, input.prj, name);
+                    if (!why.empty()) {
+                        std::printf("\n%s\n", why.c_str());
+                        end_run(-1);
+                    }
+                } else if (polygons.crs.empty() != input.prj.empty()) {
+                    clip_note = polygons.crs.empty()
+                                    ? "Note: " + name + " states no coordinate system: its coordinates are taken as the survey's\n"
+                                    : "Note: the survey states no coordinate system: the coordinates of " + name +
+                                          " are taken as they stand\n";
+                }
+                clip = area::Clip(polygons);
+                region.clip = &clip;
+            }
+            region_known = true;
+        } else {
+            refuse_other_table(input, *first);
+        }
+        if (several) {
+            const LAS12Header &ph = input.header.legacy();
+            input.met = region.meets(widened({ph.MinX, ph.MinY, ph.MaxX, ph.MaxY}, &ph));
+        }
+    }
+    // The same file twice, by any name or link, would give its points twice.
+    std::vector<NamedFile> files;
+    for (const Input &input : inputs) {
+        NamedFile f{input.name(), {}};
+        const bool local = !is_http_url(input.named.path);
+        if (local && (input.file != platform::kNoFile ? platform::identity(input.file, f.id)
+                                                      : platform::identity_of(f.name, f.id)))
+            files.push_back(f);
+    }
+    refuse_same_inputs(files);
+    for (size_t i = 0; i < inputs.size(); ++i)
+        for (size_t j = 0; j < i; ++j)
+            if (is_http_url(inputs[i].named.path) && inputs[i].named.path == inputs[j].named.path) {
+                std::printf("\n%s and %s are the same file\n", inputs[i].name(), inputs[j].name());
+                end_run(-1);
+            }
 
     // The name ends in ".las" or ".laz"; the outputs keep everything before
     // it, directory part included.
     // --output names them instead.
+    const std::string &input_name = first->file_name;
     const std::string stem = line.output.empty() ? input_name.substr(0, input_name.size() - 4)
                                                  : line.output.substr(0, line.output.size() - 4);
     const std::string shpname = stem + ".shp";
@@ -369,8 +682,12 @@ int tessaline_run(int argc, char *argv[]) {
     const std::string prjname = stem + ".prj";
 
     credits();
-    std::printf("Input LAS file:    %s\n", lasname);
+    if (several)
+        std::printf("Input LAS files:   %zu, each named below as it is converted\n", inputs.size());
+    else
+        std::printf("Input LAS file:    %s\n", first->name());
     std::printf("Output Shapefile:  %s\n", shpname.c_str());
+    std::fputs(clip_note.c_str(), stdout);
 
     // Wall-clock time: waiting for the disk is part of what the user waits for.
     const auto beginTime = std::chrono::steady_clock::now();
@@ -383,27 +700,113 @@ int tessaline_run(int argc, char *argv[]) {
     std::printf("\nProcessing ...");
     std::fflush(stdout);
 
-    const Names names{lasname, shpname.c_str(), dbfname.c_str(), prjname.c_str()};
-    switch (LASType) {
-        case 1: convert<1>(*in, file, kind, names, line.selection); break;
-        case 2: convert<2>(*in, file, kind, names, line.selection); break;
-        case 3: convert<3>(*in, file, kind, names, line.selection); break;
-        case 4: convert<4>(*in, file, kind, names, line.selection); break;
-        case 5: convert<5>(*in, file, kind, names, line.selection); break;
-        case 6: convert<6>(*in, file, kind, names, line.selection); break;
-        case 7: convert<7>(*in, file, kind, names, line.selection); break;
-        case 8: convert<8>(*in, file, kind, names, line.selection); break;
-        case 9: convert<9>(*in, file, kind, names, line.selection); break;
-        case 10: convert<10>(*in, file, kind, names, line.selection); break;
-        case 11: convert<11>(*in, file, kind, names, line.selection); break;
+    // Limits are checked and every input's points made ready before any
+    // output file exists. With a selection the points kept are counted as
+    // they are written.
+    const bool selecting = selection.selects();
+    Run run{{first->name(), shpname.c_str(), dbfname.c_str(), prjname.c_str()}, selection, region.clip, selecting,
+            several, selecting || several, 0, {}, 0, 0, 2, nullptr, nullptr};
+    run.decimals = progress_decimals(first->type);
+    uint64_t block_bytes = 0;
+    size_t laz_asked = 0;
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        Input &input = inputs[i];
+        for (; several && laz_asked < inputs.size() && laz_asked < i + kWebAhead; ++laz_asked) {
+            Input &next = inputs[laz_asked];
+            if (next.met && next.server != nullptr && next.kind.laz) next.points_opening = open_laz_soon(next, region);
+        }
+        if (!input.met) continue;
+        const uint64_t points = input.header.point_count;
+        run.total += points;
+        if (!selecting && !several && points > kMaxShapefilePoints) refuse_point_count(input.name(), points);
+        open_points(input, region);
+        const uint32_t stride = input.header.legacy().PointDataRecordLength;
+        const uint64_t capacity = block_records(points, stride);
+        block_bytes = std::max(block_bytes, (capacity == 0 ? 1 : capacity) * stride);
+    }
+    if (!selecting && several && run.total > kMaxShapefilePoints) refuse_total_count(run.total);
+    // One block's worth of records, reused for every block of every input.
+    run.block.reset(new (std::nothrow) unsigned char[block_bytes == 0 ? 1 : block_bytes]);
+    if (!run.block) {
+        std::puts("Failed to allocate memory for return structure");
+        end_run(-1);
     }
 
-    const std::string fetched =
-        server ? fetched_line(server->fetched_bytes(), server->size(), server->requests()) + "\n" : "";
-    in.reset();
+    // Every name the run creates, truncates or removes, in the order of its outputs.
+    std::vector<std::string> outputs = {shpname, shx_name_of(shpname.c_str()), dbfname, cpg_name_of(dbfname.c_str())};
+    if (!first->prj.empty()) outputs.push_back(prjname);
+    refuse_same_files(files, outputs);
+    for (const Input &input : inputs)
+        if (input.file != platform::kNoFile) lock_input(input.file, input.name());
+    if (selecting && !several) make_filter(*first, run);
+
+    // Without a selection, one input's headers are final from the start: the
+    // LAS header's count and bounds. Otherwise they are written anew at the
+    // end, for the points written.
+    const LAS12Header &ph = first->header.legacy();
+    const auto count = static_cast<int32_t>(run.recount ? 0 : first->header.point_count);
+    double bounds[6] = {ph.MinX, ph.MinY, ph.MaxX, ph.MaxY, ph.MinZ, ph.MaxZ};
+    if (run.recount) std::fill(bounds, bounds + 6, 0.0);
+    createSHPwHeader(shpname.c_str(), count, bounds[0], bounds[1], bounds[2], bounds[3], bounds[4], bounds[5]);
+    createSHXwHeader(shpname.c_str(), count, bounds[0], bounds[1], bounds[2], bounds[3], bounds[4], bounds[5]);
+    create_table_of(first->type, dbfname.c_str(), first->extras);
+    fix_record_count(dbfname.c_str(), static_cast<uint32_t>(count));
+
+    FormatThread formatter(run_threads() >= 2);
+    run.formatter = &formatter;
+    size_t read = 0;
+    uint64_t points_read = 0;
+    // The next input whose points are read, after each one.
+    std::vector<Input *> next(inputs.size(), nullptr);
+    for (size_t i = inputs.size(); i-- > 1;) next[i - 1] = inputs[i].met ? &inputs[i] : next[i];
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        Input &input = inputs[i];
+        if (input.met) {
+            convert_input(input, next[i], run);
+            ++read;
+            points_read += input.header.point_count;
+        }
+        if (!several) continue;
+        // Each input's line replaces the progress, which goes on after it.
+        std::printf("\r%78s\r", " ");
+        if (!input.met)
+            std::printf("%s: away from the area, not read\n", input.name());
+        else if (selecting)
+            std::printf("%s: %llu of %llu points\n", input.name(), static_cast<unsigned long long>(input.kept),
+                        static_cast<unsigned long long>(input.header.point_count));
+        else
+            std::printf("%s: %llu points\n", input.name(), static_cast<unsigned long long>(input.kept));
+        if (run.total > 0) print_progress(run, run.done);
+    }
+    if (run.recount) {
+        rewrite_shape_headers(shpname.c_str(), static_cast<int32_t>(run.kept), run.bounds);
+        fix_record_count(dbfname.c_str(), static_cast<uint32_t>(run.kept));
+    }
+    // Without a coordinate system no .prj is written: one already there may be the user's own.
+    if (!first->prj.empty()) write_prj(prjname.c_str(), first->prj);
+    std::printf("\r%78s\r", " ");
+    if (several)
+        std::printf("Kept %llu of %llu points from %zu of %zu files\n", static_cast<unsigned long long>(run.kept),
+                    static_cast<unsigned long long>(points_read), read, inputs.size());
+    else if (selecting)
+        std::printf("Kept %llu of %llu points\n", static_cast<unsigned long long>(run.kept),
+                    static_cast<unsigned long long>(first->header.point_count));
+
+    uint64_t fetched = 0, web_bytes = 0, requests = 0;
+    bool any_web = false;
+    for (Input &input : inputs) {
+        if (input.server != nullptr) {
+            any_web = true;
+            fetched += input.server->fetched_bytes();
+            web_bytes += input.server->size();
+            requests += input.server->requests();
+        }
+    }
+    const std::string fetched_text = any_web ? fetched_line(fetched, web_bytes, requests) + "\n" : "";
+    inputs.clear();
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - beginTime;
     std::printf("Elapsed time %.2f seconds\n", elapsed.count());
-    std::fputs(fetched.c_str(), stdout);
+    std::fputs(fetched_text.c_str(), stdout);
     for (const std::string *name : {&shpname, &dbfname}) {
         uint64_t bytes;
         if (platform::size_of(name->c_str(), bytes))

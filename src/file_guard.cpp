@@ -3,22 +3,24 @@
 #include "end_run.h"
 
 #include <cstdio>
+#include <map>
+#include <utility>
 
-namespace {
+void refuse_same_inputs(const std::vector<NamedFile> &inputs) {
+    std::map<std::pair<uint64_t, uint64_t>, const char *> seen;
+    for (const NamedFile &f : inputs) {
+        const auto placed = seen.emplace(std::make_pair(f.id.volume, f.id.index), f.name);
+        if (!placed.second) {
+            std::printf("\n%s and %s are the same file\n", f.name, placed.first->second);
+            end_run(-1);
+        }
+    }
+}
 
-struct NamedFile {
-    const char *name;
-    platform::FileId id;
-};
-
-}  // namespace
-
-void refuse_same_files(platform::Handle input, const char *lasname, const std::vector<std::string> &outputs) {
-    // The files seen so far: the input first, then each output that exists.
-    std::vector<NamedFile> seen;
-    seen.reserve(outputs.size() + 1);
-    NamedFile in{lasname, {}};
-    if (input != platform::kNoFile && platform::identity(input, in.id)) seen.push_back(in);
+void refuse_same_files(const std::vector<NamedFile> &inputs, const std::vector<std::string> &outputs) {
+    // The files seen so far: the inputs first, then each output that exists.
+    std::vector<NamedFile> seen = inputs;
+    seen.reserve(outputs.size() + inputs.size());
     for (const std::string &name : outputs) {
         NamedFile output{name.c_str(), {}};
         if (!platform::identity_of(output.name, output.id)) continue;

@@ -32,12 +32,14 @@ void write_type(const std::string &path, int type, uint64_t points = 3) {
 
 }  // namespace
 
+// No input prints the usage; several need --output, before the banner.
 TEST(Cli, WrongArgumentCountPrintsUsageThenBanner) {
     TempDir dir;
+    const std::string several = "\nSeveral inputs go into one shapefile: --output NAME.shp names it\n";
     for (const auto &args : {std::vector<std::string>{}, std::vector<std::string>{"a.las", "b.las"},
                              std::vector<std::string>{"--help", "--version"}}) {
         const testutil::RunResult r = run_tessaline(args, dir.path());
-        EXPECT_EQ(r.out, kUsage + banner());
+        EXPECT_EQ(r.out, args.empty() ? kUsage + banner() : several);
         EXPECT_EQ(r.status, 255);
         EXPECT_EQ(r.err, "");
     }
@@ -64,7 +66,7 @@ TEST(Cli, RefusalsBeforeTheBanner) {
         {"v2.las", "\nCannot handle las files of version 2.x\nv2.las is not a valid LAS file\n"},
         {"old.las", "old.las is not a valid LAS file\n"},
         {"tiny.las", "\ntiny.las is not a valid .las file\n\ntiny.las is not a valid LAS file\n"},
-        {"folder.las", "\nfolder.las is not a regular file\nfolder.las is not a valid LAS file\n"},
+        {"folder.las", "\nfolder.las holds no .las or .laz file\n"},
         {"pipe.las", "\npipe.las is not a regular file\npipe.las is not a valid LAS file\n"},
     };
     for (const auto &c : cases) {
@@ -192,13 +194,21 @@ TEST(Cli, AcceptedFileShowsBannerNamesAndProcessing) {
         {"data.v2/tile.las", "data.v2/tile.shp"},
         {"--help.las", "--help.shp"},
         {long_name, long_name.substr(0, long_name.size() - 4) + ".shp"},
+        {"TILE.LAS", "TILE.shp"},  // as national tile sets name them
+        {"C_25GN1.LAZ", "C_25GN1.shp"},
+        {"mixed.Laz", "mixed.shp"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.in);
-        write_type(dir / c.in, 8);
+        const std::string ext = c.in.substr(c.in.size() - 3);
+        if (ext == "LAZ" || ext == "Laz")
+            laztest::write_laz(dir / c.in, lastest::options_for_type(8), 3, lastest::varied_point);
+        else
+            write_type(dir / c.in, 8);
         const testutil::RunResult r = run_tessaline({c.in}, dir.path());
         EXPECT_EQ(r.out.substr(0, startup(c.in, c.shp).size()), startup(c.in, c.shp));
         EXPECT_EQ(r.status, 0);
+        EXPECT_TRUE(testutil::exists(dir / c.shp));
     }
 }
 
@@ -322,8 +332,11 @@ TEST(Tiles, RefusesToStartWithStatusTwo) {
 }
 
 // Selection options reach every tile, LAS and LAZ, in either spelling: each
-// tile's outputs are those of Tessaline run on it with the same options.
-// --output, which would send every tile to one name, is refused.
+// tile's outputs are those of Tessaline run on it with the same options,
+// an area among them (a GeoPackage that ogr2ogr writes, of two layers, so that
+// only --clip-layer makes it one area; a WKT text with its coordinate system).
+// A bad value is refused once, before any tile runs; --output, which would
+// send every tile to one name, is refused too.
 TEST(Tiles, SelectionOptionsReachEveryTile) {
     TempDir dir;
     for (const char *folder : {"t", "alone"}) ASSERT_EQ(::mkdir((dir / folder).c_str(), 0755), 0);
@@ -334,37 +347,73 @@ TEST(Tiles, SelectionOptionsReachEveryTile) {
         lastest::write_las(dir / (at + std::string("a.las")), lastest::options_for_type(8), 4000, lastest::survey_point);
         laztest::write_laz(dir / (at + std::string("b.laz")), v14, 4000, lastest::survey_point);
     }
-    const std::vector<std::string> selection = {"--class", "2", "--thin=1.5"};
-    std::vector<std::string> args = selection;
-    args.push_back("t");
-    const testutil::RunResult r = testutil::run_tessaline_tiles(args, dir.path());
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_NE(r.out.find("\nConverted 2 of 2 tiles in "), std::string::npos) << r.out;
-    for (const char *tile : {"a.las", "b.laz"}) {
-        SCOPED_TRACE(tile);
-        args = selection;
-        args.push_back(tile);
-        ASSERT_EQ(run_tessaline(args, dir / "alone").status, 0);
-        const std::string stem = std::string(tile).substr(0, 1);
-        for (const char *ext : {".shp", ".shx", ".dbf"})
-            EXPECT_EQ(testutil::read_file(dir / ("t/" + stem + ext)), testutil::read_file(dir / ("alone/" + stem + ext)))
-                << ext;
-        const std::vector<uint8_t> dbf = testutil::read_file(dir / ("t/" + stem + ".dbf"));
-        const uint32_t kept = dbf[4] | dbf[5] << 8 | dbf[6] << 16 | static_cast<uint32_t>(dbf[7]) << 24;
-        EXPECT_GT(kept, 0u);
-        EXPECT_LT(kept, 4000u);
+    // The tiles cover 0 to 300 by 0 to 7.5; the shore is a ring around a hole.
+    const struct {
+        const char *layer, *polygon;
+    } layers[] = {{"shore", "[[[10,-1],[120,-1],[120,9],[10,9],[10,-1]],[[40,2],[60,2],[60,5],[40,5],[40,2]]]"},
+                  {"other", "[[[250,-1],[290,-1],[290,9],[250,-1]]]"}};
+    for (const auto &l : layers) {
+        const std::string json = std::string("{\"type\":\"Feature\",\"properties\":{},\"geometry\":"
+                                             "{\"type\":\"Polygon\",\"coordinates\":") + l.polygon + "}}";
+        testutil::write_file(dir / "layer.geojson", std::vector<uint8_t>(json.begin(), json.end()));
+        std::vector<std::string> ogr = {"-f", "GPKG", "-a_srs", "EPSG:32610", "-nln", l.layer, "area.gpkg", "layer.geojson"};
+        if (testutil::exists(dir / "area.gpkg")) ogr.insert(ogr.begin(), "-update");
+        const testutil::RunResult made = testutil::run("/usr/bin/ogr2ogr", ogr, dir.path());
+        ASSERT_EQ(made.status, 0) << "ogr2ogr (scripts/deps test installs it): " << made.out << made.err;
+    }
+    const std::vector<std::vector<std::string>> selections = {
+        {"--class", "2", "--thin=1.5"},
+        {"--clip", dir / "area.gpkg", "--clip-layer", "shore"},
+        {"--clip=POLYGON ((0 -1, 200 -1, 200 9, 0 -1))", "--clip-crs=EPSG:32610", "--class=2"},
+    };
+    for (const std::vector<std::string> &selection : selections) {
+        SCOPED_TRACE(selection.front());
+        for (const char *stem : {"a", "b"})
+            for (const char *ext : {".shp", ".shx", ".dbf", ".log"}) ::remove((dir / "t/" + stem + ext).c_str());
+        std::vector<std::string> args = selection;
+        args.push_back("t");
+        const testutil::RunResult r = testutil::run_tessaline_tiles(args, dir.path());
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_NE(r.out.find("\nConverted 2 of 2 tiles in "), std::string::npos) << r.out;
+        for (const char *tile : {"a.las", "b.laz"}) {
+            SCOPED_TRACE(tile);
+            args = selection;
+            args.push_back(tile);
+            const testutil::RunResult alone = run_tessaline(args, dir / "alone");
+            EXPECT_EQ(alone.status, 0) << alone.out;
+            const std::string stem = std::string(tile).substr(0, 1);
+            if (alone.status != 0 || !testutil::exists(dir / ("t/" + stem + ".dbf"))) continue;
+            for (const char *ext : {".shp", ".shx", ".dbf"})
+                EXPECT_EQ(testutil::read_file(dir / ("t/" + stem + ext)), testutil::read_file(dir / ("alone/" + stem + ext)))
+                    << ext;
+            const std::vector<uint8_t> dbf = testutil::read_file(dir / ("t/" + stem + ".dbf"));
+            const uint32_t kept = dbf[4] | dbf[5] << 8 | dbf[6] << 16 | static_cast<uint32_t>(dbf[7]) << 24;
+            EXPECT_GT(kept, 0u);
+            EXPECT_LT(kept, 4000u);
+        }
     }
 
     const testutil::RunResult help = testutil::run_tessaline_tiles({"--help"}, dir.path());
-    for (const char *option : {"--class", "--returns", "--extent", "--thin"})
+    for (const char *option : {"--class", "--returns", "--extent", "--thin", "--clip AREA", "--clip-layer", "--clip-crs"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
-    for (const std::vector<std::string> &refused : {std::vector<std::string>{"--output", "x.shp", "t"},
-                                                    std::vector<std::string>{"--class=2", "--output=x.shp", "t"}}) {
+    // Each refusal's first line names what it refuses.
+    const struct {
+        std::vector<std::string> args;
+        const char *named;
+    } refused[] = {
+        {{"--output", "x.shp", "t"}, "--output"},
+        {{"--class=2", "--output=x.shp", "t"}, "--output"},
+        {{"--clip", "missing.gpkg", "t"}, "missing.gpkg"},
+        {{"--class", "2", "--clip=nowhere.geojson", "t"}, "nowhere.geojson"},
+        {{"--clip", dir / "area.gpkg", "t"}, "area.gpkg"},  // two layers, none picked
+    };
+    for (const auto &c : refused) {
+        SCOPED_TRACE(c.named);
         ::remove((dir / "t/a.log").c_str());
-        const testutil::RunResult o = testutil::run_tessaline_tiles(refused, dir.path());
+        const testutil::RunResult o = testutil::run_tessaline_tiles(c.args, dir.path());
         EXPECT_EQ(o.status, 2);
         EXPECT_EQ(o.out.rfind("Tessaline-tiles: ", 0), 0u) << o.out;
-        EXPECT_NE(o.out.substr(0, o.out.find('\n')).find("--output"), std::string::npos) << o.out;
+        EXPECT_NE(o.out.substr(0, o.out.find('\n')).find(c.named), std::string::npos) << o.out;
         EXPECT_FALSE(testutil::exists(dir / "t/a.log"));
         EXPECT_FALSE(testutil::exists(dir / "x.shp"));
     }

@@ -2,6 +2,8 @@
 // nginx over http and https for what a server answers when all is well, the
 // tests' own server for its faults. A URL must give what the file gives.
 #include "http_source.h"
+#include "las_writer.h"
+#include "laz_writer.h"
 #include "test_util.h"
 #include "web_server.h"
 
@@ -288,4 +290,53 @@ TEST(WebInput, FaultsAreTriedAgainOrRefusedWithTheirReason) {
     EXPECT_NE(got.out.find("\nCannot read " + nginx.https(file) + ": the server's certificate cannot be verified: "),
               std::string::npos)
         << got.out;
+}
+
+// URLs among several inputs: a tile that the area does not meet is fetched
+// no further than its header's request; the output holds the points of the
+// others, exactly as their files on the disk give them.
+TEST(WebInput, SeveralInputsFetchOnlyTheTilesTheAreaMeets) {
+    TempDir root, local, web;
+    const auto at = [](int dx) {
+        return [dx](uint64_t i) {
+            lastest::Point p = lastest::varied_point(i);
+            p.x = static_cast<int32_t>(i % 50) * 10 + dx;
+            p.y = static_cast<int32_t>(i / 50 % 50) * 10;
+            return p;
+        };
+    };
+    lastest::write_las(root / "near.las", lastest::options_for_type(8), 4000, at(0));
+    lastest::write_las(root / "far.las", lastest::options_for_type(8), 4000, at(100000));
+    laztest::write_laz(root / "mid.laz", lastest::options_for_type(8), 9000, at(50), 2000);
+    laztest::write_laz(root / "far.laz", lastest::options_for_type(8), 9000, at(-100000), 2000);
+    for (const char *n : {"near.las", "far.las", "mid.laz", "far.laz"})
+        ::symlink((root / n).c_str(), (local / n).c_str());
+    testutil::WebServer server(root.path());
+    if (!server.ok()) GTEST_SKIP() << server.why();
+    const std::vector<std::string> options = {"--extent", "0,0,2,2", "--output", "m.shp"};
+    std::vector<std::string> args = {"near.las", "far.las", "mid.laz", "far.laz"};
+    args.insert(args.end(), options.begin(), options.end());
+    const RunResult want = run(args, local.path(), environment("2"));
+    ASSERT_EQ(want.status, 0) << want.out;
+    args = {server.http("near.las"), server.http("far.las"), server.http("mid.laz"), server.http("far.laz")};
+    args.insert(args.end(), options.begin(), options.end());
+    const RunResult got = run(args, web.path(), environment("2"));
+    ASSERT_EQ(got.status, 0) << got.out;
+    for (const char *far : {"far.las", "far.laz"})
+        EXPECT_NE(got.out.find(server.http(far) + ": away from the area, not read\n"), std::string::npos) << got.out;
+    EXPECT_NE(got.out.find(server.http("mid.laz") + ": "), std::string::npos) << got.out;
+    expect_same_outputs(local, web, "m");
+    const std::string log = server.log(6);
+    std::istringstream lines(log);
+    std::string line;
+    int far_requests = 0;
+    while (std::getline(lines, line)) {
+        if (line.find("/far.la") == std::string::npos) continue;
+        ++far_requests;
+        const std::vector<Range> r = requested(line);
+        ASSERT_EQ(r.size(), 1u) << line;
+        EXPECT_EQ(r[0].first, 0u) << line;
+        EXPECT_LE(r[0].end, 16384u) << line;
+    }
+    EXPECT_EQ(far_requests, 2) << log;
 }

@@ -4,9 +4,12 @@
 // with the shape headers' bounds taken from the kept points.
 #include "las_reader.h"
 #include "las_writer.h"
+#include "laz_writer.h"
 #include "test_util.h"
 
 #include <gtest/gtest.h>
+
+#include <geos_c.h>
 
 #include <algorithm>
 #include <cmath>
@@ -14,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -69,7 +73,8 @@ struct Selection {
     std::vector<std::string> returns;
     double extent[4] = {0, 0, 0, 0};
     double thin = 0;
-    bool any() const { return by_class || by_return || by_extent || thin > 0; }
+    bool clip = false;
+    bool any() const { return by_class || by_return || by_extent || thin > 0 || clip; }
 };
 
 std::vector<std::string> items(const std::string &list) {
@@ -102,6 +107,8 @@ Selection selection_of(const std::vector<std::string> &args) {
             for (int i = 0; i < 4; ++i) s.extent[i] = std::strtod(items(value)[i].c_str(), nullptr);
         } else if (name == "--thin") {
             s.thin = std::strtod(value.c_str(), nullptr);
+        } else if (name == "--clip") {
+            s.clip = true;
         }
     }
     return s;
@@ -109,7 +116,9 @@ Selection selection_of(const std::vector<std::string> &args) {
 
 // The outputs that the selection gives, from the full conversion's outputs
 // and the input's LAS version and point format.
-Outputs select(const Outputs &full, const Selection &s, int minor, int format) {
+// `inside` tells whether a point lies in the area of --clip (none: no clip).
+Outputs select(const Outputs &full, const Selection &s, int minor, int format,
+               const std::function<bool(double, double)> &inside = nullptr) {
     const size_t n = (full.shp.size() - 100) / 36;
     const size_t header = le(full.dbf, 8, 2), row = le(full.dbf, 10, 2);
     std::vector<std::pair<std::string, size_t>> columns;  // name, where in the row
@@ -139,7 +148,7 @@ Outputs select(const Outputs &full, const Selection &s, int minor, int format) {
                                                                                                 : std::stol(r) == number;
         if ((s.by_class && !s.classes.count(cls)) || (s.by_return && !pass_return) ||
             (s.by_extent && !(s.extent[0] <= x && x <= s.extent[2] && s.extent[1] <= y && y <= s.extent[3])) ||
-            (s.thin > 0 && !squares.insert({std::floor(x / s.thin), std::floor(y / s.thin)}).second))
+            (inside && !inside(x, y)) || (s.thin > 0 && !squares.insert({std::floor(x / s.thin), std::floor(y / s.thin)}).second))
             continue;
         for (int d = 0; d < 3; ++d) {
             const double v = double_at(full.shp, 100 + 36 * i + 12 + 8 * d);
@@ -218,6 +227,66 @@ std::vector<std::string> listing(const std::string &dir) {
     if (d) ::closedir(d);
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// The outputs of several inputs converted into one shapefile: the parts'
+// records in order, numbered on, the headers' counts and bounds those of
+// every point, the table's header that of the first part.
+Outputs concatenate(const std::vector<Outputs> &parts) {
+    const Outputs &first = parts.front();
+    const size_t header = le(first.dbf, 8, 2), row = le(first.dbf, 10, 2);
+    Outputs out{Bytes(first.shp.begin(), first.shp.begin() + 100), Bytes(first.shx.begin(), first.shx.begin() + 100),
+                Bytes(first.dbf.begin(), first.dbf.begin() + header)};
+    double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
+    uint32_t kept = 0;
+    for (const Outputs &part : parts) {
+        for (size_t at = 100; at < part.shp.size(); at += 36, ++kept) {
+            for (int d = 0; d < 3; ++d) {
+                const double v = double_at(part.shp, at + 12 + 8 * d);
+                lo[d] = kept == 0 ? v : std::min(lo[d], v);
+                hi[d] = kept == 0 ? v : std::max(hi[d], v);
+            }
+            out.shp.insert(out.shp.end(), part.shp.begin() + at, part.shp.begin() + at + 36);
+            put_be32(out.shp, out.shp.size() - 36, kept + 1);
+            out.shx.resize(out.shx.size() + 8);
+            put_be32(out.shx, out.shx.size() - 8, 50 + 18 * kept);
+            put_be32(out.shx, out.shx.size() - 4, 14);
+        }
+        const size_t rows = (part.shp.size() - 100) / 36, part_header = le(part.dbf, 8, 2);
+        out.dbf.insert(out.dbf.end(), part.dbf.begin() + part_header, part.dbf.begin() + part_header + row * rows);
+    }
+    for (Bytes *b : {&out.shp, &out.shx}) {
+        put_be32(*b, 24, static_cast<uint32_t>(b->size() / 2));
+        for (int d = 0; d < 3; ++d) {
+            put_double(*b, d < 2 ? 36 + 8 * d : 68, lo[d]);
+            put_double(*b, d < 2 ? 52 + 8 * d : 76, hi[d]);
+        }
+    }
+    for (int k = 0; k < 4; ++k) out.dbf[4 + k] = static_cast<uint8_t>(kept >> (8 * k));
+    const size_t first_rows = (first.shp.size() - 100) / 36;
+    out.dbf.insert(out.dbf.end(), first.dbf.begin() + header + row * first_rows, first.dbf.end());
+    return out;
+}
+
+void write_text(const std::string &path, const std::string &text) {
+    testutil::write_file(path, Bytes(text.begin(), text.end()));
+}
+
+// The lines of a console that stay on the screen: those the progress does
+// not overwrite, the elapsed time masked.
+std::vector<std::string> lasting_lines(const std::string &console) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (const char c : lasread::mask_elapsed(console) + "\n") {
+        if (c != '\n' && c != '\r') {
+            line += c;
+            continue;
+        }
+        if (line.find_first_not_of(' ') != std::string::npos && line.rfind("Processing ...", 0) != 0)
+            lines.push_back(line);
+        line.clear();
+    }
+    return lines;
 }
 
 }  // namespace
@@ -378,13 +447,33 @@ TEST(SelectionOptions, RefusedBeforeTheBannerWithTheirReason) {
         {"--returns", "return numbers from 0 to 15, first, last or single, separated by commas"},
         {"--extent", "XMIN,YMIN,XMAX,YMAX, four numbers with each minimum at most its maximum"},
         {"--thin", "the size of a square, a finite number above 0"},
-        {"--output", "a name ending in .shp in a folder that exists"}};
+        {"--output", "a name ending in .shp in a folder that exists"},
+        {"--clip", "a polygon file (.shp, .gpkg, .geojson, .json) or a WKT POLYGON or MULTIPOLYGON"},
+        {"--clip-layer", "the name of a layer of --clip's GeoPackage"},
+        {"--clip-crs", "the clip area's coordinate system: an EPSG code (EPSG:4326), a WKT or PROJ text"}};
+    // option "": the usage; "!": the line `value`; `again`: given twice, as `value` and as `again`.
     const struct {
         std::vector<std::string> args;
-        std::string option, value = "", again = "";  // option "": the usage; `again`: given twice, as `value` and as `again`
+        std::string option, value = "", again = "";
     } cases[] = {
-        {{"--frobnicate", "a.las"}, ""},
-        {{"--class", "2", "a.las", "b.las"}, ""},
+        {{"--frobnicate", "a.las"}, "!", "Several inputs go into one shapefile: --output NAME.shp names it"},
+        {{"--class", "2", "a.las", "b.las"}, "!", "Several inputs go into one shapefile: --output NAME.shp names it"},
+        {{"--clip=", "a.las"}, "--clip", ""},
+        {{"--clip-layer", "", "--clip", "x.gpkg", "a.las"}, "--clip-layer", ""},
+        {{"--clip-crs=", "a.las"}, "--clip-crs", ""},
+        {{"--clip-layer", "lakes", "a.las"}, "!", "--clip-layer is given without --clip"},
+        {{"--clip-crs", "EPSG:4326", "a.las"}, "!", "--clip-crs is given without --clip"},
+        {{"--clip", "a.las", "--clip", "b.gpkg", "a.las"}, "--clip", "a.las", "b.gpkg"},
+        // A clip area that cannot be used, whatever the inputs.
+        {{"--clip", "area.txt", "a.las"}, "!", "Cannot clip by area.txt: it is none of a shapefile (.shp), a GeoPackage "
+                                               "(.gpkg), GeoJSON (.geojson, .json) or a WKT POLYGON or MULTIPOLYGON"},
+        {{"--clip", "nofile.gpkg", "a.las"}, "!", "Cannot clip by nofile.gpkg: it cannot be read"},
+        {{"--clip", "points.geojson", "a.las"}, "!", "Cannot clip by points.geojson: it holds points, no polygon"},
+        {{"--clip", "POLYGON ((0 0, 1 1, 1 0, 0 1, 0 0))", "nofile.las"}, "!",
+         "Cannot clip by the WKT text: polygon 1 is not valid: Self-intersection[0.5 0.5]"},
+        {{"--clip", "POLYGON EMPTY", "a.las"}, "!", "Cannot clip by the WKT text: polygon 1 is empty"},
+        {{"--clip", "POLYGON ((0 0, 1 0, 1 1, 0 0))", "--clip-crs", "EPSG:99999", "a.las"}, "!",
+         "Cannot clip by the WKT text: --clip-crs \"EPSG:99999\" is no coordinate system PROJ knows"},
         {{"--class", "2"}, ""},
         {{"--class", "2,x", "a.las"}, "--class", "2,x"},
         {{"--class", "256", "a.las"}, "--class", "256"},
@@ -422,6 +511,8 @@ TEST(SelectionOptions, RefusedBeforeTheBannerWithTheirReason) {
         {{"--class", "x", "a.las", "b.las"}, "--class", "x"},
         {{"--returns", "16", "nofile.las"}, "--returns", "16"},
     };
+    write_text(dir / "area.txt", "x");
+    write_text(dir / "points.geojson", "{\"type\":\"Point\",\"coordinates\":[1,2]}");
     const std::vector<std::string> before = listing(dir.path());
     for (const auto &c : cases) {
         std::string trace;
@@ -429,12 +520,299 @@ TEST(SelectionOptions, RefusedBeforeTheBannerWithTheirReason) {
         SCOPED_TRACE(trace);
         const testutil::RunResult r = run_tessaline(c.args, dir.path());
         const std::string want =
-            c.option.empty()  ? usage
-            : c.again.empty() ? "\n" + c.option + " takes " + takes.at(c.option) + ", not \"" + c.value + "\"\n"
+            c.option.empty()    ? usage
+            : c.option == "!"   ? "\n" + c.value + "\n"
+            : c.again.empty()   ? "\n" + c.option + " takes " + takes.at(c.option) + ", not \"" + c.value + "\"\n"
                               : "\n" + c.option + " is given twice, as \"" + c.value + "\" and as \"" + c.again + "\"\n";
         EXPECT_EQ(r.out, want);
         EXPECT_EQ(r.status, 255);
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(listing(dir.path()), before);
+    }
+}
+
+// Several inputs into one shapefile: files of one table (LAS 1.2, LAS 1.4,
+// LAZ), a folder, a list, a virtual point cloud, with and without a
+// selection, on one thread and on two. Each gives the concatenation of the
+// inputs' own conversions with the same options; inputs away from the area
+// are named as not read.
+TEST(SeveralInputs, GiveTheirOwnConversionsOneAfterAnother) {
+    TempDir dir;
+    ASSERT_EQ(::mkdir((dir / "tiles").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir((dir / "folder").c_str(), 0755), 0);
+    const auto shifted = [](int dx) {
+        return [dx](uint64_t i) {
+            lastest::Point p = grid_point(i);
+            p.x += dx;
+            return p;
+        };
+    };
+    lastest::LasOptions v14 = lastest::options_for_type(8);
+    v14.version_minor = 4;
+    lastest::write_las(dir / "tiles/a.las", lastest::options_for_type(8), 3000, shifted(0));
+    lastest::write_las(dir / "tiles/b.las", v14, 2500, shifted(2000));
+    laztest::write_laz(dir / "tiles/c.laz", lastest::options_for_type(8), 70000, shifted(4000), 20000);
+    laztest::write_laz(dir / "tiles/d.laz", lastest::options_for_type(8), 50000, shifted(6000), 10000);
+    // A folder: an upper-case name, and a .laz beside the .las of its name left out.
+    for (const std::string n : {"a.las", "b.las"})
+        ASSERT_EQ(::link((dir / ("tiles/" + n)).c_str(), (dir / ("folder/" + n)).c_str()), 0);
+    ASSERT_EQ(::rename((dir / "folder/b.las").c_str(), (dir / "folder/B.LAS").c_str()), 0);
+    ASSERT_EQ(::link((dir / "tiles/c.laz").c_str(), (dir / "folder/B.laz").c_str()), 0);
+    write_text(dir / "list.txt", "# two tiles\n\ntiles/c.laz\r\n  tiles/a.las\n");
+    const std::string bbox_a = "[-5.1,-5.1,0,4.9,4.9,10]", bbox_far = "[1000,1000,0,1001,1001,10]";
+    write_text(dir / "tiles/survey.vpc",
+                         "{\"type\":\"FeatureCollection\",\"features\":["
+                         "{\"type\":\"Feature\",\"stac_version\":\"1.0.0\",\"properties\":{\"proj:bbox\":" + bbox_a +
+                             "},\"assets\":{\"data\":{\"href\":\"./a.las\",\"roles\":[\"data\"]}}},"
+                         "{\"type\":\"Feature\",\"properties\":{\"proj:bbox\":" + bbox_far +
+                             "},\"assets\":{\"data\":{\"href\":\"./b.las\",\"roles\":[\"data\"]}}},"
+                         "{\"type\":\"Feature\",\"properties\":{},\"assets\":{\"data\":{\"href\":\"c.laz\"}}}]}");
+
+    using Args = std::vector<std::string>;
+    const char *const tiles[] = {"tiles/a.las", "tiles/b.las", "tiles/c.laz", "tiles/d.laz"};
+    const struct {
+        Args inputs, options;
+        std::vector<int> parts;  // the tiles whose points the output holds, in order
+        std::vector<bool> read;  // per part: false when the area does not meet it
+    } cases[] = {
+        {{"tiles/a.las", "tiles/b.las", "tiles/c.laz"}, {}, {0, 1, 2}, {}},
+        {{"tiles/a.las", "tiles/b.las", "tiles/c.laz"}, {"--class", "2,5", "--thin", "0.5"}, {0, 1, 2}, {}},
+        {{"folder"}, {"--returns", "first"}, {1, 0}, {}},  // byte order: B.LAS before a.las
+        {{"@list.txt"}, {}, {2, 0}, {}},
+        {{"tiles/c.laz", "tiles/d.laz"}, {}, {2, 3}, {}},  // the second decoded while the first is written
+        {{"tiles/d.laz", "tiles/c.laz", "tiles/a.las"}, {"--thin", "1"}, {3, 2, 0}, {}},
+        {{"tiles/survey.vpc"}, {"--extent", "-2,-2,2,2"}, {0, 1, 2}, {true, false, false}},
+        {{"tiles/b.las", "tiles/a.las"}, {"--extent", "-2,-2,2,2", "--class", "5"}, {1, 0}, {false, true}},
+    };
+    for (const auto &c : cases) {
+        const Selection s = selection_of(c.options);
+        std::vector<Outputs> parts;
+        std::vector<std::string> lines;
+        uint64_t kept = 0, points = 0, read = 0;
+        for (size_t k = 0; k < c.parts.size(); ++k) {
+            const std::string tile = tiles[c.parts[k]];
+            const bool met = c.read.empty() || c.read[k];
+            TempDir one;
+            ASSERT_EQ(::symlink((dir / tile).c_str(), (one / ("t" + tile.substr(tile.size() - 4))).c_str()), 0);
+            Args args = c.options;
+            args.push_back("t" + tile.substr(tile.size() - 4));
+            const testutil::RunResult r = run_tessaline(args, one.path());
+            ASSERT_EQ(r.status, 0) << r.out;
+            const Outputs own = outputs_of(one / "t");
+            const uint64_t n = (own.shp.size() - 100) / 36, of = le(testutil::read_file(dir / tile), 107, 4);
+            std::string named = tile;
+            if (c.inputs[0] == "folder") named = k == 0 ? "folder/B.LAS" : "folder/a.las";
+            if (c.inputs[0] == "tiles/survey.vpc") named = k < 2 ? "tiles/" + tile.substr(6) : "tiles/c.laz";
+            if (!met) {
+                EXPECT_EQ(n, 0u) << tile;
+                lines.push_back(named + ": away from the area, not read");
+                continue;
+            }
+            parts.push_back(own);
+            kept += n, points += of, ++read;
+            lines.push_back(named + ": " + (s.any() ? std::to_string(n) + " of " + std::to_string(of) : std::to_string(n)) +
+                            " points");
+        }
+        const Outputs want = concatenate(parts);
+        lines.push_back("Kept " + std::to_string(kept) + " of " + std::to_string(points) + " points from " +
+                        std::to_string(read) + " of " + std::to_string(c.parts.size()) + " files");
+        lines.push_back("Elapsed time # seconds");
+        for (const char *threads : {"TESSALINE_THREADS=1", "TESSALINE_THREADS=2"}) {
+            Args args = c.inputs;
+            args.insert(args.end(), c.options.begin(), c.options.end());
+            args.insert(args.end(), {"--output", "out/m.shp"});
+            std::string trace = threads;
+            for (const std::string &a : args) trace += " " + a;
+            SCOPED_TRACE(trace);
+            ::mkdir((dir / "out").c_str(), 0755);
+            const testutil::RunResult r = testutil::run(testutil::tessaline_exe(), args, dir.path(), false, {threads});
+            EXPECT_EQ(r.status, 0);
+            std::vector<std::string> want_lines = lasting_lines(testutil::banner());
+            want_lines.push_back("Input LAS files:   " + std::to_string(c.parts.size()) +
+                                 ", each named below as it is converted");
+            want_lines.push_back("Output Shapefile:  out/m.shp");
+            want_lines.insert(want_lines.end(), lines.begin(), lines.end());
+            EXPECT_EQ(lasting_lines(r.out), want_lines);
+            const Outputs got = outputs_of(dir / "out/m");
+            EXPECT_EQ(difference(got.shp, want.shp), "") << ".shp";
+            EXPECT_EQ(difference(got.shx, want.shx), "") << ".shx";
+            EXPECT_EQ(difference(got.dbf, want.dbf), "") << ".dbf";
+        }
+    }
+}
+
+// Several inputs refused before any output exists, the first input that
+// differs named with what differs; nothing is created.
+TEST(SeveralInputs, RefusedBeforeAnyOutputExists) {
+    TempDir dir;
+    const lastest::Vlr utm30 = lastest::geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 25830}});
+    const lastest::Vlr wgs30 = lastest::geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 32630}});
+    lastest::LasOptions a = lastest::options_for_type(8), f1 = lastest::options_for_type(6);
+    lastest::LasOptions in30 = a, other30 = a;
+    in30.vlrs = {utm30};
+    other30.vlrs = {wgs30};
+    lastest::write_las(dir / "a.las", a, 10, grid_point);
+    lastest::write_las(dir / "f1.las", f1, 10, grid_point);
+    lastest::write_las(dir / "utm.las", in30, 10, grid_point);
+    lastest::write_las(dir / "wgs.las", other30, 10, grid_point);
+    ASSERT_EQ(::symlink("a.las", (dir / "soft.las").c_str()), 0);
+    ASSERT_EQ(::link((dir / "a.las").c_str(), (dir / "hard.las").c_str()), 0);
+    ASSERT_EQ(::symlink("a.las", (dir / "o.shp").c_str()), 0);
+    ASSERT_EQ(::mkdir((dir / "empty").c_str(), 0755), 0);
+    write_text(dir / "empty.txt", "# nothing\n\n");
+    write_text(dir / "bad.vpc", "{\"type\":\"FeatureCollection\",\"features\":[{\"assets\":{}}]}");
+    write_text(dir / "nojson.vpc", "{\"type\":");
+    const struct {
+        std::vector<std::string> args;
+        std::string out;
+    } cases[] = {
+        {{"a.las", "f1.las"}, "\nf1.las has another table than a.las: it has 10 columns, not 13 (it has no Red)\n"},
+        {{"utm.las", "wgs.las"}, "\nwgs.las is in another coordinate system than utm.las: WGS_1984_UTM_Zone_30N, not "
+                                 "ETRS_1989_UTM_Zone_30N\n"},
+        {{"a.las", "utm.las"}, "\na.las states no coordinate system, and utm.las states one (ETRS_1989_UTM_Zone_30N)\n"},
+        {{"a.las", "nofile.las"}, "\nCannot open binary file nofile.las for reading\n\n"},
+        {{"a.las", "a.las"}, "\na.las and a.las are the same file\n"},
+        {{"a.las", "soft.las"}, "\nsoft.las and a.las are the same file\n"},
+        {{"hard.las", "f1.las", "a.las"}, "\nf1.las has another table than hard.las: it has 10 columns, not 13 (it has no Red)\n"},
+        {{"hard.las", "a.las"}, "\na.las and hard.las are the same file\n"},
+        {{"@empty.txt"}, "\nempty.txt names no input\n"},
+        {{"@nolist.txt"}, "\nCannot read the list nolist.txt\n"},
+        {{"empty"}, "\nempty holds no .las or .laz file\n"},
+        {{"bad.vpc"}, "\nCannot read the virtual point cloud bad.vpc: its tile 1 has no data asset's href\n"},
+        {{"a.las", "nojson.vpc"}, "\nCannot read the virtual point cloud nojson.vpc: unexpected end of text\n"},
+        {{"utm.las", "--clip", "POLYGON ((0 95, 1 95, 1 96, 0 95))", "--clip-crs", "EPSG:4326"},
+         "\nCannot clip by the WKT text: its vertices cannot be moved into the survey's coordinate system\n"},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--output", "m.shp"});
+        SCOPED_TRACE(args[0] + " " + args[1]);
+        const std::vector<std::string> before = listing(dir.path());
+        const testutil::RunResult r = run_tessaline(args, dir.path());
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.status, 255);
+        EXPECT_EQ(listing(dir.path()), before);
+    }
+    // An output name that leads to an input, once the inputs are read, as for one input.
+    lastest::write_las(dir / "b.las", a, 10, grid_point);
+    const std::vector<std::string> before = listing(dir.path());
+    const testutil::RunResult r = run_tessaline({"b.las", "a.las", "--output", "o.shp"}, dir.path());
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out.substr(r.out.rfind("Processing ...")), "Processing ...\no.shp and a.las are the same file\n");
+    EXPECT_EQ(listing(dir.path()), before);
+}
+
+namespace {
+
+// GEOS's own judgement of whether a polygon covers a point.
+class GeosArea {
+public:
+    explicit GeosArea(const std::string &wkt) {
+        ctx_ = GEOS_init_r();
+        GEOSWKTReader *reader = GEOSWKTReader_create_r(ctx_);
+        area_ = GEOSWKTReader_read_r(ctx_, reader, wkt.c_str());
+        GEOSWKTReader_destroy_r(ctx_, reader);
+        prepared_ = area_ != nullptr ? GEOSPrepare_r(ctx_, area_) : nullptr;
+    }
+    ~GeosArea() {
+        if (prepared_ != nullptr) GEOSPreparedGeom_destroy_r(ctx_, prepared_);
+        if (area_ != nullptr) GEOSGeom_destroy_r(ctx_, area_);
+        GEOS_finish_r(ctx_);
+    }
+    GeosArea(const GeosArea &) = delete;
+    GeosArea &operator=(const GeosArea &) = delete;
+    bool covers(double x, double y) const {
+        GEOSGeometry *p = GEOSGeom_createPointFromXY_r(ctx_, x, y);
+        const bool in = GEOSPreparedCovers_r(ctx_, prepared_, p) == 1;
+        GEOSGeom_destroy_r(ctx_, p);
+        return in;
+    }
+
+private:
+    GEOSContextHandle_t ctx_;
+    GEOSGeometry *area_ = nullptr;
+    const GEOSPreparedGeometry *prepared_ = nullptr;
+};
+
+// Writes the polygons `wkt` (in `srs`) into `file` with GDAL's ogr2ogr,
+// moved into `to` when given; false where ogr2ogr is missing or fails.
+bool write_area(const TempDir &dir, const std::string &file, const std::string &wkt, const std::string &srs,
+                const std::string &to = "") {
+    write_text(dir / "area.csv", "id,WKT\n1,\"" + wkt + "\"\n");
+    std::vector<std::string> args = {"-q", file, "area.csv", "-a_srs", srs};
+    if (!to.empty()) args = {"-q", "-lco", "COORDINATE_PRECISION=15", file, "area.csv", "-s_srs", srs, "-t_srs", to};
+    return testutil::run("/usr/bin/ogr2ogr", args, dir.path()).status == 0 && testutil::exists(dir / file);
+}
+
+}  // namespace
+
+// --clip by polygons written by ogr2ogr (.shp, .gpkg, .geojson) and by WKT
+// texts: the points kept are exactly those that GEOS says the polygons cover
+// (edges, vertices and holes' edges included, holes' insides not), with the
+// other options as they select; GeoJSON in longitude and latitude against a
+// projected survey.
+TEST(Clip, KeepsWhatGeosCovers) {
+    if (!testutil::exists("/usr/bin/ogr2ogr")) GTEST_SKIP() << "GDAL's ogr2ogr is missing";
+    TempDir made;
+    lastest::write_las(made / "plain.las", lastest::options_for_type(8), 3000, grid_point);
+    lastest::LasOptions utm = lastest::options_for_type(8);
+    utm.offset[0] = 500000, utm.offset[1] = 4500000;
+    utm.vlrs = {lastest::geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 25830}})};
+    lastest::write_las(made / "utm.las", utm, 3000, grid_point);
+    const std::string holed = "POLYGON ((-3 -3, 3 -3, 3 3, -3 3, -3 -3), (-1 -1, -1 1, 1 1, 1 -1, -1 -1))";
+    const std::string multi = "MULTIPOLYGON (((-5 -5, -4 -5, -4.5 -4, -5 -5)), ((2 2, 4.5 2, 4.5 4.5, 2 4.5, 2 2)))";
+    const std::string utm_box = "POLYGON ((499996.87 4499997.13, 500003.13 4499997.13, 500003.13 4500002.87, "
+                                "499996.87 4500002.87, 499996.87 4499997.13))";
+    const auto no_crs = [](const std::string &area) {
+        return "Note: the survey states no coordinate system: the coordinates of " + area + " are taken as they stand\n";
+    };
+    const struct {
+        std::string las, wkt, file;  // file "": the WKT text itself
+        std::string srs, to;         // what ogr2ogr writes it in
+        std::vector<std::string> options;
+        std::string note;
+    } cases[] = {
+        {"plain.las", holed, "", "", "", {}, ""},
+        {"plain.las", holed, "a.shp", "EPSG:25830", "", {"--class", "2,3,4"}, no_crs("a.shp")},
+        {"plain.las", multi, "a.gpkg", "EPSG:25830", "", {"--thin", "0.5"}, no_crs("a.gpkg")},
+        {"plain.las", multi, "", "", "", {"--clip-crs", "EPSG:25830", "--extent", "-5,-5,3,3"}, no_crs("the WKT text")},
+        {"utm.las", utm_box, "a.geojson", "EPSG:25830", "EPSG:4326", {}, ""},
+        {"utm.las", utm_box, "a.gpkg", "EPSG:25830", "", {"--returns", "first"}, ""},
+        // A COPC file decodes only the cells that meet the area, and keeps the same points.
+        {"lone-star.copc.laz", "POLYGON ((515371.85 4918344.44, 515378.33 4918344.44, 515371.85 4918352.59, 515371.85 "
+                               "4918344.44))", "", "", "", {"--thin", "0.05"}, ""},
+    };
+    const std::string data = testutil::shared_testdata();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.las + " " + (c.file.empty() ? c.wkt : c.file));
+        const bool shared = c.las.find(".copc.") != std::string::npos;
+        if (shared && data.empty()) continue;
+        const std::string name = shared ? "t.laz" : "t.las";
+        TempDir dir;
+        ASSERT_EQ(::symlink(shared ? (data + "/laz/" + c.las).c_str() : (made / c.las).c_str(),
+                            (dir / name).c_str()), 0);
+        const testutil::RunResult full_run = run_tessaline({name}, dir.path());
+        ASSERT_EQ(full_run.status, 0);
+        const Outputs full = outputs_of(dir / "t");
+        const bool prj = testutil::exists(dir / "t.prj");
+        if (!c.file.empty()) ASSERT_TRUE(write_area(dir, c.file, c.wkt, c.srs, c.to)) << c.file;
+        std::vector<std::string> args = c.options;
+        args.insert(args.end(), {"--clip", c.file.empty() ? c.wkt : c.file, "--output", "c.shp", name});
+        const GeosArea area(c.wkt);
+        Selection s = selection_of(args);
+        const int minor = shared ? 4 : 2, format = shared ? 6 : 3;
+        const Outputs want = select(full, s, minor, format, [&](double x, double y) { return area.covers(x, y); });
+        const testutil::RunResult r = run_tessaline(args, dir.path());
+        ASSERT_EQ(r.status, 0) << r.out;
+        std::string console =
+            console_with(full_run.out, "c.shp", s, (want.shp.size() - 100) / 36, (full.shp.size() - 100) / 36);
+        console.insert(console.find('\n', console.find("Output Shapefile:")) + 1, c.note);
+        EXPECT_EQ(lasread::mask_elapsed(r.out), console);
+        const Outputs got = outputs_of(dir / "c");
+        EXPECT_GT(got.shp.size(), 100u);
+        EXPECT_EQ(difference(got.shp, want.shp), "") << ".shp";
+        EXPECT_EQ(difference(got.shx, want.shx), "") << ".shx";
+        EXPECT_EQ(difference(got.dbf, want.dbf), "") << ".dbf";
+        EXPECT_EQ(testutil::exists(dir / "c.prj"), prj);
     }
 }

@@ -5,6 +5,7 @@
 #include "record_types.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -78,10 +79,28 @@ int check_extended(const char *name, const LAS14Header &h, size_t got) {
 
 }  // namespace
 
-bool is_laz_name(const char *name) {
+namespace {
+
+// Whether `name` ends in "." and `extension` (three lower-case letters), in
+// any letter case.
+bool ends_in(const char *name, const char *extension) {
     const size_t length = std::strlen(name);
-    return length >= 4 && std::strcmp(name + length - 4, ".laz") == 0;
+    if (length < 4 || name[length - 4] != '.') return false;
+    for (size_t i = 0; i < 3; ++i)
+        if (std::tolower(static_cast<unsigned char>(name[length - 3 + i])) != extension[i]) return false;
+    return true;
 }
+
+// The extension that the name checks hold `name` to: its own, where it is
+// ".las" or ".laz" in another letter case (TILE.LAS, as many tile sets are
+// named), else `usual`, whose refusal then names the fault.
+const char *extension_of(const char *name, const char *usual) {
+    return ends_in(name, usual) ? name + std::strlen(name) - 3 : usual;
+}
+
+}  // namespace
+
+bool is_laz_name(const char *name) { return ends_in(name, "laz"); }
 
 namespace {
 
@@ -104,13 +123,20 @@ int type_of_header(const char *name, LAS14Header &h, size_t got, InputKind &kind
 
 int input_type(const char *name, InputKind &kind) {
     kind.laz = is_laz_name(name);
+    const char *extension = extension_of(name, kind.laz ? "laz" : "las");
     if (!kind.laz && !validated_here(name)) {
         kind.block = lidar::kHeaderBytes;
-        return kind.type = check_las(name);
+        // check_las holds its callers to ".las" in lower case; an upper-case
+        // name takes the same checks with its own extension.
+        if (std::strcmp(extension, "las") == 0) return kind.type = check_las(name);
+        LAS12Header h;
+        size_t got = 0;
+        if (!lidar::check_file_and_header(name, extension, &h, sizeof h, got)) return -1;
+        return kind.type = lidar::check_header_content(name, h);
     }
     LAS14Header h;
     size_t got = 0;
-    if (!lidar::check_file_and_header(name, kind.laz ? "laz" : "las", &h, sizeof h, got)) return -1;
+    if (!lidar::check_file_and_header(name, extension, &h, sizeof h, got)) return -1;
     return type_of_header(name, h, got, kind);
 }
 

@@ -64,7 +64,7 @@ struct InputHeader {
     const LAS12Header &legacy() const { return h.legacy; }
 };
 
-// True for a name ending in ".laz".
+// True for a name ending in ".laz", in any letter case.
 bool is_laz_name(const char *name);
 
 // Validates the input `name`. Returns the record type (1 to 11) when it is

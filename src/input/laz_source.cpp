@@ -31,7 +31,11 @@ public:
         return reader_.open(bytes, facts, run_threads());
     }
 
-    bool keep_chunks_meeting(const laz::Area &area) { return reader_.keep_chunks_meeting(area); }
+    bool keep_chunks_in(const area::Region &region) {
+        return reader_.keep_chunks_where([&region](const laz::Area &s) {
+            return region.meets(area::Box{s.xmin, s.ymin, s.xmax, s.ymax});
+        });
+    }
 
     uint64_t read(unsigned char *records, uint64_t count) override {
         uint64_t placed = 0;
@@ -44,6 +48,9 @@ public:
         return placed;
     }
 
+    void start_early() override { reader_.start_early(); }
+    bool all_handed_out() const override { return reader_.all_handed_out(); }
+
 private:
     const char *name_;
     ByteSource *bytes_ = nullptr;
@@ -52,23 +59,32 @@ private:
 
 }  // namespace
 
-std::unique_ptr<PointSource> laz_point_source(ByteSource &bytes, const char *name, const InputHeader &input,
-                                              const Selection &selection) {
+std::unique_ptr<PointSource> open_laz_points(ByteSource &bytes, const char *name, const InputHeader &input,
+                                             const area::Region &region, std::string &why) {
     const uint64_t file_size = bytes.size();
     const LAS12Header &h = input.legacy();
     const laz::LasFacts facts{file_size,          h.HeaderSize,     h.OffsetToData,
                               h.NumberOfVariableLengthRecords, h.PointDataFormatID, h.PointDataRecordLength,
                               input.point_count,  input.h.StartOfFirstEVLR, input.h.NumberOfEVLRs};
     auto source = std::make_unique<LazPointSource>(name);
-    const std::string why = source->open(bytes, facts);
-    if (!why.empty()) {
-        refuse_failed_source(bytes, name);
-        std::printf(kCannotDecompress, name, why.c_str());
-        std::printf("%s is not a valid LAS file\n", name);
-        end_run(-1);
-    }
-    // A COPC file's chunks away from the extent hold no point it keeps.
-    if (selection.by_extent)
-        source->keep_chunks_meeting(laz::Area{selection.xmin, selection.ymin, selection.xmax, selection.ymax});
+    why = source->open(bytes, facts);
+    if (!why.empty()) return nullptr;
+    // A COPC file's chunks away from the region hold no point it keeps.
+    if (!region.whole()) source->keep_chunks_in(region);
+    return source;
+}
+
+void refuse_laz_points(ByteSource &bytes, const char *name, const std::string &why) {
+    refuse_failed_source(bytes, name);
+    std::printf(kCannotDecompress, name, why.c_str());
+    std::printf("%s is not a valid LAS file\n", name);
+    end_run(-1);
+}
+
+std::unique_ptr<PointSource> laz_point_source(ByteSource &bytes, const char *name, const InputHeader &input,
+                                              const area::Region &region) {
+    std::string why;
+    std::unique_ptr<PointSource> source = open_laz_points(bytes, name, input, region, why);
+    if (!source) refuse_laz_points(bytes, name, why);
     return source;
 }

@@ -19,6 +19,12 @@ public:
     // chunks outside an area): those are passed over unread. A source that
     // cannot deliver them prints why and ends the run.
     virtual uint64_t read(unsigned char *records, uint64_t count) = 0;
+
+    // A source that decodes on threads of its own: begin decoding before the
+    // first read (the input before it is nearly done), and whether its
+    // threads have no work left but what is in flight.
+    virtual void start_early() {}
+    virtual bool all_handed_out() const { return true; }
 };
 
 // When `source` failed for a reason of its own (a web server's fault, not

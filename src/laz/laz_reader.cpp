@@ -93,7 +93,7 @@ struct Reader::Impl {
 
     // Worker threads decoding chunks ahead, in file order.
     std::vector<std::thread> workers;
-    std::mutex mutex;
+    mutable std::mutex mutex;
     std::condition_variable work_ready, job_done;
     std::deque<Job *> queue;
     std::deque<std::unique_ptr<Job>> in_flight;
@@ -342,6 +342,12 @@ std::string Reader::open(ByteSource &source, const LasFacts &facts, unsigned thr
 }
 
 bool Reader::keep_chunks_meeting(const Area &area) {
+    return keep_chunks_where([&area](const Area &square) {
+        return meets(Square{square.xmin, square.ymin, square.xmax, square.ymax}, area);
+    });
+}
+
+bool Reader::keep_chunks_where(const std::function<bool(const Area &square)> &may_hold) {
     if (!impl_) return false;
     Impl &r = *impl_;
     const bool started = r.next_chunk > 0 || r.scheduled > 0 || !r.failure.empty();
@@ -352,10 +358,34 @@ bool Reader::keep_chunks_meeting(const Area &area) {
     r.skipped.assign(r.chunks.size(), false);
     r.chunks_read = 0;
     for (size_t i = 0; i < r.chunks.size(); ++i) {
-        r.skipped[i] = !meets(squares[i], area);
+        const Square &s = squares[i];
+        r.skipped[i] = !may_hold(Area{s.xmin, s.ymin, s.xmax, s.ymax});
         if (!r.skipped[i]) ++r.chunks_read;
     }
     return true;
+}
+
+void Reader::start_early() {
+    if (!impl_) return;
+    Impl &r = *impl_;
+    if (r.threads <= 1 || r.next_chunk > 0 || !r.failure.empty() || r.chunks_read == 0) return;
+    if (!r.announced) r.announce();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    if (r.workers.empty()) {
+        const size_t n = r.threads < r.chunks_read ? r.threads : r.chunks_read;
+        for (size_t w = 0; w < n; ++w) r.workers.emplace_back(&Impl::work, &r);
+    }
+    r.schedule();
+}
+
+bool Reader::all_handed_out() const {
+    if (!impl_) return true;
+    const Impl &r = *impl_;
+    if (r.threads <= 1) return false;
+    std::lock_guard<std::mutex> lock(r.mutex);
+    size_t next = r.scheduled;
+    while (next < r.chunks.size() && r.is_skipped(next)) ++next;
+    return next >= r.chunks.size() || !r.whole(r.chunks[next]);
 }
 
 std::vector<uint64_t> Reader::skipped_chunks() const {

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -65,10 +66,23 @@ class Reader {
     // can have no X and Y inside the area, with X and Y computed as the header's scale and offset say.
     bool keep_chunks_meeting(const Area &area);
 
+    // The same for any area: a chunk is skipped when `may_hold` says that its
+    // node's square (widened as above, given as an Area) holds no point of it.
+    bool keep_chunks_where(const std::function<bool(const Area &square)> &may_hold);
+
     // The next `count` points in file order: those of chunks not skipped are placed, in order, at the
     // start of `records`, and `placed` says how many; the points of skipped chunks are passed over
     // without reading their bytes. Failures as read() above, chunks counted over all of them.
     std::string read(uint8_t *records, uint64_t count, uint64_t &placed);
+
+    // Before the first read: has the worker threads begin decoding the first
+    // chunks (and a source that fetches them over a network fetching them),
+    // so that they are ready when the reads come. Nothing on one thread.
+    void start_early();
+
+    // True once every chunk to read has been handed to the worker threads
+    // (or there are none): they have no work left but the chunks in flight.
+    bool all_handed_out() const;
 
     // The skipped chunks, counted from 0 in file order.
     std::vector<uint64_t> skipped_chunks() const;

@@ -293,6 +293,17 @@ std::vector<std::string> stored_names_of(int type) {
     return names;
 }
 
+std::vector<StoredColumn> stored_columns_of(int type, const ExtraColumns &extras) {
+    std::vector<StoredColumn> columns;
+    const Schema s = schema_of(type);
+    for (int k = 0; k < s.count; ++k) {
+        const ColumnInfo &c = info_of(s.columns[k]);
+        columns.push_back({std::string(c.name, 0, 10), c.width, c.decimals});
+    }
+    for (const ExtraColumn &c : extras) columns.push_back({c.name, c.width, c.decimals});
+    return columns;
+}
+
 template <int N>
 void format_row(char *row, const records::PointOf<N> &p) {
     row[0] = ' ';  // not deleted

@@ -133,6 +133,16 @@ static_assert(header_length_of(11) == 641 && record_length_of(11) == 72, "point 
 // The schema's column names as the table stores them (ten characters at most).
 std::vector<std::string> stored_names_of(int type);
 
+// A column as the table's header stores it.
+struct StoredColumn {
+    std::string name;  // ten characters at most
+    int width, decimals;
+    bool operator==(const StoredColumn &o) const { return name == o.name && width == o.width && decimals == o.decimals; }
+};
+
+// The columns of the table of type `type` with the extra columns `extras`, in order.
+std::vector<StoredColumn> stored_columns_of(int type, const ExtraColumns &extras);
+
 // The code page file that creating the table `dbfname` removes: `dbfname`
 // less its last four characters, plus ".cpg".
 std::string cpg_name_of(const char *dbfname);

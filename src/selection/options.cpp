@@ -86,6 +86,22 @@ bool parse_thin(const std::string &value, CommandLine &line) {
     return finite_number(value, s.thin_size) && s.thin_size > 0;
 }
 
+bool parse_clip(const std::string &value, CommandLine &line) {
+    line.selection.clipping = true;
+    line.selection.clip = value;
+    return !value.empty();
+}
+
+bool parse_clip_layer(const std::string &value, CommandLine &line) {
+    line.selection.clip_layer = value;
+    return !value.empty();
+}
+
+bool parse_clip_crs(const std::string &value, CommandLine &line) {
+    line.selection.clip_crs = value;
+    return !value.empty();
+}
+
 // NAME.shp, with something before ".shp", in a folder that exists.
 bool parse_output(const std::string &value, CommandLine &line) {
     constexpr size_t kExt = 4;
@@ -109,6 +125,9 @@ constexpr Option kOptions[] = {
     {"--extent", "XMIN,YMIN,XMAX,YMAX, four numbers with each minimum at most its maximum", parse_extent},
     {"--thin", "the size of a square, a finite number above 0", parse_thin},
     {"--output", "a name ending in .shp in a folder that exists", parse_output},
+    {"--clip", "a polygon file (.shp, .gpkg, .geojson, .json) or a WKT POLYGON or MULTIPOLYGON", parse_clip},
+    {"--clip-layer", "the name of a layer of --clip's GeoPackage", parse_clip_layer},
+    {"--clip-crs", "the clip area's coordinate system: an EPSG code (EPSG:4326), a WKT or PROJ text", parse_clip_crs},
 };
 constexpr size_t kOptionCount = sizeof kOptions / sizeof kOptions[0];
 
@@ -151,5 +170,8 @@ std::string parse_command_line(int argc, const char *const argv[], CommandLine &
         given[k] = value;
         if (!o.parse(value, line)) return std::string(o.name) + " takes " + o.takes + ", not \"" + value + "\"";
     }
+    const Selection &s = line.selection;
+    if (!s.clipping && (!s.clip_layer.empty() || !s.clip_crs.empty()))
+        return std::string(s.clip_layer.empty() ? "--clip-crs" : "--clip-layer") + " is given without --clip";
     return "";
 }

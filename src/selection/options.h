@@ -1,7 +1,10 @@
 // The command line: the input's name and the options that select points or
 // name the outputs.
 //
-//   Tessaline [OPTION]... FILE.las|FILE.laz
+//   Tessaline [OPTION]... INPUT...
+//
+// An INPUT is a LAS or LAZ file, a URL, a folder, a list (@LIST) or a
+// virtual point cloud (.vpc); input_list.h expands them.
 //
 // Options are long options, before or after the input, their value the next
 // argument or after "=" ("--class 2,9", "--class=2,9"); "--" ends them. A
@@ -28,8 +31,13 @@ struct Selection {
     bool thinning = false;
     double thin_size = 0;
 
+    // --clip's area (a polygon file or a WKT text), its GeoPackage layer and
+    // its coordinate system, as given; the driver reads them.
+    bool clipping = false;
+    std::string clip, clip_layer, clip_crs;
+
     // True when some point may be left out.
-    bool selects() const { return by_class || by_return || by_extent || thinning; }
+    bool selects() const { return by_class || by_return || by_extent || thinning || clipping; }
 };
 
 struct CommandLine {

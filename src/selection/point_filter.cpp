@@ -3,6 +3,7 @@
 #include "las_model.hpp"
 #include "record_types.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -109,8 +110,9 @@ static_assert(sizeof(LAS10fm0) >= 16, "records span 16 bytes at least");
 
 // Whether a record passes the classes, returns and extent asked for,
 // worked out without a branch (`by_value`: the filter's extent_by_value,
-// read once by the loop).
-template <bool Tables, bool Extent>
+// read once by the loop). With a clip, a record that passes the rest is
+// tested against its polygons, on the coordinates the shapefile gets.
+template <bool Tables, bool Extent, bool Clip>
 inline bool passes_tests(const PointFilter &filter, const unsigned char *p, bool by_value) {
     bool passes = true;
     if (Tables) passes = filter.class_passes[p[filter.class_at]] & filter.return_passes[p[filter.return_at]];
@@ -118,12 +120,20 @@ inline bool passes_tests(const PointFilter &filter, const unsigned char *p, bool
         const int32_t rx = raw_at(p + kXAt), ry = raw_at(p + kYAt);
         passes &= (rx >= filter.x_range.lo) & (rx <= filter.x_range.hi) & (ry >= filter.y_range.lo) &
                   (ry <= filter.y_range.hi);
-    } else if (by_value) {
+    }
+    if (!Extent && !Clip && !by_value) return passes;
+    if (!Extent && by_value) {
         const Selection &s = *filter.selection;
         const CoordinateScaling &c = filter.scaling;
         const double x = lidar::scale_coordinate(raw_at(p + kXAt), c.scale[0], c.offset[0]);
         const double y = lidar::scale_coordinate(raw_at(p + kYAt), c.scale[1], c.offset[1]);
-        passes &= s.xmin <= x && x <= s.xmax && s.ymin <= y && y <= s.ymax;
+        if (s.by_extent) passes &= s.xmin <= x && x <= s.xmax && s.ymin <= y && y <= s.ymax;
+    }
+    if (Clip && passes) {
+        const CoordinateScaling &c = filter.scaling;
+        const double x = lidar::scale_coordinate(raw_at(p + kXAt), c.scale[0], c.offset[0]);
+        const double y = lidar::scale_coordinate(raw_at(p + kYAt), c.scale[1], c.offset[1]);
+        passes = filter.clip->covers(x, y);
     }
     return passes;
 }
@@ -135,7 +145,7 @@ inline bool passes_tests(const PointFilter &filter, const unsigned char *p, bool
 // nothing more, nor one that all pass while none before was left out (an
 // area's rows); in any other group every record is copied to the next slot,
 // which only the ones that pass keep.
-template <bool Tables, bool Extent, bool Thin>
+template <bool Tables, bool Extent, bool Clip, bool Thin>
 uint32_t filter_loop(PointFilter &filter, unsigned char *records, size_t stride, uint32_t count) {
     const bool by_value = filter.extent_by_value;
     uint32_t kept = 0, i = 0;
@@ -145,7 +155,7 @@ uint32_t filter_loop(PointFilter &filter, unsigned char *records, size_t stride,
             const unsigned char *g = records + size_t{i} * stride;
             uint32_t passing = 0;
             for (uint32_t j = 0; j < kGroup; ++j)
-                passing |= uint32_t{passes_tests<Tables, Extent>(filter, g + j * stride, by_value)} << j;
+                passing |= uint32_t{passes_tests<Tables, Extent, Clip>(filter, g + j * stride, by_value)} << j;
             if (passing == 0) continue;
             if (passing == kAll && kept == i) {
                 kept += kGroup;
@@ -159,7 +169,7 @@ uint32_t filter_loop(PointFilter &filter, unsigned char *records, size_t stride,
     }
     const CoordinateScaling &c = filter.scaling;
     for (unsigned char *p = records + size_t{i} * stride; i < count; ++i, p += stride) {
-        const bool passes = passes_tests<Tables, Extent>(filter, p, by_value);
+        const bool passes = passes_tests<Tables, Extent, Clip>(filter, p, by_value);
         if (Thin) {
             if (!passes) continue;
             // The coordinates exactly as the shapefile gets them.
@@ -190,9 +200,10 @@ RawRange raw_range_within(double scale, double offset, double min, double max) {
     return range;
 }
 
-bool make_point_filter(PointFilter &filter, const Selection &selection, int type, const CoordinateScaling &scaling,
-                       const double header_bounds[4]) {
+bool make_point_filter(PointFilter &filter, const Selection &selection, const area::Clip *clip, int type,
+                       const CoordinateScaling &scaling, const double header_bounds[4]) {
     filter.selection = &selection;
+    filter.clip = clip;
     filter.scaling = scaling;
     const bool wide = type >= records::kFirstFormat6Type;
     filter.return_at = wide ? offsetof(LAS14fm6, ReturnByte) : offsetof(LAS10fm0, bitfield);
@@ -207,11 +218,22 @@ bool make_point_filter(PointFilter &filter, const Selection &selection, int type
     }
     // A scale or offset that is not finite can make a coordinate NaN, which
     // breaks the order the ranges rely on: such files compare every value.
-    filter.extent_by_value = selection.by_extent && !(std::isfinite(scaling.scale[0]) && std::isfinite(scaling.offset[0]) &&
-                                                      std::isfinite(scaling.scale[1]) && std::isfinite(scaling.offset[1]));
-    if (selection.by_extent && !filter.extent_by_value) {
-        filter.x_range = raw_range_within(scaling.scale[0], scaling.offset[0], selection.xmin, selection.xmax);
-        filter.y_range = raw_range_within(scaling.scale[1], scaling.offset[1], selection.ymin, selection.ymax);
+    const bool scaled_in_order = std::isfinite(scaling.scale[0]) && std::isfinite(scaling.offset[0]) &&
+                                 std::isfinite(scaling.scale[1]) && std::isfinite(scaling.offset[1]);
+    filter.extent_by_value = selection.by_extent && !scaled_in_order;
+    // The ranges hold --extent's rectangle and the clip's bounds, where they
+    // apply, so that most points away from a clip never meet its polygons.
+    filter.by_range = (selection.by_extent || clip != nullptr) && scaled_in_order;
+    if (filter.by_range) {
+        double xmin = -INFINITY, ymin = -INFINITY, xmax = INFINITY, ymax = INFINITY;
+        if (selection.by_extent) xmin = selection.xmin, ymin = selection.ymin, xmax = selection.xmax, ymax = selection.ymax;
+        if (clip != nullptr) {
+            const area::Box b = clip->bounds();
+            xmin = std::max(xmin, b.xmin), ymin = std::max(ymin, b.ymin);
+            xmax = std::min(xmax, b.xmax), ymax = std::min(ymax, b.ymax);
+        }
+        filter.x_range = raw_range_within(scaling.scale[0], scaling.offset[0], xmin, xmax);
+        filter.y_range = raw_range_within(scaling.scale[1], scaling.offset[1], ymin, ymax);
     }
     if (!selection.thinning) return true;
     filter.thin.size = selection.thin_size;
@@ -220,14 +242,18 @@ bool make_point_filter(PointFilter &filter, const Selection &selection, int type
 
 uint32_t filter_points(PointFilter &filter, unsigned char *records, size_t stride, uint32_t count) {
     using Loop = uint32_t (*)(PointFilter &, unsigned char *, size_t, uint32_t);
-    // By whether classes or returns are asked for, an extent by the raw values, thinning.
-    static constexpr Loop kLoops[2][2][2] = {
-        {{filter_loop<false, false, false>, filter_loop<false, false, true>},
-         {filter_loop<false, true, false>, filter_loop<false, true, true>}},
-        {{filter_loop<true, false, false>, filter_loop<true, false, true>},
-         {filter_loop<true, true, false>, filter_loop<true, true, true>}},
+    // By whether classes or returns are asked for, ranges of raw values, a clip, thinning.
+    static constexpr Loop kLoops[2][2][2][2] = {
+        {{{filter_loop<false, false, false, false>, filter_loop<false, false, false, true>},
+          {filter_loop<false, false, true, false>, filter_loop<false, false, true, true>}},
+         {{filter_loop<false, true, false, false>, filter_loop<false, true, false, true>},
+          {filter_loop<false, true, true, false>, filter_loop<false, true, true, true>}}},
+        {{{filter_loop<true, false, false, false>, filter_loop<true, false, false, true>},
+          {filter_loop<true, false, true, false>, filter_loop<true, false, true, true>}},
+         {{filter_loop<true, true, false, false>, filter_loop<true, true, false, true>},
+          {filter_loop<true, true, true, false>, filter_loop<true, true, true, true>}}},
     };
     const Selection &s = *filter.selection;
-    return kLoops[s.by_class || s.by_return][s.by_extent && !filter.extent_by_value][s.thinning](filter, records, stride,
-                                                                                              count);
+    return kLoops[s.by_class || s.by_return][filter.by_range][filter.clip != nullptr][s.thinning](filter, records,
+                                                                                                stride, count);
 }

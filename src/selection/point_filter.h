@@ -3,6 +3,7 @@
 // selection, in their order, before the writers see it.
 #pragma once
 
+#include "area.h"
 #include "options.h"
 #include "shp_writer.h"
 
@@ -48,16 +49,19 @@ struct PointFilter {
     bool return_passes[256];                  // by the record's return byte
     size_t class_at = 0, return_at = 0;       // byte offsets in the record
     CoordinateScaling scaling{};
-    RawRange x_range, y_range;                // of --extent
+    RawRange x_range, y_range;                // of --extent, and of --clip's bounds within it
+    bool by_range = false;                    // the ranges apply
     bool extent_by_value = false;             // --extent tested on the scaled values instead
+    const area::Clip *clip = nullptr;         // --clip's polygons, in the survey's system
     ThinSquares thin;
 };
 
 // The filter of `selection` for records of type `type` (1 to 11) scaled by
-// `scaling`; `header_bounds` (MinX, MinY, MaxX, MaxY) place the thinning grid.
-// False when the thinning grid cannot be allocated.
-bool make_point_filter(PointFilter &filter, const Selection &selection, int type, const CoordinateScaling &scaling,
-                       const double header_bounds[4]);
+// `scaling`, with --clip's polygons `clip` (null without --clip);
+// `header_bounds` (MinX, MinY, MaxX, MaxY) place the thinning grid. False
+// when the thinning grid cannot be allocated.
+bool make_point_filter(PointFilter &filter, const Selection &selection, const area::Clip *clip, int type,
+                       const CoordinateScaling &scaling, const double header_bounds[4]);
 
 // The raw values r whose scale_coordinate(r, scale, offset) lies in [min, max].
 RawRange raw_range_within(double scale, double offset, double min, double max);

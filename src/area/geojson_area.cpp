@@ -1,0 +1,190 @@
+// A GeoJSON area: a FeatureCollection, a Feature or a bare geometry, in
+// RFC 7946's WGS 84 longitude and latitude unless the older `crs` member
+// names another system.
+//
+// The document is read with our JSON reader, which bounds its nesting, and
+// each feature's polygons are built from it with GEOS's constructors, its
+// positions cut to X and Y; GEOS then judges the rings as it would its own.
+#include "json.h"
+#include "reading.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace area {
+
+namespace {
+
+// The geometry that GeoJSON coordinates describe, built through GEOS's own
+// constructors straight from the document already read (positions cut to X
+// and Y); null with `why` when they describe none.
+class Builder {
+public:
+    explicit Builder(Geos &geos) : geos_(geos), h_(geos.handle()) {}
+
+    GEOSGeometry *polygon(const json::Value &rings, std::string &why) {
+        if (rings.kind != json::Value::Kind::array) return fail(why);
+        if (rings.items.empty()) return GEOSGeom_createEmptyPolygon_r(h_);
+        std::vector<GEOSGeometry *> made;
+        for (const json::Value &r : rings.items) {
+            GEOSGeometry *ring = this->ring(r, why);
+            if (ring == nullptr) return destroy(made);
+            made.push_back(ring);
+        }
+        GEOSGeometry *p = GEOSGeom_createPolygon_r(h_, made[0], made.data() + 1, static_cast<unsigned>(made.size() - 1));
+        if (p == nullptr) {
+            why = geos_.error();
+            return destroy(made);
+        }
+        return p;
+    }
+
+    GEOSGeometry *multipolygon(const json::Value &polygons, std::string &why) {
+        if (polygons.kind != json::Value::Kind::array) return fail(why);
+        std::vector<GEOSGeometry *> made;
+        for (const json::Value &p : polygons.items) {
+            GEOSGeometry *polygon = this->polygon(p, why);
+            if (polygon == nullptr) return destroy(made);
+            made.push_back(polygon);
+        }
+        GEOSGeometry *m = GEOSGeom_createCollection_r(h_, GEOS_MULTIPOLYGON, made.data(),
+                                                      static_cast<unsigned>(made.size()));
+        if (m == nullptr) {
+            why = geos_.error();
+            return destroy(made);
+        }
+        return m;
+    }
+
+private:
+    GEOSGeometry *ring(const json::Value &positions, std::string &why) {
+        if (positions.kind != json::Value::Kind::array) return fail(why);
+        const size_t n = positions.items.size();
+        GEOSCoordSequence *s = GEOSCoordSeq_create_r(h_, static_cast<unsigned>(n), 2);
+        if (s == nullptr) {
+            why = geos_.error();
+            return nullptr;
+        }
+        for (size_t i = 0; i < n; ++i) {
+            const json::Value &p = positions.items[i];
+            if (p.kind != json::Value::Kind::array || p.items.size() < 2 ||
+                p.items[0].kind != json::Value::Kind::number || p.items[1].kind != json::Value::Kind::number) {
+                GEOSCoordSeq_destroy_r(h_, s);
+                return fail(why);
+            }
+            GEOSCoordSeq_setXY_r(h_, s, static_cast<unsigned>(i), p.items[0].number, p.items[1].number);
+        }
+        GEOSGeometry *ring = GEOSGeom_createLinearRing_r(h_, s);  // takes the sequence, also on failure
+        if (ring == nullptr) why = geos_.error();
+        return ring;
+    }
+
+    static GEOSGeometry *fail(std::string &why) {
+        why = "its coordinates are not GeoJSON positions";
+        return nullptr;
+    }
+
+    GEOSGeometry *destroy(std::vector<GEOSGeometry *> &made) {
+        for (GEOSGeometry *g : made) GEOSGeom_destroy_r(h_, g);
+        return nullptr;
+    }
+
+    Geos &geos_;
+    GEOSContextHandle_t h_;
+};
+
+const std::string *string_member(const json::Value *v, const char *key) {
+    const json::Value *m = v != nullptr ? v->find(key) : nullptr;
+    return m != nullptr && m->kind == json::Value::Kind::string ? &m->string : nullptr;
+}
+
+// The system that the document's `crs` member names, if it has one.
+std::string read_crs(const json::Value &doc, Reading &r) {
+    r.crs = "OGC:CRS84";
+    const json::Value *crs = doc.find("crs");
+    if (crs == nullptr) return "";
+    if (crs->kind == json::Value::Kind::null) {  // GeoJSON 2008: no system may be assumed
+        r.crs.clear();
+        return "";
+    }
+    const std::string *type = string_member(crs, "type");
+    const std::string *name = string_member(crs->find("properties"), "name");
+    if (type == nullptr || *type != "name" || name == nullptr) return "its crs member names no coordinate system";
+    r.crs = *name;
+    r.crs_named = "its crs \"" + *name + "\"";
+    return "";
+}
+
+}  // namespace
+
+std::string read_geojson(Geos &geos, const std::string &name, Reading &r) {
+    std::string text;
+    if (!read_whole_file(name, text)) return "it cannot be read";
+    json::Value doc;
+    std::string why;
+    if (!json::parse(text, doc, why)) return "it is not JSON: " + why;
+    text.clear();
+    const std::string *type = string_member(&doc, "type");
+    if (type == nullptr) return "it is not GeoJSON: it has no type";
+    why = read_crs(doc, r);
+    if (!why.empty()) return why;
+
+    // The features, or the one geometry.
+    std::vector<const json::Value *> geometries;
+    if (*type == "FeatureCollection" || *type == "Feature") {
+        std::vector<const json::Value *> features;
+        if (*type == "Feature") {
+            features.push_back(&doc);
+        } else {
+            const json::Value *list = doc.find("features");
+            if (list == nullptr || list->kind != json::Value::Kind::array)
+                return "it is not GeoJSON: its FeatureCollection has no features";
+            for (const json::Value &f : list->items) features.push_back(&f);
+        }
+        for (size_t k = 0; k < features.size(); ++k) {
+            const json::Value *g = features[k]->find("geometry");
+            const std::string *t = string_member(features[k], "type");
+            if (t == nullptr || *t != "Feature" || g == nullptr)
+                return "it is not GeoJSON: feature " + std::to_string(k + 1) + " is no Feature with a geometry";
+            geometries.push_back(g);
+        }
+    } else {
+        geometries.push_back(&doc);
+    }
+
+    Builder build(geos);
+    for (size_t k = 0; k < geometries.size() && why.empty(); ++k) {
+        const json::Value &g = *geometries[k];
+        if (g.kind == json::Value::Kind::null) continue;  // a feature without a geometry
+        const std::string feature = "feature " + std::to_string(k + 1);
+        const std::string *t = string_member(&g, "type");
+        const std::string kind = t != nullptr ? *t : "";
+        r.any_feature = true;
+        if (kind == "Point" || kind == "MultiPoint") {
+            r.points = true;
+        } else if (kind == "LineString" || kind == "MultiLineString") {
+            r.lines = true;
+        } else if (kind == "GeometryCollection") {
+            r.collections = true;
+        } else if (kind == "Polygon" || kind == "MultiPolygon") {
+            const json::Value *c = g.find("coordinates");
+            std::string reason = "it has no coordinates";
+            GeosGeometry read(c == nullptr            ? nullptr
+                              : kind == "Polygon"      ? build.polygon(*c, reason)
+                                                       : build.multipolygon(*c, reason),
+                              GeosDeleter{geos.handle()});
+            Reading::Feature f{static_cast<int>(k + 1), {}};
+            if (!read)
+                why = feature + " cannot be read: " + reason;
+            else if (!take_polygons(geos, read.get(), f.polygons))
+                why = feature + " cannot be read: " + geos.error();
+            else
+                r.features.push_back(std::move(f));
+        } else {
+            why = "it is not GeoJSON: " + feature + " has no geometry type of GeoJSON's";
+        }
+    }
+    return why;
+}
+
+}  // namespace area

@@ -1,0 +1,243 @@
+#include "json.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+
+namespace json {
+
+const Value *Value::find(const char *key) const {
+    if (kind != Kind::object) return nullptr;
+    for (const auto &m : members)
+        if (m.first == key) return &m.second;
+    return nullptr;
+}
+
+namespace {
+
+// A recursive-descent reader over [p, end). Every read of a byte checks the
+// position first; a fault is recorded once, with the byte it was found at
+// (counted from 1), and every caller returns at once.
+struct Reader {
+    const char *start, *p, *end;
+    std::string why;
+
+    bool fail(const std::string &what, const char *at) {
+        why = what + " at byte " + std::to_string(at - start + 1);
+        return false;
+    }
+    bool unexpected() {
+        if (p == end) {
+            why = "unexpected end of text";
+            return false;
+        }
+        return fail("unexpected character", p);
+    }
+
+    void blanks() {
+        while (p != end && (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r')) ++p;
+    }
+
+    // The rest of `word`, whose first letter is at p.
+    bool literal(const char *word) {
+        for (; *word != '\0'; ++word, ++p)
+            if (p == end || *p != *word) return unexpected();
+        return true;
+    }
+
+    bool value(Value &v, int depth);
+    bool string(std::string &s);
+    bool number(double &d);
+    bool hex4(uint32_t &u);
+};
+
+void put_utf8(std::string &s, uint32_t c) {
+    if (c < 0x80) {
+        s += static_cast<char>(c);
+    } else if (c < 0x800) {
+        s += static_cast<char>(0xC0 | (c >> 6));
+        s += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        s += static_cast<char>(0xE0 | (c >> 12));
+        s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        s += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        s += static_cast<char>(0xF0 | (c >> 18));
+        s += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        s += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+bool Reader::hex4(uint32_t &u) {
+    if (end - p < 4) return fail("short \\u escape", p);
+    u = 0;
+    for (int i = 0; i < 4; ++i) {
+        const char c = p[i];
+        u <<= 4;
+        if (c >= '0' && c <= '9') u |= static_cast<uint32_t>(c - '0');
+        else if (c >= 'a' && c <= 'f') u |= static_cast<uint32_t>(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F') u |= static_cast<uint32_t>(c - 'A' + 10);
+        else return fail("bad \\u escape", p + i);
+    }
+    p += 4;
+    return true;
+}
+
+// At the opening quote.
+bool Reader::string(std::string &s) {
+    ++p;
+    for (;;) {
+        if (p == end) return unexpected();
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (c == '"') {
+            ++p;
+            return true;
+        }
+        if (c < 0x20) return fail("control character in a string", p);
+        if (c != '\\') {
+            s += static_cast<char>(c);
+            ++p;
+            continue;
+        }
+        const char *escape = p++;
+        if (p == end) return unexpected();
+        switch (*p++) {
+            case '"': s += '"'; break;
+            case '\\': s += '\\'; break;
+            case '/': s += '/'; break;
+            case 'b': s += '\b'; break;
+            case 'f': s += '\f'; break;
+            case 'n': s += '\n'; break;
+            case 'r': s += '\r'; break;
+            case 't': s += '\t'; break;
+            case 'u': {
+                uint32_t u = 0;
+                if (!hex4(u)) return false;
+                if (u >= 0xDC00 && u <= 0xDFFF) return fail("unpaired surrogate", escape);
+                if (u >= 0xD800 && u <= 0xDBFF) {
+                    // A high surrogate must be followed by the escape of a low one.
+                    if (end - p < 2 || p[0] != '\\' || p[1] != 'u') return fail("unpaired surrogate", escape);
+                    p += 2;
+                    uint32_t low = 0;
+                    if (!hex4(low)) return false;
+                    if (low < 0xDC00 || low > 0xDFFF) return fail("unpaired surrogate", escape);
+                    u = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
+                }
+                put_utf8(s, u);
+                break;
+            }
+            default: return fail("bad escape", escape);
+        }
+    }
+}
+
+// JSON's grammar: -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?, then its
+// span converted by strtod from a copy that ends there.
+bool Reader::number(double &d) {
+    const char *first = p;
+    auto digits = [&] {
+        const char *from = p;
+        while (p != end && *p >= '0' && *p <= '9') ++p;
+        return p != from;
+    };
+    if (p != end && *p == '-') ++p;
+    if (p != end && *p == '0') ++p;
+    else if (!digits()) return unexpected();
+    if (p != end && *p == '.') {
+        ++p;
+        if (!digits()) return unexpected();
+    }
+    if (p != end && (*p == 'e' || *p == 'E')) {
+        ++p;
+        if (p != end && (*p == '+' || *p == '-')) ++p;
+        if (!digits()) return unexpected();
+    }
+    const std::string copy(first, p);
+    d = std::strtod(copy.c_str(), nullptr);
+    if (!std::isfinite(d)) return fail("number out of range", first);
+    return true;
+}
+
+bool Reader::value(Value &v, int depth) {
+    blanks();
+    if (p == end) return unexpected();
+    switch (*p) {
+        case 'n': v.kind = Value::Kind::null; return literal("null");
+        case 't': v.kind = Value::Kind::boolean; v.boolean = true; return literal("true");
+        case 'f': v.kind = Value::Kind::boolean; v.boolean = false; return literal("false");
+        case '"': v.kind = Value::Kind::string; return string(v.string);
+        case '[': {
+            if (depth == kMostDepth) return fail("nesting deeper than " + std::to_string(kMostDepth), p);
+            v.kind = Value::Kind::array;
+            ++p;
+            blanks();
+            if (p != end && *p == ']') {
+                ++p;
+                return true;
+            }
+            for (;;) {
+                v.items.emplace_back();
+                if (!value(v.items.back(), depth + 1)) return false;
+                blanks();
+                if (p != end && *p == ',') {
+                    ++p;
+                } else if (p != end && *p == ']') {
+                    ++p;
+                    return true;
+                } else {
+                    return unexpected();
+                }
+            }
+        }
+        case '{': {
+            if (depth == kMostDepth) return fail("nesting deeper than " + std::to_string(kMostDepth), p);
+            v.kind = Value::Kind::object;
+            ++p;
+            blanks();
+            if (p != end && *p == '}') {
+                ++p;
+                return true;
+            }
+            for (;;) {
+                blanks();
+                if (p == end || *p != '"') return unexpected();
+                v.members.emplace_back();
+                if (!string(v.members.back().first)) return false;
+                blanks();
+                if (p == end || *p != ':') return unexpected();
+                ++p;
+                if (!value(v.members.back().second, depth + 1)) return false;
+                blanks();
+                if (p != end && *p == ',') {
+                    ++p;
+                } else if (p != end && *p == '}') {
+                    ++p;
+                    return true;
+                } else {
+                    return unexpected();
+                }
+            }
+        }
+        default: v.kind = Value::Kind::number; return number(v.number);
+    }
+}
+
+}  // namespace
+
+bool parse(const std::string &text, Value &out, std::string &why) {
+    out = Value();
+    Reader r{text.data(), text.data(), text.data() + text.size(), {}};
+    bool ok = r.value(out, 0);
+    if (ok) {
+        r.blanks();
+        if (r.p != r.end) ok = r.unexpected();
+    }
+    if (!ok) {
+        why = r.why;
+        out = Value();
+    }
+    return ok;
+}
+
+}  // namespace json
