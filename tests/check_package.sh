@@ -33,7 +33,7 @@ if grep -v '^\./usr/' <<<"$contents"; then echo "installed outside /usr"; exit 1
 # The libraries' packages with the versions dpkg-shlibdeps found, and GNU
 # parallel for the tiles command.
 depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/^ *//')
-for d in 'libc6 (>= ' 'libstdc++6 (>= ' 'libgcc-s1 (>= ' 'libshp2 (>= ' 'libproj25 (>= ' 'libgeotiff5 (>= ' 'libcurl4 (>= ' 'parallel$'; do
+for d in 'libc6 (>= ' 'libstdc++6 (>= ' 'libgcc-s1 (>= ' 'libshp2 (>= ' 'libproj25 (>= ' 'libgeotiff5 (>= ' 'libcurl4 (>= ' 'libgeos-c1v5 (>= ' 'libsqlite3-0 (>= ' 'parallel$'; do
   grep -q "^$d" <<<"$depends" || { echo "Depends lacks '$d':"; echo "$depends"; exit 1; }
 done
 

@@ -215,6 +215,15 @@ TEST(Areas, ReadFromEveryKindAndTestedPointByPoint) {
     write_area(dir, "z.shp", {triangle_z}, "EPSG:25830");
     write_area(dir, "z.geojson", {triangle_z}, "EPSG:25830");
     write_area(dir, "z.gpkg", {triangle_z}, "EPSG:25830");
+    // The square's row marked deleted in the table, as GDAL leaves it unpacked.
+    write_area(dir, "deleted.shp", {kSquareWithHole, kTriangle}, "EPSG:25830");
+    const testutil::RunResult deleted = testutil::run(
+        "/usr/bin/python3", {"-c", "from osgeo import gdal\n"
+                                   "ds = gdal.OpenEx('deleted.shp', gdal.OF_VECTOR | gdal.OF_UPDATE, "
+                                   "open_options=['AUTO_REPACK=NO'])\n"
+                                   "ds.GetLayer(0).DeleteFeature(0)\n"},
+        dir.path());
+    ASSERT_EQ(deleted.status, 0) << deleted.err;
     const struct {
         std::string source, crs;
         bool triangle_only;
@@ -224,7 +233,7 @@ TEST(Areas, ReadFromEveryKindAndTestedPointByPoint) {
         {dir / "two.geojson", "EPSG:25830", false}, {dir / "multi.json", "EPSG:25830", false},
         {"  " + both, "", false},                   {"polygon z ((20 0 1,30 0 2,25 8 3,20 0 1))", "", true},
         {dir / "z.shp", "EPSG:25830", true},        {dir / "z.geojson", "EPSG:25830", true},
-        {dir / "z.gpkg", "EPSG:25830", true},
+        {dir / "z.gpkg", "EPSG:25830", true},       {dir / "deleted.shp", "EPSG:25830", true},
     };
     const struct {
         double x, y;
@@ -449,6 +458,9 @@ TEST(Areas, Refusals) {
     const std::string far_crs =
         R"({"type":"Polygon","crs":{"type":"name","properties":{"name":"EPSG:99999"}},"coordinates":[[[0,0],[1,0],[0,1],[0,0]]]})";
     testutil::write_file(dir / "far.json", std::vector<uint8_t>(far_crs.begin(), far_crs.end()));
+    // GEOS's own reader reads past a position of no number.
+    const std::string no_position = R"({"type":"Polygon","coordinates":[[[0,0],[1,0],[],[0,0]]]})";
+    testutil::write_file(dir / "hollow.json", std::vector<uint8_t>(no_position.begin(), no_position.end()));
     const std::string empty = R"({"type":"FeatureCollection","features":[]})";
     testutil::write_file(dir / "empty.geojson", std::vector<uint8_t>(empty.begin(), empty.end()));
     write_area(dir, "points.shp", {"POINT (1 2)", "POINT (3 4)"}, "EPSG:25830");
@@ -495,6 +507,8 @@ TEST(Areas, Refusals) {
          "Cannot clip by the WKT text: --clip-crs \"EPSG:99999\" is no coordinate system PROJ knows"},
         {"shore.shp", "", "", "", "Cannot clip by shore.shp: its .prj is no coordinate system PROJ knows"},
         {"far.json", "", "", "", "Cannot clip by far.json: its crs \"EPSG:99999\" is no coordinate system PROJ knows"},
+        {"hollow.json", "", "", "",
+         "Cannot clip by hollow.json: feature 1 cannot be read: its coordinates are not those of a Polygon"},
         {"polar.geojson", "", "", "EPSG:25830",
          "Cannot clip by polar.geojson: its vertices cannot be moved into the survey's coordinate system"},
     };

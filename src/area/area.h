@@ -54,14 +54,18 @@ std::string read_polygons(const std::string &source, const std::string &layer, c
                           Polygons &out);
 
 // Whether PROJ takes the coordinate-system texts `a` and `b` (each non-empty)
-// for equivalent systems.
+// for equivalent systems, the axis order of a geographic system aside. Only
+// their horizontal parts are compared (a compound system's first, a bound
+// system's source), as the polygons have no heights: EPSG:25830+5782 is
+// EPSG:25830 here.
 bool same_crs(const std::string &a, const std::string &b);
 
 // Moves every vertex of `p` from its system into `target` (a text PROJ reads),
-// axis order east then north (longitude then latitude in a geographic
-// system), with the operation PROJ chooses without the network. Edges stay
-// straight lines between the moved vertices. Returns "" (p.crs is then
-// `target`), or the refusal's reason (`name` as read_polygons names it):
+// between their horizontal parts, axis order east then north (longitude then
+// latitude in a geographic system), with the operation PROJ chooses without
+// the network. Edges stay straight lines between the moved vertices. Returns
+// "" (p.crs is then `target`; p is untouched otherwise), or the refusal's
+// line (`name` as read_polygons names the source):
 //   Cannot clip by lake.gpkg: its vertices cannot be moved into the survey's coordinate system
 std::string transform_polygons(Polygons &p, const std::string &target, const std::string &name);
 

@@ -111,6 +111,13 @@ std::string check_polygons(Geos &geos, const Reading &r, bool wkt) {
     return "";
 }
 
+// A reason on one line: names and texts from the file may hold line ends.
+std::string one_line(std::string s) {
+    for (char &c : s)
+        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+    return s;
+}
+
 std::string read_source(Geos &geos, const std::string &source, const std::string &layer, bool wkt,
                         Reading &r) {
     const std::string ext = wkt ? "" : extension_of(source);
@@ -210,12 +217,13 @@ std::string read_polygons(const std::string &source, const std::string &layer, c
         std::string why = read_source(geos, source, layer, wkt, r);
         if (why.empty() && r.features.empty()) why = r.no_polygon();
         if (why.empty()) why = check_polygons(geos, r, wkt);
-        if (!why.empty()) return refusal + why;
+        if (!why.empty()) return refusal + one_line(why);
         if (!crs.empty()) {
-            if (!proj_reads(crs)) return refusal + "--clip-crs \"" + crs + "\" is no coordinate system PROJ knows";
+            if (!proj_reads(crs))
+                return refusal + one_line("--clip-crs \"" + crs + "\" is no coordinate system PROJ knows");
             r.crs = crs;
         } else if (!r.crs.empty() && !proj_reads(r.crs)) {
-            return refusal + r.crs_named + " is no coordinate system PROJ knows";
+            return refusal + one_line(r.crs_named + " is no coordinate system PROJ knows");
         }
         for (Reading::Feature &f : r.features)
             for (Polygon &p : f.polygons) out.polygons.push_back(std::move(p));

@@ -6,6 +6,7 @@
 // geometry blob: a header that we read here, with its bounds checked, then
 // WKB, whose frame we walk before GEOS reads it so that GEOS is only given
 // a polygon or a multipolygon of polygons that fits in the blob.
+#include "platform.h"
 #include "reading.h"
 
 #include <sqlite3.h>
@@ -258,11 +259,29 @@ std::string names_of(const std::vector<const Layer *> &layers) {
     return s;
 }
 
+// The file's name as an SQLite URI that opens it as a file nobody writes:
+// no lock taken, and no -wal or -shm file made beside it.
+std::string immutable_uri(const std::string &name) {
+    std::string uri = "file:";
+    for (const char c : name) {
+        if (c == '%') uri += "%25";
+        else if (c == '?') uri += "%3f";
+        else if (c == '#') uri += "%23";
+        else uri += c;
+    }
+    return uri + "?immutable=1";
+}
+
 }  // namespace
 
 std::string read_geopackage(Geos &geos, const std::string &name, const std::string &layer, Reading &r) {
+    // Read-only, and where no write-ahead log lies beside it (whose writer
+    // may still be at work), as a file nobody writes.
+    const bool logged = platform::kind_of((name + "-wal").c_str()) != platform::Kind::none;
     sqlite3 *raw = nullptr;
-    const int rc = sqlite3_open_v2(name.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
+    const int rc = logged ? sqlite3_open_v2(name.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr)
+                          : sqlite3_open_v2(immutable_uri(name).c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI,
+                                            nullptr);
     std::unique_ptr<sqlite3, DbCloser> db(raw);
     if (rc != SQLITE_OK) return "it cannot be read";
     // Nothing in the file is trusted to run: no functions from its schema,
