@@ -38,3 +38,16 @@ set(CPACK_PACKAGE_FILE_NAME Tessaline-${PROJECT_VERSION}-win64)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 include(CPack)
+
+# The QGIS plugin's zip (scripts/qgis-plugin) at the top of the folder:
+# unpacked there, as tessaline\, the plugin finds Tessaline.exe in the folder
+# above its own; installed through QGIS's Install from ZIP, it is told where
+# the program is in the Processing options.
+file(GLOB qgis_plugin_files ${PROJECT_SOURCE_DIR}/qgis/tessaline/*)
+set(qgis_plugin_zip ${CMAKE_CURRENT_BINARY_DIR}/qgis/tessaline-qgis-${PROJECT_VERSION}.zip)
+add_custom_command(OUTPUT ${qgis_plugin_zip}
+  COMMAND ${CMAKE_COMMAND} -E env QGIS_PLUGIN_BUILD=${CMAKE_CURRENT_BINARY_DIR}/qgis
+          ${PROJECT_SOURCE_DIR}/scripts/qgis-plugin
+  DEPENDS ${qgis_plugin_files} ${PROJECT_SOURCE_DIR}/scripts/qgis-plugin)
+add_custom_target(qgis_plugin ALL DEPENDS ${qgis_plugin_zip})
+install(FILES ${qgis_plugin_zip} DESTINATION .)

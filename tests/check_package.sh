@@ -28,6 +28,7 @@ for f in usr/bin/Tessaline usr/bin/Tessaline-tiles usr/include/LiDAR/LiDAR.h \
   grep -qxF -- "./$f" <<<"$contents" || { echo "not in the package: $f"; echo "$contents"; exit 1; }
 done
 if grep -v '^\./usr/' <<<"$contents"; then echo "installed outside /usr"; exit 1; fi
+[ "$(dpkg-deb -f "$deb" Suggests)" = qgis ] || { echo "Suggests is not qgis"; exit 1; }
 
 # The libraries' packages with the versions dpkg-shlibdeps found, and GNU
 # parallel for the tiles command.
@@ -43,6 +44,12 @@ resolved=$(env -u LD_LIBRARY_PATH ldd "$root/usr/bin/Tessaline" | awk '$1 ~ /^li
   { echo "packaged Tessaline resolves libLiDAR to '$resolved'"; exit 1; }
 out=$(env -u LD_LIBRARY_PATH "$root/usr/bin/Tessaline" --version)
 [ "$out" = "Tessaline $version" ] || { echo "--version printed: $out"; exit 1; }
+# The QGIS plugin, file for file, where Debian's QGIS finds system plugins.
+plugin=usr/share/qgis/python/plugins/tessaline
+[ "$(ls -I __pycache__ "$src/qgis/tessaline")" = "$(ls "$root/$plugin")" ] || { echo "$plugin holds:"; ls "$root/$plugin"; exit 1; }
+for f in "$src"/qgis/tessaline/*; do
+  cmp -s "$f" "$root/$plugin/${f##*/}" || { echo "$plugin/${f##*/} is not qgis/tessaline/${f##*/}"; exit 1; }
+done
 zcat "$root/usr/share/man/man1/Tessaline-tiles.1.gz" | cmp -s - "$src/docs/Tessaline.1" ||
   { echo "the packaged manual page is not docs/Tessaline.1"; exit 1; }
 
