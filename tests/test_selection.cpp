@@ -797,7 +797,9 @@ TEST(Clip, KeepsWhatGeosCovers) {
         ASSERT_EQ(full_run.status, 0);
         const Outputs full = outputs_of(dir / "t");
         const bool prj = testutil::exists(dir / "t.prj");
-        if (!c.file.empty()) ASSERT_TRUE(write_area(dir, c.file, c.wkt, c.srs, c.to)) << c.file;
+        if (!c.file.empty()) {
+            ASSERT_TRUE(write_area(dir, c.file, c.wkt, c.srs, c.to)) << c.file;
+        }
         std::vector<std::string> args = c.options;
         args.insert(args.end(), {"--clip", c.file.empty() ? c.wkt : c.file, "--output", "c.shp", name});
         const GeosArea area(c.wkt);
