@@ -1,6 +1,7 @@
 # The Windows zip (cpack -G ZIP; scripts/windows builds it): one folder,
 # Tessaline-VERSION-win64, that works wherever it is unpacked:
 #   Tessaline.exe LiDAR.dll     the program and the library it and C callers load
+#   libgeos_c.dll libgeos.dll   GEOS, which the program loads (a user may replace them)
 #   Tessaline-tiles.cmd         every tile of a folder, for cmd.exe
 #   README.txt Tessaline.txt    how to start, and the manual page as text
 #   proj\proj.db                PROJ's database, which the program finds beside itself
@@ -13,6 +14,7 @@ set_target_properties(LiDAR PROPERTIES PREFIX "" IMPORT_PREFIX "" IMPORT_SUFFIX 
 
 install(TARGETS Tessaline RUNTIME DESTINATION .)
 install(TARGETS LiDAR RUNTIME DESTINATION . ARCHIVE DESTINATION lib PUBLIC_HEADER DESTINATION include)
+install(FILES ${TESSALINE_GEOS_DLLS} DESTINATION .)
 install(FILES ${TESSALINE_PROJ_DB} DESTINATION proj)
 
 configure_file(docs/windows/README.txt ${CMAKE_CURRENT_BINARY_DIR}/README.txt @ONLY NEWLINE_STYLE CRLF)

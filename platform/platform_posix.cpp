@@ -125,7 +125,11 @@ void allow_many_open_files() {
     struct rlimit limit;
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
     limit.rlim_cur = limit.rlim_max;
-    ::setrlimit(RLIMIT_NOFILE, &limit);  // where the system refuses, the limit stays as it was
+    if (::setrlimit(RLIMIT_NOFILE, &limit) == 0 || limit.rlim_max != RLIM_INFINITY) return;
+    // An unlimited hard limit is still bounded by the kernel's (fs.nr_open,
+    // 2^20 unless raised); where even that is refused, the limit stays.
+    limit.rlim_cur = rlim_t{1} << 20;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
 }
 
 bool is_separator(char c) { return c == '/'; }
