@@ -467,6 +467,7 @@ TEST(Areas, Refusals) {
     write_area(dir, "lines.gpkg", {"LINESTRING (1 2,3 4)"}, "EPSG:25830");
     write_area(dir, "mixed.geojson", {"POINT (1 2)", "LINESTRING (1 2,3 4)"}, "EPSG:25830");
     write_area(dir, "bowtie.gpkg", {kTriangle, bowtie}, "EPSG:25830");
+    write_area(dir, "round.gpkg", {kTriangle, "CURVEPOLYGON (CIRCULARSTRING (0 0,1 1,2 0,1 -1,0 0))"}, "EPSG:25830");
     write_area(dir, "layers.gpkg", {kTriangle}, "EPSG:25830", {"-nln", "parcels"});
     write_area(dir, "layers.gpkg", {kSquareWithHole}, "EPSG:25830", {"-update", "-nln", "lakes"});
     write_area(dir, "layers.gpkg", {"POINT (1 2)"}, "EPSG:25830", {"-update", "-nln", "wells"});
@@ -496,6 +497,7 @@ TEST(Areas, Refusals) {
          "Cannot clip by the WKT text: it cannot be read: IllegalArgumentException: Points of LinearRing do not "
          "form a closed linestring"},
         {"bowtie.gpkg", "", "", "", "Cannot clip by bowtie.gpkg: feature 2 is not valid: Self-intersection[5 5]"},
+        {"round.gpkg", "", "", "", "Cannot clip by round.gpkg: feature 2 is a curved polygon, which is not read"},
         {"layers.gpkg", "", "", "",
          "Cannot clip by layers.gpkg: it holds 2 polygon layers (lakes, parcels): --clip-layer names one"},
         {"layers.gpkg", "roads", "", "",

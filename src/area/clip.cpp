@@ -49,14 +49,22 @@ static_assert(sizeof(Edge) == 32, "an edge is four doubles");
 // crossed (its edges are in a block of their own).
 enum : uint8_t { kOutside = 0, kInside = 1, kCrossed = 2 };
 
-// A crossed cell's block: its reference point, when it has one, with the
-// winding number there, and its edges.
+// A crossed cell's block: its edges, numbers[first, first + count), and its
+// reference point, when it has one (kReferenceAt[at] of the way along the
+// row's middle line through the cell), with the winding number there.
 struct Block {
-    double x, y;
+    uint32_t first, count;
     int32_t winding;
-    uint32_t first, count;  // numbers[first, first + count)
-    bool referenced;
+    uint8_t at;
 };
+static_assert(sizeof(Block) == 16, "a block is four 32-bit words");
+
+constexpr uint8_t kNoReference = 0xFF;
+
+// Where a cell's reference may lie along the row's middle line, as parts of
+// the cell's width from its west side: the middle first.
+constexpr double kReferenceAt[] = {0.5, 0.3819660112501051, 0.6180339887498949, 0.1458980337503154,
+                                   0.8541019662496846, 0.0901699437494742, 0.9098300562505258};
 
 // A block's edge is its number, kNumber, and in kSide the side of its line
 // on which the block's reference lies: kLeft, kRight or on it (0).
@@ -64,8 +72,9 @@ constexpr uint32_t kNumber = 0x3FFFFFFF;
 constexpr uint32_t kSide = 0xC0000000, kLeft = 0x40000000, kRight = 0x80000000;
 
 // About kCellsPerEdge cells per edge, at least kFewestCells and at most
-// kMostCells; fewer while the edges' numbers in the cells would pass
-// kMostNumbers plus kNumbersPerEdge for each edge (16 MB and 32 bytes).
+// kMostCells, more for a dense boundary; fewer while the edges' numbers in
+// the cells would pass kMostNumbers plus kNumbersPerEdge for each edge (16 MB
+// and 32 bytes).
 constexpr uint64_t kCellsPerEdge = 32;
 constexpr uint64_t kFewestCells = 1024;
 constexpr uint64_t kMostCells = uint64_t{1} << 20;
@@ -90,7 +99,7 @@ struct Clip::Index {
     int nx = 1, ny = 1;
     double x0 = 0, y0 = 0, to_column = 0, to_row = 0;  // cell number = (v - origin) * to_column
     double mx = 0, my = 0;                               // the margins
-    std::vector<double> xs;                              // the columns' sides, nx + 1 of them
+    std::vector<double> xs, ys;                          // the columns' and rows' sides, nx + 1 and ny + 1
     std::vector<uint8_t> state;                          // of each cell, row by row
     std::vector<uint32_t> block_of;                      // of each cell, where it is crossed
     std::vector<Block> blocks;
@@ -150,11 +159,15 @@ struct Clip::Index {
         return true;
     }
 
-    // A point of a cell with a reference.
-    bool covered_from(const Block &r, double px, double py) const {
+    // The reference of the cell of column i and row j at kReferenceAt[at].
+    double reference_x(int i, uint8_t at) const { return xs[i] + (xs[i + 1] - xs[i]) * kReferenceAt[at]; }
+    double middle_y(int j) const { return (ys[j] + ys[j + 1]) / 2; }
+
+    // A point of a cell with a reference at (rx, ry).
+    bool covered_from(const Block &r, double rx, double ry, double px, double py) const {
         int w = r.winding;
-        const double sxmin = std::min(r.x, px), sxmax = std::max(r.x, px);
-        const double symin = std::min(r.y, py), symax = std::max(r.y, py);
+        const double sxmin = std::min(rx, px), sxmax = std::max(rx, px);
+        const double symin = std::min(ry, py), symax = std::max(ry, py);
         for (const uint32_t *k = numbers.data() + r.first, *end = k + r.count; k != end; ++k) {
             const Edge &e = edges[*k & kNumber];
             const int op = orientation(e.ax, e.ay, e.bx, e.by, px, py);
@@ -170,8 +183,8 @@ struct Clip::Index {
             if (std::max(e.ax, e.bx) < sxmin || std::min(e.ax, e.bx) > sxmax || std::max(e.ay, e.by) < symin ||
                 std::min(e.ay, e.by) > symax)
                 continue;
-            const bool a_left = orientation(r.x, r.y, px, py, e.ax, e.ay) >= 0;
-            const bool b_left = orientation(r.x, r.y, px, py, e.bx, e.by) >= 0;
+            const bool a_left = orientation(rx, ry, px, py, e.ax, e.ay) >= 0;
+            const bool b_left = orientation(rx, ry, px, py, e.bx, e.by) >= 0;
             if (a_left != b_left) w += op;  // into the edge's left side, or out of it
         }
         return w != 0;
@@ -202,11 +215,6 @@ std::vector<Edge> edges_of(const Polygons &p) {
     }
     return out;
 }
-
-// Where a cell's reference may lie along the row's middle line, as parts of
-// the cell's width from its west side: the middle first.
-constexpr double kReferenceAt[] = {0.5, 0.3819660112501051, 0.6180339887498949, 0.1458980337503154,
-                                   0.8541019662496846, 0.0901699437494742, 0.9098300562505258};
 
 }  // namespace
 
@@ -240,21 +248,34 @@ Clip::Clip(const Polygons &p) {
     if (gridded) {
         ix.x0 = b.xmin;
         ix.y0 = b.ymin;
-        // Square cells as far as the bounds allow, then fewer while the
-        // edges' numbers in them would be too many.
+        // Square cells as far as the bounds allow; as many as may be where
+        // the edges' numbers in the cells would be more than the cells (a
+        // boundary as dense as the spikes of a star), then fewer while they
+        // would be too many.
+        auto numbers = [&](double nx, double ny) {
+            double n = 0;
+            for (const Edge &e : all) n += std::fabs(e.bx - e.ax) / width * nx + std::fabs(e.by - e.ay) / height * ny + 3;
+            return n;
+        };
+        auto whole = [&](double &nx, double &ny) {
+            nx = std::min(std::max(std::floor(nx), 1.0), static_cast<double>(kMostCells));
+            ny = std::min(std::max(std::floor(ny), 1.0), std::floor(static_cast<double>(kMostCells) / nx));
+        };
         const uint64_t wanted = std::max(kFewestCells, std::min(kMostCells, kCellsPerEdge * all.size()));
         double nx = std::sqrt(static_cast<double>(wanted) * width / height);
         double ny = static_cast<double>(wanted) / nx;
-        for (;;) {
-            nx = std::min(std::max(std::floor(nx), 1.0), static_cast<double>(kMostCells));
-            ny = std::min(std::max(std::floor(ny), 1.0), std::floor(static_cast<double>(kMostCells) / nx));
-            double numbers = 0;
-            for (const Edge &e : all)
-                numbers += std::fabs(e.bx - e.ax) / width * nx + std::fabs(e.by - e.ay) / height * ny + 3;
-            if (numbers <= static_cast<double>(kMostNumbers + kNumbersPerEdge * all.size()) || (nx == 1 && ny == 1))
-                break;
+        whole(nx, ny);
+        if (numbers(nx, ny) > nx * ny) {
+            const double finer = std::sqrt(static_cast<double>(kMostCells) / (nx * ny));
+            nx *= finer;
+            ny *= finer;
+            whole(nx, ny);
+        }
+        const double most = static_cast<double>(kMostNumbers + kNumbersPerEdge * all.size());
+        while (numbers(nx, ny) > most && (nx > 1 || ny > 1)) {
             nx /= 2;
             ny /= 2;
+            whole(nx, ny);
         }
         ix.nx = static_cast<int>(nx);
         ix.ny = static_cast<int>(ny);
@@ -266,7 +287,8 @@ Clip::Clip(const Polygons &p) {
     const int nx = ix.nx, ny = ix.ny;
     const double cw = gridded ? width / nx : 0, ch = gridded ? height / ny : 0;
     ix.xs.resize(nx + 1);
-    std::vector<double> ys(ny + 1);
+    std::vector<double> &ys = ix.ys;
+    ys.resize(ny + 1);
     for (int i = 0; i < nx; ++i) ix.xs[i] = b.xmin + i * cw;
     for (int j = 0; j < ny; ++j) ys[j] = b.ymin + j * ch;
     ix.xs[nx] = b.xmax;  // the last side is the bounds' own: nothing lies east of it
@@ -312,7 +334,7 @@ Clip::Clip(const Polygons &p) {
         if (count[c] == 0) continue;
         ix.state[c] = kCrossed;
         ix.block_of[c] = static_cast<uint32_t>(ix.blocks.size());
-        ix.blocks.push_back(Block{0, 0, 0, static_cast<uint32_t>(total), count[c], false});
+        ix.blocks.push_back(Block{static_cast<uint32_t>(total), count[c], 0, kNoReference});
         total += count[c];
         count[c] = 0;
     }
@@ -322,7 +344,7 @@ Clip::Clip(const Polygons &p) {
 
     // The winding numbers, from the east along each row's middle line.
     for (int j = 0; j < ny; ++j) {
-        const double y = (ys[j] + ys[j + 1]) / 2;
+        const double y = ix.middle_y(j);
         int w = 0;  // of the ray from the current cell's east side
         for (int i = nx - 1; i >= 0; --i) {
             const size_t c = static_cast<size_t>(j) * nx + i;
@@ -331,13 +353,11 @@ Clip::Clip(const Polygons &p) {
                 continue;
             }
             Block &k = ix.blocks[ix.block_of[c]];
-            for (const double at : kReferenceAt) {
-                const double x = ix.xs[i] + (ix.xs[i + 1] - ix.xs[i]) * at;
+            for (uint8_t at = 0; at < sizeof kReferenceAt / sizeof kReferenceAt[0]; ++at) {
+                const double x = ix.reference_x(i, at);
                 if (!ix.off_edges(k, x, y)) continue;
-                k.x = x;
-                k.y = y;
+                k.at = at;
                 k.winding = w + ix.difference(k, x, ix.xs[i + 1], y, nullptr);
-                k.referenced = true;
                 for (uint32_t *n = ix.numbers.data() + k.first, *end = n + k.count; n != end; ++n) {
                     const Edge &e = all[*n];
                     const int side = orientation(e.ax, e.ay, e.bx, e.by, x, y);
@@ -364,7 +384,7 @@ Clip::Clip(const Polygons &p) {
 // near, most points, saves and restores nothing it does not use.
 __attribute__((noinline)) bool Clip::Index::covered_in_crossed_cell(size_t row, int i, double x, double y) const {
     const Block &k = blocks[block_of[row + i]];
-    if (k.referenced) return covered_from(k, x, y);
+    if (k.at != kNoReference) return covered_from(k, reference_x(i, k.at), middle_y(static_cast<int>(row / nx)), x, y);
     bool on = false;
     int w = difference(k, x, xs[i + 1], y, &on);
     if (on) return true;

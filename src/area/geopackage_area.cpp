@@ -206,15 +206,15 @@ public:
                 case Kind::lines: r.lines = true; continue;
                 case Kind::collection: r.collections = true; continue;
                 case Kind::other: r.others = true; continue;
-                case Kind::curved:
-                    if (geos != nullptr) why = feature + " is a curved polygon, which is not read";
-                    else r.features.push_back(Reading::Feature{number, {}});
-                    continue;
                 default: break;
             }
-            if (geos == nullptr) {
+            if (geos == nullptr) {  // a polygon layer
                 r.features.push_back(Reading::Feature{number, {}});
                 break;
+            }
+            if (kind == Kind::curved) {
+                why = feature + " is a curved polygon, which is not read";
+                continue;
             }
             GEOSContextHandle_t h = geos->handle();
             GeosGeometry g(reader != nullptr ? GEOSWKBReader_read_r(h, reader, wkb, size) : nullptr, GeosDeleter{h});
@@ -262,7 +262,8 @@ std::string names_of(const std::vector<const Layer *> &layers) {
 // The file's name as an SQLite URI that opens it as a file nobody writes:
 // no lock taken, and no -wal or -shm file made beside it.
 std::string immutable_uri(const std::string &name) {
-    std::string uri = "file:";
+    // An absolute name after an empty authority, so that "//" begins none.
+    std::string uri = !name.empty() && name[0] == '/' ? "file://" : "file:";
     for (const char c : name) {
         if (c == '%') uri += "%25";
         else if (c == '?') uri += "%3f";
