@@ -249,7 +249,7 @@ TEST(Areas, ReadFromEveryKindAndTestedPointByPoint) {
         SCOPED_TRACE(s.source);
         area::Polygons p;
         ASSERT_EQ(area::read_polygons(s.source, "", "", p), "");
-        const bool triangle_only = s.triangle_only;
+        const bool triangle_only = s.triangle_only;  // of the triangle alone
         EXPECT_EQ(p.polygons.size(), triangle_only ? 1u : 2u);
         if (s.crs.empty()) EXPECT_EQ(p.crs, "");
         else EXPECT_TRUE(area::same_crs(p.crs, s.crs)) << p.crs;
@@ -265,6 +265,7 @@ TEST(Areas, ReadFromEveryKindAndTestedPointByPoint) {
         EXPECT_EQ(b.xmin, triangle_only ? 20 : 0);
         EXPECT_EQ(b.xmax, 30);
         EXPECT_EQ(b.ymax, 10 - 2 * triangle_only);
+        // Boxes between the polygons and beyond them, and one that touches a corner.
         EXPECT_FALSE(clip.meets({12, -5, 18, 20}));
         EXPECT_FALSE(clip.meets({31, 0, 40, 10}));
         EXPECT_TRUE(clip.meets({29, -1, 40, 0}));
