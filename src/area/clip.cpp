@@ -75,7 +75,7 @@ constexpr uint32_t kSide = 0xC0000000, kLeft = 0x40000000, kRight = 0x80000000;
 // kMostCells, more for a dense boundary; fewer while the edges' numbers in
 // the cells would pass kMostNumbers plus kNumbersPerEdge for each edge (16 MB
 // and 32 bytes).
-constexpr uint64_t kCellsPerEdge = 32;
+constexpr uint64_t kCellsPerEdge = 8;
 constexpr uint64_t kFewestCells = 1024;
 constexpr uint64_t kMostCells = uint64_t{1} << 20;
 constexpr uint64_t kMostNumbers = uint64_t{1} << 22;
