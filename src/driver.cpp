@@ -29,6 +29,7 @@
 #include <cstdio>
 #include <cstring>
 #include <future>
+#include <map>
 #include <memory>
 #include <new>
 #include <string>
@@ -664,12 +665,15 @@ int tessaline_run(int argc, char *argv[]) {
             files.push_back(f);
     }
     refuse_same_inputs(files);
-    for (size_t i = 0; i < inputs.size(); ++i)
-        for (size_t j = 0; j < i; ++j)
-            if (is_http_url(inputs[i].named.path) && inputs[i].named.path == inputs[j].named.path) {
-                std::printf("\n%s and %s are the same file\n", inputs[i].name(), inputs[j].name());
-                end_run(-1);
-            }
+    std::map<std::string, const Input *> urls;
+    for (const Input &input : inputs) {
+        if (!is_http_url(input.named.path)) continue;
+        const auto placed = urls.emplace(input.named.path, &input);
+        if (!placed.second) {
+            std::printf("\n%s and %s are the same file\n", input.name(), placed.first->second->name());
+            end_run(-1);
+        }
+    }
 
     // The name ends in ".las" or ".laz"; the outputs keep everything before
     // it, directory part included.
