@@ -119,6 +119,29 @@ TEST(Json, TextsAndWhatTheyHold) {
     }
 }
 
+// Numbers read exactly as strtod reads them, whatever their digits and
+// exponents: coordinates as writers print them, and any other.
+TEST(Json, NumbersAsStrtodReadsThem) {
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> magnitude(-30, 30);
+    const char *const formats[] = {"%.3f", "%.7f", "%.15g", "%.17g", "%.6e", "%.20e", "%.0f"};
+    std::vector<std::string> texts = {"0", "-0", "9007199254740992", "9007199254740993", "123456789012345678901",
+                                      "1e22", "1e23", "-1.5e-22", "4.9e-324", "0.000000000000000000000001234",
+                                      "1E5", "2.5e+3"};
+    for (int i = 0; i < 20000; ++i) {
+        char text[64];
+        std::snprintf(text, sizeof text, formats[i % 7], std::pow(10.0, magnitude(random)) * (i % 2 ? -1 : 1));
+        texts.push_back(text);
+    }
+    for (const std::string &t : texts) {
+        json::Value v;
+        std::string why;
+        ASSERT_TRUE(json::parse("[" + t + "]", v, why)) << t << ": " << why;
+        const double want = std::strtod(t.c_str(), nullptr), got = v.items.at(0).number;
+        EXPECT_TRUE(got == want && std::signbit(got) == std::signbit(want)) << t;
+    }
+}
+
 TEST(Json, FindsTheFirstMemberOfAnObject) {
     json::Value v;
     std::string why;

@@ -1,6 +1,8 @@
 #include "json.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 
@@ -132,29 +134,56 @@ bool Reader::string(std::string &s) {
     }
 }
 
-// JSON's grammar: -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?, then its
-// span converted by strtod from a copy that ends there.
+// JSON's grammar: -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?. A number
+// whose digits make an integer of at most 2^53 and whose decimal exponent
+// is within 22 is that integer times or over an exact power of ten, one
+// correctly rounded operation, as strtod would round it (coordinates as
+// files write them, mostly); any other is converted by strtod from a copy
+// of its span.
 bool Reader::number(double &d) {
+    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    constexpr uint64_t kExact = uint64_t{1} << 53;
     const char *first = p;
-    auto digits = [&] {
+    uint64_t m = 0;
+    bool exact = true;
+    auto digits = [&](int &count) {
         const char *from = p;
-        while (p != end && *p >= '0' && *p <= '9') ++p;
+        for (; p != end && *p >= '0' && *p <= '9'; ++p) {
+            if (m > (kExact - 9) / 10) exact = false;
+            else m = m * 10 + static_cast<uint64_t>(*p - '0');
+        }
+        count = static_cast<int>(std::min<std::ptrdiff_t>(p - from, 1000));
         return p != from;
     };
-    if (p != end && *p == '-') ++p;
+    int whole = 0, fraction = 0, exponent = 0;
+    const bool negative = p != end && *p == '-';
+    if (negative) ++p;
     if (p != end && *p == '0') ++p;
-    else if (!digits()) return unexpected();
+    else if (!digits(whole)) return unexpected();
     if (p != end && *p == '.') {
         ++p;
-        if (!digits()) return unexpected();
+        if (!digits(fraction)) return unexpected();
     }
     if (p != end && (*p == 'e' || *p == 'E')) {
         ++p;
+        const bool down = p != end && *p == '-';
         if (p != end && (*p == '+' || *p == '-')) ++p;
-        if (!digits()) return unexpected();
+        const char *from = p;
+        for (; p != end && *p >= '0' && *p <= '9'; ++p)
+            if (exponent < 100000) exponent = exponent * 10 + (*p - '0');
+        if (p == from) return unexpected();
+        if (down) exponent = -exponent;
     }
-    const std::string copy(first, p);
-    d = std::strtod(copy.c_str(), nullptr);
+    const int e = exponent - fraction;
+    if (exact && e >= -22 && e <= 22) {
+        const double v = static_cast<double>(m);
+        d = e >= 0 ? v * kPowers[e] : v / kPowers[-e];
+        if (negative) d = -d;
+    } else {
+        const std::string copy(first, p);
+        d = std::strtod(copy.c_str(), nullptr);
+    }
     if (!std::isfinite(d)) return fail("number out of range", first);
     return true;
 }
@@ -176,6 +205,7 @@ bool Reader::value(Value &v, int depth) {
                 ++p;
                 return true;
             }
+            v.items.reserve(2);  // most arrays of a geometry are positions
             for (;;) {
                 v.items.emplace_back();
                 if (!value(v.items.back(), depth + 1)) return false;
