@@ -1,7 +1,7 @@
 // The polygons' coordinate systems with PROJ: whether a text is one, whether
 // two are the same, and the move of the vertices from one into another.
 #include "area.h"
-#include "platform.h"
+#include "proj_handles.h"
 #include "reading.h"
 
 #include <algorithm>
@@ -11,31 +11,6 @@
 namespace area {
 
 namespace {
-
-struct PjDeleter {
-    void operator()(PJ *p) const { proj_destroy(p); }
-};
-using Pj = std::unique_ptr<PJ, PjDeleter>;
-
-struct ContextDeleter {
-    void operator()(PJ_CONTEXT *c) const { proj_context_destroy(c); }
-};
-using Context = std::unique_ptr<PJ_CONTEXT, ContextDeleter>;
-
-// A context without the network or log messages, that finds the database
-// where a build carrying its own keeps it (beside the program).
-Context make_context() {
-    Context ctx(proj_context_create());
-    if (!ctx) return ctx;
-    proj_log_level(ctx.get(), PJ_LOG_NONE);
-    proj_context_set_enable_network(ctx.get(), 0);
-    const std::string folder = platform::proj_folder();
-    if (!folder.empty()) {
-        const char *const paths[] = {folder.c_str()};
-        proj_context_set_search_paths(ctx.get(), 1, paths);
-    }
-    return ctx;
-}
 
 // The coordinate system of `text`, its horizontal part where it has a
 // vertical one too (a compound system's first, a bound system's source):
@@ -60,12 +35,12 @@ Pj horizontal_crs(PJ_CONTEXT *ctx, const std::string &text) {
 }  // namespace
 
 bool proj_reads(const std::string &text) {
-    Context ctx = make_context();
+    ProjContext ctx = quiet_proj_context();
     return horizontal_crs(ctx.get(), text) != nullptr;
 }
 
 bool same_crs(const std::string &a, const std::string &b) {
-    Context ctx = make_context();
+    ProjContext ctx = quiet_proj_context();
     Pj pa = horizontal_crs(ctx.get(), a), pb = horizontal_crs(ctx.get(), b);
     return pa && pb &&
            proj_is_equivalent_to_with_ctx(ctx.get(), pa.get(), pb.get(),
@@ -75,7 +50,7 @@ bool same_crs(const std::string &a, const std::string &b) {
 std::string transform_polygons(Polygons &p, const std::string &target, const std::string &name) {
     const std::string refusal =
         "Cannot clip by " + name + ": its vertices cannot be moved into the survey's coordinate system";
-    Context ctx = make_context();
+    ProjContext ctx = quiet_proj_context();
     Pj from = horizontal_crs(ctx.get(), p.crs), to = horizontal_crs(ctx.get(), target);
     if (!from || !to) return refusal;
     Pj chosen(proj_create_crs_to_crs_from_pj(ctx.get(), from.get(), to.get(), nullptr, nullptr));

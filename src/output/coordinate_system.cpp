@@ -1,7 +1,7 @@
 #include "coordinate_system.h"
 
 #include "output.h"
-#include "platform.h"
+#include "proj_handles.h"
 
 #include <cstring>
 #include <memory>
@@ -15,15 +15,6 @@
 #include <proj_experimental.h>
 
 namespace {
-
-struct PjDeleter {
-    void operator()(PJ *p) const { proj_destroy(p); }
-};
-using Pj = std::unique_ptr<PJ, PjDeleter>;
-
-struct ContextDeleter {
-    void operator()(PJ_CONTEXT *c) const { proj_context_destroy(c); }
-};
 
 // GeoTIFF key values: an EPSG code lies between 1 and 32766; 32767 says the
 // keys define the item themselves.
@@ -198,17 +189,8 @@ Pj from_wkt(PJ_CONTEXT *ctx, const std::string &wkt) {
 std::string esri_wkt_of(const ProjectionRecords &records) {
     // Most files carry no records at all: PROJ is not started for them.
     if (records.empty()) return "";
-    std::unique_ptr<PJ_CONTEXT, ContextDeleter> ctx(proj_context_create());
+    const ProjContext ctx = quiet_proj_context();
     if (!ctx) return "";
-    proj_log_level(ctx.get(), PJ_LOG_NONE);
-    proj_context_set_enable_network(ctx.get(), 0);
-    // A build that carries its own database finds it beside the program,
-    // wherever that was unpacked.
-    const std::string folder = platform::proj_folder();
-    if (!folder.empty()) {
-        const char *const paths[] = {folder.c_str()};
-        proj_context_set_search_paths(ctx.get(), 1, paths);
-    }
 
     Pj crs = records.keys.empty() ? nullptr : from_keys(ctx.get(), records);
     if (!crs) crs = from_wkt(ctx.get(), records.wkt);
