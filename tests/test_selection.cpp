@@ -66,6 +66,19 @@ std::string difference(const Bytes &got, const Bytes &want) {
            std::to_string(d.first - got.begin());
 }
 
+// The headers' lengths, bounds (X, Y, Z from `lo` to `hi`) and record count
+// of outputs that hold `kept` records.
+void put_counts(Outputs &out, uint32_t kept, const double lo[3], const double hi[3]) {
+    for (Bytes *b : {&out.shp, &out.shx}) {
+        put_be32(*b, 24, static_cast<uint32_t>(b->size() / 2));
+        for (int d = 0; d < 3; ++d) {
+            put_double(*b, d < 2 ? 36 + 8 * d : 68, lo[d]);
+            put_double(*b, d < 2 ? 52 + 8 * d : 76, hi[d]);
+        }
+    }
+    for (int k = 0; k < 4; ++k) out.dbf[4 + k] = static_cast<uint8_t>(kept >> (8 * k));
+}
+
 // What the options of a run select, read from its arguments (well-formed ones).
 struct Selection {
     bool by_class = false, by_return = false, by_extent = false;
@@ -163,14 +176,7 @@ Outputs select(const Outputs &full, const Selection &s, int minor, int format,
         put_be32(out.shx, out.shx.size() - 4, 14);
         out.dbf.insert(out.dbf.end(), full.dbf.begin() + header + row * i, full.dbf.begin() + header + row * (i + 1));
     }
-    for (Bytes *b : {&out.shp, &out.shx}) {
-        put_be32(*b, 24, static_cast<uint32_t>(b->size() / 2));
-        for (int d = 0; d < 3; ++d) {
-            put_double(*b, d < 2 ? 36 + 8 * d : 68, lo[d]);
-            put_double(*b, d < 2 ? 52 + 8 * d : 76, hi[d]);
-        }
-    }
-    for (int k = 0; k < 4; ++k) out.dbf[4 + k] = static_cast<uint8_t>(kept >> (8 * k));
+    put_counts(out, kept, lo, hi);
     out.dbf.insert(out.dbf.end(), full.dbf.begin() + header + row * n, full.dbf.end());
     return out;
 }
@@ -255,14 +261,7 @@ Outputs concatenate(const std::vector<Outputs> &parts) {
         const size_t rows = (part.shp.size() - 100) / 36, part_header = le(part.dbf, 8, 2);
         out.dbf.insert(out.dbf.end(), part.dbf.begin() + part_header, part.dbf.begin() + part_header + row * rows);
     }
-    for (Bytes *b : {&out.shp, &out.shx}) {
-        put_be32(*b, 24, static_cast<uint32_t>(b->size() / 2));
-        for (int d = 0; d < 3; ++d) {
-            put_double(*b, d < 2 ? 36 + 8 * d : 68, lo[d]);
-            put_double(*b, d < 2 ? 52 + 8 * d : 76, hi[d]);
-        }
-    }
-    for (int k = 0; k < 4; ++k) out.dbf[4 + k] = static_cast<uint8_t>(kept >> (8 * k));
+    put_counts(out, kept, lo, hi);
     const size_t first_rows = (first.shp.size() - 100) / 36;
     out.dbf.insert(out.dbf.end(), first.dbf.begin() + header + row * first_rows, first.dbf.end());
     return out;
