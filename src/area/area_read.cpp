@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <new>
 
@@ -206,10 +207,33 @@ bool read_whole_file(const std::string &name, std::string &bytes) {
     return ok;
 }
 
+namespace {
+
+// A context whose database is open. Opening PROJ's database takes longer
+// than reading and checking most areas, so it is done beside them, on a
+// thread of its own where one can be had.
+std::future<ProjContext> ready_proj_context() {
+    return std::async(std::launch::async | std::launch::deferred, [] {
+        ProjContext ctx = quiet_proj_context();
+        if (ctx) Pj(proj_create(ctx.get(), "EPSG:4326"));
+        return ctx;
+    });
+}
+
+}  // namespace
+
 std::string read_polygons(const std::string &source, const std::string &layer, const std::string &crs,
                           Polygons &out) {
     out = Polygons();
     const bool wkt = is_wkt(source);
+    // A WKT text has a coordinate system only by --clip-crs.
+    std::future<ProjContext> proj;
+    if (!wkt || !crs.empty()) proj = ready_proj_context();
+    ProjContext ready;
+    const auto context = [&]() -> PJ_CONTEXT * {
+        if (proj.valid()) ready = proj.get();
+        return ready.get();
+    };
     const std::string refusal = std::string("Cannot clip by ") + (wkt ? kWktName : source.c_str()) + ": ";
     try {
         Geos geos;
@@ -219,10 +243,10 @@ std::string read_polygons(const std::string &source, const std::string &layer, c
         if (why.empty()) why = check_polygons(geos, r, wkt);
         if (!why.empty()) return refusal + one_line(why);
         if (!crs.empty()) {
-            if (!proj_reads(crs))
+            if (!proj_reads(crs, context()))
                 return refusal + one_line("--clip-crs \"" + crs + "\" is no coordinate system PROJ knows");
             r.crs = crs;
-        } else if (!r.crs.empty() && !proj_reads(r.crs)) {
+        } else if (!r.crs.empty() && !proj_reads(r.crs, context())) {
             return refusal + one_line(r.crs_named + " is no coordinate system PROJ knows");
         }
         for (Reading::Feature &f : r.features)

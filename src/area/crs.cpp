@@ -34,9 +34,10 @@ Pj horizontal_crs(PJ_CONTEXT *ctx, const std::string &text) {
 
 }  // namespace
 
-bool proj_reads(const std::string &text) {
-    ProjContext ctx = quiet_proj_context();
-    return horizontal_crs(ctx.get(), text) != nullptr;
+bool proj_reads(const std::string &text, PJ_CONTEXT *ctx) {
+    ProjContext own;
+    if (ctx == nullptr) own = quiet_proj_context();
+    return horizontal_crs(ctx != nullptr ? ctx : own.get(), text) != nullptr;
 }
 
 bool same_crs(const std::string &a, const std::string &b) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "area.h"
+#include "proj_handles.h"
 
 #include <geos_c.h>
 #include <proj.h>
@@ -61,8 +62,9 @@ struct Reading {
 // dropped. False for any other geometry.
 bool take_polygons(Geos &geos, const GEOSGeometry *g, std::vector<Polygon> &out);
 
-// Whether PROJ reads `text` as a coordinate system.
-bool proj_reads(const std::string &text);
+// Whether PROJ reads `text` as a coordinate system, in the context `ctx`
+// (null: one made for the question).
+bool proj_reads(const std::string &text, PJ_CONTEXT *ctx = nullptr);
 
 // The file's bytes, or false when it cannot be read.
 bool read_whole_file(const std::string &name, std::string &bytes);
