@@ -116,8 +116,9 @@ echo tile; at the end a summary tells how many tiles converted and names each re
 echo or failed tile with the reason its log gives.
 echo SELECTION is any of Tessaline's --class LIST, --returns LIST,
 echo --extent XMIN,YMIN,XMAX,YMAX, --thin SIZE, --clip AREA, --clip-layer NAME and
-echo --clip-crs CRS (the value after a blank or "="): every tile keeps only the points
-echo that pass them. A WKT area goes in quotes: --clip "POLYGON ((...))".
+echo --clip-crs CRS, and of the outputs' --crs CRS, --columns LIST and --max-size SIZE
+echo (the value after a blank or "="): every tile keeps only the points that pass them,
+echo written as those say. A WKT area goes in quotes: --clip "POLYGON ((...))".
 echo --output is not taken: each tile's outputs land beside it.
 echo.
 echo Exit status (%%ERRORLEVEL%%):
