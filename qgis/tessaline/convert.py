@@ -1,7 +1,7 @@
 """tessaline:convert, one or more LAS/LAZ files or URLs into one shapefile."""
 import os
 
-from qgis.core import (QgsProcessing, QgsProcessingAlgorithm, QgsProcessingException,
+from qgis.core import (QgsProcessing, QgsProcessingAlgorithm, QgsProcessingContext, QgsProcessingException,
                        QgsProcessingParameterMultipleLayers, QgsProcessingParameterVectorDestination,
                        QgsProcessingUtils)
 
@@ -52,15 +52,27 @@ class ConvertAlgorithm(QgsProcessingAlgorithm):
         arguments = ([exe] + p.selection_arguments(self, parameters, context) + area +
                      p.optional_arguments(self, parameters, context) + ['--output', output, '--'] + inputs)
         try:
-            program.run(arguments, feedback, output)
+            lines = program.run(arguments, feedback, output)
         finally:
             if clip_file:
                 os.remove(clip_file)
         feedback.setProgress(100)
+        shapefiles = program.written(lines, output)
         if context.willLoadLayerOnCompletion(output):
             details = context.layerToLoadOnCompletionDetails(output)
             # Named as its file, or as the first input where QGIS named a temporary file.
             temporary = os.path.dirname(os.path.dirname(output)) == QgsProcessingUtils.tempFolder()
-            details.name = tile_stem(inputs[0] if temporary else output)
-            details.layerTypeHint = QgsProcessingUtils.LayerHint.Vector
-        return {'OUTPUT': output}
+            name = tile_stem(inputs[0] if temporary else output)
+            if shapefiles == [output]:
+                details.name = name
+                details.layerTypeHint = QgsProcessingUtils.LayerHint.Vector
+            else:
+                # Parts: each loads as a layer of its own, NAME_1, NAME_2, ...
+                layers = context.layersToLoadOnCompletion()
+                del layers[output]
+                for k, part in enumerate(shapefiles, 1):
+                    part_details = QgsProcessingContext.LayerDetails('{}_{}'.format(name, k), context.project(), 'OUTPUT')
+                    part_details.layerTypeHint = QgsProcessingUtils.LayerHint.Vector
+                    layers[part] = part_details
+                context.setLayersToLoadOnCompletion(layers)
+        return {'OUTPUT': shapefiles[0]}

@@ -94,9 +94,9 @@ class ConvertTilesAlgorithm(QgsProcessingAlgorithm):
             for i, tile in enumerate(tiles):
                 feedback.pushInfo('[{}/{}] {}'.format(i + 1, len(tiles), tile))
                 try:
-                    program.run([exe] + options + ['--output', outputs[tile], '--', tile], feedback, outputs[tile],
-                                lambda pct, i=i: (i + pct / 100) * 100 / len(tiles))
-                    written.append(outputs[tile])
+                    lines = program.run([exe] + options + ['--output', outputs[tile], '--', tile], feedback,
+                                        outputs[tile], lambda pct, i=i: (i + pct / 100) * 100 / len(tiles))
+                    written.append(program.written(lines, outputs[tile]))
                 except QgsProcessingException as e:
                     if feedback.isCanceled():
                         raise
@@ -112,4 +112,6 @@ class ConvertTilesAlgorithm(QgsProcessingAlgorithm):
                                  '\n'.join('  {}: {}'.format(t, why) for t, why in failed))
         if not written:
             raise QgsProcessingException('No tile was converted')
-        return {'OUTPUTS': written, 'CONVERTED': len(written), 'OUTPUT_FOLDER': out_folder}
+        # With --max-size a tile's shapefile is its parts, each a layer.
+        return {'OUTPUTS': [shp for parts in written for shp in parts], 'CONVERTED': len(written),
+                'OUTPUT_FOLDER': out_folder}

@@ -1,6 +1,7 @@
 """Finding the Tessaline program, reading which options it has, and running
 it for an algorithm: its percentages as progress, its lines in the log, Cancel
 as the end of the process."""
+import glob
 import os
 import queue
 import re
@@ -21,6 +22,32 @@ EXE = 'Tessaline.exe' if os.name == 'nt' else 'Tessaline'
 NO_WINDOW = getattr(subprocess, 'CREATE_NO_WINDOW', 0)
 
 PROGRESS = re.compile(r'Processing \.\.\.(?: ([0-9.]+)% done)?')
+# With --max-size the outputs are parts NAME_1.shp, NAME_2.shp, ..., each
+# named on a line of its own as it begins.
+PART = re.compile(r'Part ([0-9]+): .*')
+OUTPUTS = ('.shp', '.shx', '.dbf', '.prj')
+
+
+def _part_stem(stem, k):
+    return '{}_{}'.format(stem, k)
+
+
+def in_parts(arguments):
+    return any(a == '--max-size' or a.startswith('--max-size=') for a in arguments)
+
+
+def _parts_named(lines):
+    return max([int(m.group(1)) for m in map(PART.fullmatch, lines) if m] or [0])
+
+
+def written(lines, shapefile):
+    """The shapefiles a run that succeeded wrote: `shapefile`, or its parts
+    NAME_1.shp to NAME_N.shp as the console named them."""
+    parts = _parts_named(lines)
+    if parts == 0:
+        return [shapefile]
+    stem = os.path.splitext(shapefile)[0]
+    return [_part_stem(stem, k) + '.shp' for k in range(1, parts + 1)]
 
 
 def find():
@@ -130,7 +157,11 @@ def run(arguments, feedback, shapefile, progress=lambda p: p):
     exist before or changed) are removed and a QgsProcessingException says why."""
     feedback.pushCommandInfo(' '.join(_quote(a) for a in arguments))
     stem = os.path.splitext(shapefile)[0]
-    outputs = [stem + ext for ext in ('.shp', '.shx', '.dbf', '.prj')]
+    outputs = [stem + ext for ext in OUTPUTS]
+    parts = in_parts(arguments)
+    if parts:
+        # An earlier run's parts: those this run does not write stay as they are.
+        outputs = [f for ext in OUTPUTS for f in glob.glob(glob.escape(stem) + '_*' + ext)]
     before = {f: _identity(f) for f in outputs}
     try:
         process = subprocess.Popen(arguments, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
@@ -170,7 +201,11 @@ def run(arguments, feedback, shapefile, progress=lambda p: p):
         console.feed(b'', last=True)
         if status == 0:
             return console.lines
-    begun = [f for f in outputs if _identity(f) is not None and _identity(f) != before[f]]
+    if parts:
+        # The parts named, and the next one, which may have begun before its line came.
+        named = _parts_named(console.lines) + 1
+        outputs = [_part_stem(stem, k) + ext for k in range(1, named + 1) for ext in OUTPUTS]
+    begun = [f for f in outputs if _identity(f) is not None and _identity(f) != before.get(f)]
     for f in begun:
         try:
             os.remove(f)

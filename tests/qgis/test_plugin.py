@@ -87,16 +87,16 @@ def outputs(stem):
 
 class Feedback(QgsProcessingFeedback):
     """Keeps the progress and the console lines; cancels at the first
-    console line when asked to."""
+    console line that starts with `cancel_at` when one is given."""
 
-    def __init__(self, cancel_at_first_line=False):
+    def __init__(self, cancel_at=None):
         super().__init__()
-        self.progress, self.lines, self.cancel_at_first_line = [], [], cancel_at_first_line
+        self.progress, self.lines, self.cancel_at = [], [], cancel_at
         self.progressChanged.connect(self.progress.append)
 
     def pushConsoleInfo(self, text):  # noqa: N802
         self.lines.append(text)
-        if self.cancel_at_first_line:
+        if self.cancel_at is not None and text.startswith(self.cancel_at):
             self.cancel()
 
 
@@ -250,6 +250,13 @@ class RunsAsAProcessingAlgorithm(Case):
         self.addCleanup(QgsProject.instance().removeMapLayer, layers[0].id())
         self.assertEqual(layers[0].source(), self.path('ground.shp'))
         self.assertEqual(layers[0].featureCount(), (os.path.getsize(self.path('ground.shx')) - 100) // 8)
+        if '--max-size ' in HELP:
+            with self.subTest('SPLIT'):
+                result = self.convert({'INPUT': [autzen], 'CLASSES': [2], 'SPLIT': True}, stem='parts', load=True)
+                self.assertEqual(result['OUTPUT'], self.path('parts_1.shp'))
+                layers = QgsProject.instance().mapLayersByName('parts_1')
+                self.assertEqual([layer.source() for layer in layers], [self.path('parts_1.shp')])
+                self.addCleanup(QgsProject.instance().removeMapLayer, layers[0].id())
 
     def test_progress_follows_the_percentages_to_100(self):
         tiles = self.sample('tiles.las', 2200000)
@@ -261,14 +268,26 @@ class RunsAsAProcessingAlgorithm(Case):
         server = WebServer(self.dir)
         self.addCleanup(server.stop)
         self.sample('slow.las', 300000)  # 10 MB: over a minute at 100 kB/s
-        os.mkdir(self.path('out'))
-        with self.assertRaisesRegex(QgsProcessingException, '^Canceled: Tessaline was stopped'):
-            self.convert({'INPUT': [server.url('slow/slow.las')]}, stem='out/slow',
-                         feedback=Feedback(cancel_at_first_line=True))
-        self.assertEqual(os.listdir(self.path('out')), [])
-        # A run that went on would have read every point before it ended.
-        self.assertLess(server.bytes_sent(), os.path.getsize(self.path('slow.las')) // 2)
-        self.assertEqual(children() - {server.process.pid}, set())
+        cases = [({}, '')]
+        if '--max-size ' in HELP:
+            # Stopped once its first part has begun, the part goes too; an
+            # earlier run's part of a higher number stays.
+            cases.append(({'SPLIT': True}, 'Part 1:'))
+        for extra, cancel_at in cases:
+            with self.subTest(parameters=extra):
+                out = self.path('out' + str(len(extra)))
+                os.mkdir(out)
+                kept = {'slow_7.shp'} if extra else set()
+                for name in kept:
+                    pathlib.Path(out, name).write_bytes(b'an earlier run')
+                before = server.bytes_sent()
+                with self.assertRaisesRegex(QgsProcessingException, '^Canceled: Tessaline was stopped'):
+                    self.convert(dict({'INPUT': [server.url('slow/slow.las')]}, **extra), stem=out + '/slow',
+                                 feedback=Feedback(cancel_at=cancel_at))
+                self.assertEqual(set(os.listdir(out)), kept)
+                # A run that went on would have read every point before it ended.
+                self.assertLess(server.bytes_sent() - before, os.path.getsize(self.path('slow.las')) // 2)
+                self.assertEqual(children() - {server.process.pid}, set())
 
 
 class ConvertTilesGivesEachTilesConversion(Case):
