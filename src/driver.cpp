@@ -494,6 +494,8 @@ constexpr char kHelp[] =
     "                    in place of the file's own\n"
     "  --thin SIZE       keep the first point of each SIZE x SIZE square\n"
     "  --output NAME.shp write NAME.shp, NAME.shx, NAME.dbf (and NAME.prj) instead\n"
+    "  --columns LIST    the table holds only these columns, in this order, named as it stores them\n"
+    "                    in any case (e.g. Classifica,Intensity); the .shp, .shx and .prj are the same\n"
     "A point is kept when it passes every option given; the shapefile then holds the kept points,\n"
     "its bounds theirs, and the console says how many were kept.\n"
     "\n"
