@@ -47,10 +47,13 @@
 // conversions one after another (summed) and one run over all 16 into one
 // shapefile; then, on 2 threads, one run over the 16 with --extent inside
 // one tile and that tile's conversion with the same extent. A program that
-// takes one input at a time runs the single conversions alone.
+// takes one input at a time runs the single conversions alone. The columns
+// row (columns) converts the type-8 survey whole and with --columns
+// Classifica,Intensity, in turn, and prints the ratio of the two; a program
+// that refuses --columns has its refusal printed.
 //
 //   tessaline_bench [--points N] [--repeat R] [--large N]
-//                   [--types 8,6,1,f6,f8,laz8,lazf6,sel8,copc,web,clip,tiles] [--dir PARENT] [--exe PROGRAM]
+//                   [--types 8,6,1,f6,f8,laz8,lazf6,sel8,copc,web,clip,tiles,columns] [--dir PARENT] [--exe PROGRAM]
 #include "dbf_writer.h"
 #include "las_writer.h"
 #include "laz_writer.h"
@@ -83,7 +86,7 @@ struct Options {
     uint64_t points = 10000000;
     uint64_t large = 50000000;
     int repeat = 5;
-    std::vector<std::string> rows = {"8", "6", "1", "f6", "f8", "laz8", "lazf6", "sel8", "copc", "web", "clip", "tiles"};
+    std::vector<std::string> rows = {"8", "6", "1", "f6", "f8", "laz8", "lazf6", "sel8", "copc", "web", "clip", "tiles", "columns"};
     std::string parent = "/tmp";
     std::string exe = TESSALINE_EXE;
 };
@@ -1042,6 +1045,66 @@ void remove_tree(const std::string &dir) {
         FTW_DEPTH | FTW_PHYS);
 }
 
+// The columns row: the type-8 survey converted whole and with two columns
+// chosen, in turn (alternating which goes first), R times each; the second's
+// table must be the size of those two columns.
+void measure_columns(const Options &o, const std::string &dir) {
+    const RowKind kind = row_of("8");
+    const std::string stem = make_survey(dir, kind, o.points);
+    const std::string las = stem + ".las";
+    const std::vector<std::string> names = {"Classifica", "Intensity"};
+    ColumnChoice choice;
+    if (!choose_columns(names, stored_columns_of(kind.table_type, {}), las, choice).empty())
+        throw std::runtime_error("the table of type 8 has no Classifica and Intensity");
+    uint64_t sizes[3];
+    output_sizes(kind.table_type, o.points, sizes);
+    const uint64_t chosen_dbf = static_cast<uint64_t>(table_header_length(kind.table_type, {}, choice)) +
+                                static_cast<uint64_t>(table_record_length(kind.table_type, {}, choice)) * o.points;
+    struct Mode {
+        std::string name;
+        std::vector<std::string> args;
+        std::vector<double> seconds{}, user{}, system{};
+        long peak = 0;
+    };
+    std::vector<Mode> modes = {{"all columns", {}},
+                               {"--columns Classifica,Intensity", {"--columns", "Classifica,Intensity"}}};
+    settle(dir, stem);
+    const Outcome probe = run_program(o, dir, {"--columns", "Classifica,Intensity", las}, 0);
+    if (!probe.ok()) modes.pop_back();
+    for (int r = 0; r < o.repeat; ++r)
+        for (size_t k = 0; k < modes.size(); ++k) {
+            Mode &m = modes[r % 2 == 0 ? k : modes.size() - 1 - k];
+            settle(dir, stem);
+            std::vector<std::string> args = m.args;
+            args.push_back(las);
+            const Outcome out = run_program(o, dir, args, 0);
+            must(out, las + " with " + m.name);
+            m.seconds.push_back(out.run.seconds);
+            m.user.push_back(out.run.user);
+            m.system.push_back(out.run.system);
+            m.peak = std::max(m.peak, out.run.peak_kib);
+            const uint64_t dbf = m.args.empty() ? sizes[2] : chosen_dbf;
+            if (size_of(dir + "/" + stem + ".shp") != sizes[0] || size_of(dir + "/" + stem + ".dbf") != dbf)
+                throw std::runtime_error(stem + "'s outputs are not the sizes of " + m.name);
+        }
+    settle(dir, stem);
+    std::printf("\n%s, with the table's columns chosen:\n", label_of(kind).c_str());
+    if (!probe.ok())
+        std::printf("  the program refuses --columns (status %d): %s\n  all columns alone:\n", probe.status,
+                    first_line(probe.console).c_str());
+    std::printf("  %-32s %10s %14s %8s %7s %8s %7s %7s\n", "options", "convert s", "(spread)", "x all", "best",
+                "peak MB", "user s", "sys s");
+    const double all = median(modes[0].seconds);
+    const double all_best = *std::min_element(modes[0].seconds.begin(), modes[0].seconds.end());
+    for (const Mode &m : modes)
+        std::printf("  %-32s %10.3f %14s %8.2f %7.2f %8.1f %7.3f %7.3f\n", m.name.c_str(), median(m.seconds),
+                    spread(m.seconds).c_str(), median(m.seconds) / all,
+                    *std::min_element(m.seconds.begin(), m.seconds.end()) / all_best, megabytes(m.peak),
+                    median(m.user), median(m.system));
+    std::fflush(stdout);
+    std::remove((dir + "/" + las).c_str());
+}
+
 Options parse(int argc, char *argv[]) {
     Options o;
     for (int i = 1; i < argc; ++i) {
@@ -1063,7 +1126,8 @@ Options parse(int argc, char *argv[]) {
                 rest = comma == std::string::npos ? "" : rest.substr(comma + 1);
                 if (!token.empty() && token.find_first_not_of("12345678") == std::string::npos)
                     for (char c : token) o.rows.push_back(std::string(1, c));
-                else if (token == "sel8" || token == "copc" || token == "web" || token == "clip" || token == "tiles")
+                else if (token == "sel8" || token == "copc" || token == "web" || token == "clip" || token == "tiles" ||
+                         token == "columns")
                     o.rows.push_back(token);
                 else if (!token.empty())
                     o.rows.push_back(row_of(token).token);  // checked here, before any file is written
@@ -1092,7 +1156,9 @@ int main(int argc, char *argv[]) {
         double reference_floor = 0;
         bool heading = false;
         for (const std::string &token : o.rows) {
-            if (token == "sel8" || token == "copc" || token == "web" || token == "clip" || token == "tiles") continue;
+            if (token == "sel8" || token == "copc" || token == "web" || token == "clip" || token == "tiles" ||
+                token == "columns")
+                continue;
             const RowKind kind = row_of(token);
             if (kind.laz) continue;
             if (!heading)
@@ -1139,6 +1205,7 @@ int main(int argc, char *argv[]) {
             else if (token == "web") measure_web(o, dir);
             else if (token == "clip") measure_clip(o, dir);
             else if (token == "tiles") measure_tiles(o, dir);
+            else if (token == "columns") measure_columns(o, dir);
             else if (row_of(token).laz) measure_laz(o, dir, row_of(token));
         if (o.large > 0) {
             const std::string stem = make_survey(dir, row_of("8"), o.large);

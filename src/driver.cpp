@@ -162,6 +162,7 @@ struct Run {
     int decimals = 2;
     std::unique_ptr<unsigned char[]> block;
     FormatThread *formatter = nullptr;
+    ColumnChoice columns;    // the table's columns, --columns' choice (empty: all)
 };
 
 [[noreturn]] void refuse_total_count(uint64_t points) {
@@ -278,7 +279,7 @@ void convert_points(Input &input, Input *next, Run &run) {
                 append_pointz_records(names.shp, run.block.get(), stride, scaling, count,
                                       static_cast<int64_t>(kept) + 1, slot, run.recount);
                 if (run.recount) widen_bounds(run.bounds, kept == 0, slot, placed);
-                append_rows<N>(names.dbf, run.block.get(), stride, count, input.extras);
+                append_rows<N>(names.dbf, run.block.get(), stride, count, input.extras, run.columns);
             });
             run.kept += placed;
             slot += count;
@@ -316,19 +317,19 @@ void convert_input(Input &input, Input *next, Run &run) {
     }
 }
 
-void create_table_of(int type, const char *dbfname, const ExtraColumns &extras) {
+void create_table_of(int type, const char *dbfname, const ExtraColumns &extras, const ColumnChoice &columns) {
     switch (type) {
-        case 1: create_table<1>(dbfname, extras); break;
-        case 2: create_table<2>(dbfname, extras); break;
-        case 3: create_table<3>(dbfname, extras); break;
-        case 4: create_table<4>(dbfname, extras); break;
-        case 5: create_table<5>(dbfname, extras); break;
-        case 6: create_table<6>(dbfname, extras); break;
-        case 7: create_table<7>(dbfname, extras); break;
-        case 8: create_table<8>(dbfname, extras); break;
-        case 9: create_table<9>(dbfname, extras); break;
-        case 10: create_table<10>(dbfname, extras); break;
-        case 11: create_table<11>(dbfname, extras); break;
+        case 1: create_table<1>(dbfname, extras, columns); break;
+        case 2: create_table<2>(dbfname, extras, columns); break;
+        case 3: create_table<3>(dbfname, extras, columns); break;
+        case 4: create_table<4>(dbfname, extras, columns); break;
+        case 5: create_table<5>(dbfname, extras, columns); break;
+        case 6: create_table<6>(dbfname, extras, columns); break;
+        case 7: create_table<7>(dbfname, extras, columns); break;
+        case 8: create_table<8>(dbfname, extras, columns); break;
+        case 9: create_table<9>(dbfname, extras, columns); break;
+        case 10: create_table<10>(dbfname, extras, columns); break;
+        case 11: create_table<11>(dbfname, extras, columns); break;
     }
 }
 
@@ -493,6 +494,8 @@ constexpr char kHelp[] =
     "                    in place of the file's own\n"
     "  --thin SIZE       keep the first point of each SIZE x SIZE square\n"
     "  --output NAME.shp write NAME.shp, NAME.shx, NAME.dbf (and NAME.prj) instead\n"
+    "  --columns LIST    the table holds only these columns, in this order, named as it stores them\n"
+    "                    in any case (e.g. Classifica,Intensity); the .shp, .shx and .prj are the same\n"
     "A point is kept when it passes every option given; the shapefile then holds the kept points,\n"
     "its bounds theirs, and the console says how many were kept.\n"
     "\n"
@@ -607,6 +610,7 @@ int tessaline_run(int argc, char *argv[]) {
     bool region_known = false;
     std::string clip_note;
     Input *first = nullptr;
+    ColumnChoice columns;
     for (size_t i = 0; i < inputs.size(); ++i) inputs[i].named = named[i];
     // Whether the input's own statement of its bounds keeps it from being opened.
     const auto away = [&](const Input &input) {
@@ -629,6 +633,15 @@ int tessaline_run(int argc, char *argv[]) {
         read_header(input);
         if (first == nullptr) {
             first = &input;
+            // The columns chosen are those of the first input's table.
+            if (!line.columns.empty()) {
+                const std::string why =
+                    choose_columns(line.columns, stored_columns_of(input.type, input.extras), input.name(), columns);
+                if (!why.empty()) {
+                    std::printf("\n%s\n", why.c_str());
+                    end_run(-1);
+                }
+            }
             if (selection.clipping) {
                 const std::string name = clip_name(selection.clip);
                 if (!polygons.crs.empty() && !input.prj.empty() && !area::same_crs(polygons.crs, input.prj)) {
@@ -709,7 +722,7 @@ int tessaline_run(int argc, char *argv[]) {
     // they are written.
     const bool selecting = selection.selects();
     Run run{{first->name(), shpname.c_str(), dbfname.c_str(), prjname.c_str()}, selection, region.clip, selecting,
-            several, selecting || several, 0, {}, 0, 0, 2, nullptr, nullptr};
+            several, selecting || several, 0, {}, 0, 0, 2, nullptr, nullptr, columns};
     run.decimals = progress_decimals(first->type);
     uint64_t block_bytes = 0;
     size_t laz_asked = 0;
@@ -753,7 +766,7 @@ int tessaline_run(int argc, char *argv[]) {
     if (run.recount) std::fill(bounds, bounds + 6, 0.0);
     createSHPwHeader(shpname.c_str(), count, bounds[0], bounds[1], bounds[2], bounds[3], bounds[4], bounds[5]);
     createSHXwHeader(shpname.c_str(), count, bounds[0], bounds[1], bounds[2], bounds[3], bounds[4], bounds[5]);
-    create_table_of(first->type, dbfname.c_str(), first->extras);
+    create_table_of(first->type, dbfname.c_str(), first->extras, run.columns);
     fix_record_count(dbfname.c_str(), static_cast<uint32_t>(count));
 
     FormatThread formatter(run_threads() >= 2);

@@ -100,7 +100,19 @@ TEST(DbfSchema, EachTypeLeavesExactlyItsHeader) {
         EXPECT_FALSE(testutil::exists(dir / "a.cpg"));
         EXPECT_EQ(header_length_of(c.type), c.header_length);
         EXPECT_EQ(record_length_of(c.type), c.record_length);
+        EXPECT_EQ(table_header_length(c.type, {}), c.header_length);
+        EXPECT_EQ(table_record_length(c.type, {}), c.record_length);
     }
+    // Two columns chosen, Classifica and Intensity: two descriptors, rows of their widths.
+    TempDir dir;
+    const std::string dbf = dir / "c.dbf";
+    const ColumnChoice two{{5, 0}};
+    create_table<8>(dbf.c_str(), {}, two);
+    const Bytes b = read_file(dbf);
+    EXPECT_EQ(b.size(), 33u + 2 * 32);
+    EXPECT_EQ(table_header_length(8, {}, two), 33 + 2 * 32);
+    EXPECT_EQ(b[10] | (b[11] << 8), 1 + 3 + 5);
+    EXPECT_EQ(table_record_length(8, {}, two), 1 + 3 + 5);
 }
 
 TEST(DbfSchema, Descriptors) {

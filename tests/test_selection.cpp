@@ -12,6 +12,7 @@
 #include <geos_c.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -87,6 +88,7 @@ struct Selection {
     double extent[4] = {0, 0, 0, 0};
     double thin = 0;
     bool clip = false;
+    std::vector<std::string> columns;  // --columns' names: not a selection, the table's columns
     bool any() const { return by_class || by_return || by_extent || thin > 0 || clip; }
 };
 
@@ -122,6 +124,8 @@ Selection selection_of(const std::vector<std::string> &args) {
             s.thin = std::strtod(value.c_str(), nullptr);
         } else if (name == "--clip") {
             s.clip = true;
+        } else if (name == "--columns") {
+            s.columns = items(value);
         }
     }
     return s;
@@ -178,6 +182,38 @@ Outputs select(const Outputs &full, const Selection &s, int minor, int format,
     }
     put_counts(out, kept, lo, hi);
     out.dbf.insert(out.dbf.end(), full.dbf.begin() + header + row * n, full.dbf.end());
+    return out;
+}
+
+// The table `dbf` with the columns `names` only, in their order, each found
+// in any letter case: its header's descriptors and each row's fields, as
+// they stand in `dbf`.
+Bytes chosen_columns(const Bytes &dbf, const std::vector<std::string> &names) {
+    const auto upper = [](std::string t) {
+        for (char &c : t) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return t;
+    };
+    const size_t header = le(dbf, 8, 2), row = le(dbf, 10, 2), n = le(dbf, 4, 4);
+    std::vector<size_t> descriptor, pos, width;
+    for (const std::string &name : names) {
+        size_t at = 32, p = 1;
+        while (dbf[at] != 0x0D && upper(reinterpret_cast<const char *>(&dbf[at])) != upper(name)) p += dbf[at + 16], at += 32;
+        EXPECT_NE(dbf[at], 0x0D) << "no column " << name;
+        descriptor.push_back(at), pos.push_back(p), width.push_back(dbf[at + 16]);
+    }
+    Bytes out(dbf.begin(), dbf.begin() + 32);
+    for (size_t at : descriptor) out.insert(out.end(), dbf.begin() + at, dbf.begin() + at + 32);
+    out.push_back(0x0D);
+    size_t length = 1;
+    for (size_t w : width) length += w;
+    out[8] = static_cast<uint8_t>(out.size()), out[9] = static_cast<uint8_t>(out.size() >> 8);
+    out[10] = static_cast<uint8_t>(length), out[11] = static_cast<uint8_t>(length >> 8);
+    for (size_t i = 0; i < n; ++i) {
+        out.push_back(dbf[header + row * i]);
+        for (size_t k = 0; k < pos.size(); ++k)
+            out.insert(out.end(), dbf.begin() + header + row * i + pos[k], dbf.begin() + header + row * i + pos[k] + width[k]);
+    }
+    out.insert(out.end(), dbf.begin() + header + row * n, dbf.end());
     return out;
 }
 
@@ -318,13 +354,14 @@ TEST(Selection, KeepsTheFullConversionsRecordsThatPass) {
         std::vector<Args> runs;
     } cases[] = {
         {made / "las10.las",  // the whole byte is the class: 5 is not 37
-         {{"--class", "5"}, {"--class", "0,37,200"}, {"--returns", "0,7"}, {"--returns", "last", "--thin", "0.25"}}},
+         {{"--class", "5"}, {"--class", "0,37,200"}, {"--returns", "0,7"}, {"--returns", "last", "--thin", "0.25"},
+          {"--columns", "userbitfie,ReturnNumb,FileMarker"}}},
         {made / "las11.las",  // the low five bits are the class: 5 is also 37, 69, ...
          {{"--class", "5"}, {"--class=0,31"}, {"--returns", "single,first"}, {"--thin", "0.5"}, {"--thin", "1e3"},
           {"--extent", "@0,0,1,1"}, {"--extent", "-0.25,-1e3,0,1e3", "--thin", "0.5"}, {"--extent", "100,100,200,200"}}},
         {made / "v14f1.las", {{"--class", "5"}, {"--class", "2", "--returns", "last"}}},
         {made / "neg.las", {{"--extent", "@0.25,0.25,0.75,0.75"}, {"--extent", "@0,0,1,1", "--thin", "0.5"}}},
-        {made / "big.las", {{"--class", "5"}, {"--class", "5", "--thin", "0.25"}}},
+        {made / "big.las", {{"--class", "5"}, {"--class", "5", "--thin", "0.25"}, {"--columns", "Classifica,Intensity"}}},
         {data + "/no-points.las", {{"--class", "2"}}},
         {data + "/mvk-thin.las", {{"--class", "2,9"}, {"--thin", "50"}}},
         {data + "/autzen_trim.las",
@@ -336,10 +373,13 @@ TEST(Selection, KeepsTheFullConversionsRecordsThatPass) {
         {data + "/pdrf4-1.3.las", {{"--class", "0,31"}, {"--extent", "-1e3,-1e3,-1e2,-1e2"}}},
         {data + "/test1_4.las", {{"--returns", "2,3,4"}, {"--thin", "50"}}},
         {data + "/autzen_trim_7.las", {{"--class", "2", "--thin", "2"}}},
-        {data + "/pdrf8-1.4.las", {{"--class", "37,200"}, {"--returns", "0,15"}, {"--returns", "last"}}},
+        {data + "/pdrf8-1.4.las",
+         {{"--class", "37,200"}, {"--returns", "0,15"}, {"--returns", "last"},
+          {"--columns", "Overlap,NIR,scanangle,NumberRetu,KeyPoint,GPSTime,ReturnNumb", "--class", "37,200"}}},
         {data + "/pdrf10-1.4.las", {{"--returns", "single", "--extent", "@0.25,0.25,0.75,0.75"}}},
-        {data + "/extrabytes-1.4.las", {{"--class", "2", "--returns", "first"}}},
-        {data + "/laz/autzen_trim.laz", {{"--class", "2", "--thin", "1"}, {"--extent", "@0.9,0.02,0.98,0.1"}}},
+        {data + "/extrabytes-1.4.las", {{"--class", "2", "--returns", "first"}, {"--columns=time,Classifica,Intensit_2"}}},
+        {data + "/laz/autzen_trim.laz",
+         {{"--class", "2", "--thin", "1"}, {"--extent", "@0.9,0.02,0.98,0.1"}, {"--columns", "EdgeOfFlig,ScanDirect"}}},
         {data + "/laz/pdrf7-v4-1.4.laz", {{"--class", "100,200"}, {"--returns", "last"}}},
         // COPC: an extent in one corner of the octree, off its diagonal.
         {data + "/laz/lone-star.copc.laz",
@@ -373,7 +413,8 @@ TEST(Selection, KeepsTheFullConversionsRecordsThatPass) {
             testutil::write_file(stem + ".cpg", {'x'});
 
             const Selection s = selection_of(args);
-            const Outputs want = s.any() ? select(full, s, head[25], head[104] & 0x3F) : full;
+            Outputs want = s.any() ? select(full, s, head[25], head[104] & 0x3F) : full;
+            if (!s.columns.empty()) want.dbf = chosen_columns(want.dbf, s.columns);
             args.push_back(name);
             const testutil::RunResult r = run_tessaline(args, dir.path());
             EXPECT_EQ(r.status, 0);
@@ -449,7 +490,8 @@ TEST(SelectionOptions, RefusedBeforeTheBannerWithTheirReason) {
         {"--output", "a name ending in .shp in a folder that exists"},
         {"--clip", "a polygon file (.shp, .gpkg, .geojson, .json) or a WKT POLYGON or MULTIPOLYGON"},
         {"--clip-layer", "the name of a layer of --clip's GeoPackage"},
-        {"--clip-crs", "the clip area's coordinate system: an EPSG code (EPSG:4326), a WKT or PROJ text"}};
+        {"--clip-crs", "the clip area's coordinate system: an EPSG code (EPSG:4326), a WKT or PROJ text"},
+        {"--columns", "the names of columns of the table separated by commas"}};
     // option "": the usage; "!": the line `value`; `again`: given twice, as `value` and as `again`.
     const struct {
         std::vector<std::string> args;
@@ -509,6 +551,17 @@ TEST(SelectionOptions, RefusedBeforeTheBannerWithTheirReason) {
         {{"--class", "x", "--thin", "0", "a.las"}, "--class", "x"},
         {{"--class", "x", "a.las", "b.las"}, "--class", "x"},
         {{"--returns", "16", "nofile.las"}, "--returns", "16"},
+        {{"--columns", "", "a.las"}, "--columns", ""},
+        {{"--columns", "a,,b", "a.las"}, "--columns", "a,,b"},
+        {{"--columns", "Intensity,", "nofile.las"}, "--columns", "Intensity,"},
+        {{"--columns", "x", "--columns", "y", "a.las"}, "--columns", "x", "y"},
+        // The table's names, once the input's header is read.
+        {{"--columns", "Intensity,Classification", "a.las"}, "!",
+         "--columns: the table of a.las has no column \"Classification\"; its columns are Intensity, ReturnNumb, "
+         "NumberRetu, ScanDirect, EdgeOfFlig, Classifica, ScanAngleR, UserData, PointSourc, GPSTime, Red, Green, Blue"},
+        {{"--columns", "GPSTime,Red,gpstime", "a.las"}, "!",
+         "--columns names the column GPSTime twice, as \"GPSTime\" and as \"gpstime\""},
+        {{"--columns", "Foo", "nofile.las"}, "!", "Cannot open binary file nofile.las for reading\n"},
     };
     write_text(dir / "area.txt", "x");
     write_text(dir / "points.geojson", "{\"type\":\"Point\",\"coordinates\":[1,2]}");

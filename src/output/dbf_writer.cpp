@@ -2,9 +2,11 @@
 
 #include "dbf_text.h"
 #include "end_run.h"
+#include "extra_values.h"
 #include "output.h"
 #include "platform.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -73,7 +75,7 @@ void add_field(DBFInfo *table, const char *dbfname, const char *name, DBFFieldTy
 }  // namespace
 
 template <int N>
-void create_table(const char *dbfname, const ExtraColumns &extras) {
+void create_table(const char *dbfname, const ExtraColumns &extras, const ColumnChoice &choice) {
     constexpr Schema schema = schema_of(N);
     SAHooks hooks = checking_hooks();
     g_dbf_io_failed = false;
@@ -82,13 +84,20 @@ void create_table(const char *dbfname, const ExtraColumns &extras) {
         std::printf("DBFCreate(%s) failed.\n", dbfname);
         end_run(-1);
     }
-    for (int k = 0; k < schema.count; ++k) {
-        const ColumnInfo &c = info_of(schema.columns[k]);
-        add_field(table.get(), dbfname, c.name, c.type, c.width, c.decimals, c.reported);
-    }
-    for (const ExtraColumn &c : extras)
+    // Column k of the whole table: the schema's, then the extra columns.
+    const auto add_column = [&](size_t k) {
+        if (k < static_cast<size_t>(schema.count)) {
+            const ColumnInfo &c = info_of(schema.columns[k]);
+            add_field(table.get(), dbfname, c.name, c.type, c.width, c.decimals, c.reported);
+            return;
+        }
+        const ExtraColumn &c = extras[k - static_cast<size_t>(schema.count)];
         add_field(table.get(), dbfname, c.name.c_str(), c.decimals > 0 ? FTDouble : FTInteger, c.width, c.decimals,
                   c.name.c_str());
+    };
+    if (choice.picked.empty())
+        for (size_t k = 0; k < static_cast<size_t>(schema.count) + extras.size(); ++k) add_column(k);
+    for (const int k : choice.picked) add_column(static_cast<size_t>(k));
     DBFSetLastModifiedDate(table.get(), kDbfDate[0], kDbfDate[1], kDbfDate[2]);
     // Rows are appended at the end of the file: nothing may follow the header.
     DBFSetWriteEndOfFileChar(table.get(), 0);
@@ -236,9 +245,89 @@ void put_columns(char *at, const records::PointOf<N> &p, std::index_sequence<K..
     ((at = put_column<schema.columns[K]>(at, p)), ...);
 }
 
+// One column of a row on its own, for a table of chosen columns: a column
+// that the whole row writes with the others of its group writes only its
+// own places here.
+template <size_t Count>
+constexpr int place_in(const Column (&group)[Count], Column c) {
+    for (size_t f = 0; f < Count; ++f)
+        if (group[f] == c) return static_cast<int>(f);
+    return -1;
+}
+
+template <Column C, typename Point>
+void put_alone(char *at, const Point &p) {
+    if constexpr (place_in(kFlagColumns, C) >= 0) {
+        *at = kFlagText.text[static_cast<uint8_t>(p.bitfield)][place_in(kFlagColumns, C)];
+    } else if constexpr (place_in(kReturnColumns, C) >= 0) {
+        std::memcpy(at, kByteText.returns[p.ReturnByte] + 2 * place_in(kReturnColumns, C), 2);
+    } else if constexpr (place_in(kFlag14Columns, C) >= 0) {
+        *at = kByteText.flags[p.FlagByte][place_in(kFlag14Columns, C)];
+    } else {
+        put_column<C>(at, p);
+    }
+}
+
+// A schema column's text from the record at `record`.
+using PutField = void (*)(char *at, const unsigned char *record);
+
+template <int N, Column C>
+void put_field(char *at, const unsigned char *record) {
+    put_alone<C>(at, *reinterpret_cast<const records::PointOf<N> *>(record));
+}
+
+template <int N, size_t... K>
+constexpr std::array<PutField, sizeof...(K)> field_writers(std::index_sequence<K...>) {
+    return {&put_field<N, schema_of(N).columns[K]>...};
+}
+
+// The writer of each schema column of type N, in the schema's order.
+template <int N>
+inline constexpr auto kFieldWriters = field_writers<N>(std::make_index_sequence<schema_of(N).count>{});
+
+// A chosen column of the row: a schema column's writer, or an extra column.
+struct FieldStep {
+    PutField put;               // nullptr for an extra column
+    const ExtraColumn *extra;
+    size_t width;
+};
+
 }  // namespace
 
 namespace {
+
+// The rows of `nRecords` records, of the chosen columns only: each field
+// written on its own, in the order chosen.
+template <int N>
+void append_chosen_rows(Output &dbf, const unsigned char *records, size_t stride, int32_t nRecords,
+                        const ExtraColumns &extras, const ColumnChoice &choice) {
+    constexpr size_t kSchemaCount = static_cast<size_t>(schema_of(N).count);
+    std::vector<FieldStep> steps;
+    size_t row_length = 1;
+    for (const int picked : choice.picked) {
+        const auto k = static_cast<size_t>(picked);
+        if (k < kSchemaCount)
+            steps.push_back({kFieldWriters<N>[k], nullptr, static_cast<size_t>(info_of(schema_of(N).columns[k]).width)});
+        else
+            steps.push_back({nullptr, &extras[k - kSchemaCount], static_cast<size_t>(extras[k - kSchemaCount].width)});
+        row_length += steps.back().width;
+    }
+    const unsigned char *record = records;
+    for (int32_t i = 0; i < nRecords;) {
+        const auto run = static_cast<int32_t>(output_batch(dbf, row_length, static_cast<size_t>(nRecords - i)));
+        char *row = reinterpret_cast<char *>(output_reserve(dbf, static_cast<size_t>(run) * row_length));
+        for (const int32_t end = i + run; i < end; ++i, row += row_length, record += stride) {
+            prefetch_ahead(record, stride);
+            row[0] = ' ';  // not deleted
+            char *at = row + 1;
+            for (const FieldStep &step : steps) {
+                if (step.put != nullptr) step.put(at, record);
+                else put_extra_value(at, *step.extra, record);
+                at += step.width;
+            }
+        }
+    }
+}
 
 // The rows of `nRecords` records. Packed: records of the type's own size and
 // no extra columns, every length known when compiled (the common case, and
@@ -271,10 +360,12 @@ void append_rows_of(Output &dbf, const unsigned char *records, size_t stride, in
 
 template <int N>
 void append_rows(const char *dbfname, const unsigned char *records, size_t stride, int32_t nRecords,
-                 const ExtraColumns &extras) {
+                 const ExtraColumns &extras, const ColumnChoice &choice) {
     Output dbf;
     output_open(dbf, dbfname, "ab", "Unable to open %s for appending data\n");
-    if (extras.empty() && stride == sizeof(records::PointOf<N>))
+    if (!choice.picked.empty())
+        append_chosen_rows<N>(dbf, records, stride, nRecords, extras, choice);
+    else if (extras.empty() && stride == sizeof(records::PointOf<N>))
         append_rows_of<N, true>(dbf, records, stride, nRecords, extras);
     else
         append_rows_of<N, false>(dbf, records, stride, nRecords, extras);
@@ -286,24 +377,6 @@ std::string cpg_name_of(const char *dbfname) {
     return std::string(dbfname, length >= 4 ? length - 4 : 0) + ".cpg";
 }
 
-std::vector<std::string> stored_names_of(int type) {
-    std::vector<std::string> names;
-    const Schema s = schema_of(type);
-    for (int k = 0; k < s.count; ++k) names.emplace_back(info_of(s.columns[k]).name, 0, 10);
-    return names;
-}
-
-std::vector<StoredColumn> stored_columns_of(int type, const ExtraColumns &extras) {
-    std::vector<StoredColumn> columns;
-    const Schema s = schema_of(type);
-    for (int k = 0; k < s.count; ++k) {
-        const ColumnInfo &c = info_of(s.columns[k]);
-        columns.push_back({std::string(c.name, 0, 10), c.width, c.decimals});
-    }
-    for (const ExtraColumn &c : extras) columns.push_back({c.name, c.width, c.decimals});
-    return columns;
-}
-
 template <int N>
 void format_row(char *row, const records::PointOf<N> &p) {
     row[0] = ' ';  // not deleted
@@ -312,8 +385,9 @@ void format_row(char *row, const records::PointOf<N> &p) {
 
 #define TESSALINE_DBF_TYPE(N)                                                                              \
     template void format_row<N>(char *, const records::PointOf<N> &);                                     \
-    template void create_table<N>(const char *, const ExtraColumns &);                                    \
-    template void append_rows<N>(const char *, const unsigned char *, size_t, int32_t, const ExtraColumns &);
+    template void create_table<N>(const char *, const ExtraColumns &, const ColumnChoice &);              \
+    template void append_rows<N>(const char *, const unsigned char *, size_t, int32_t, const ExtraColumns &, \
+                                 const ColumnChoice &);
 TESSALINE_DBF_TYPE(1)
 TESSALINE_DBF_TYPE(2)
 TESSALINE_DBF_TYPE(3)

@@ -113,6 +113,15 @@ bool parse_output(const std::string &value, CommandLine &line) {
     return true;
 }
 
+// Column names, as given: whether the table has them is known once the
+// first input's header is read.
+bool parse_columns(const std::string &value, CommandLine &line) {
+    return each_item(value, [&](const std::string &item) {
+        line.columns.push_back(item);
+        return true;
+    });
+}
+
 struct Option {
     const char *name;
     const char *takes;  // what a refusal says it takes
@@ -125,6 +134,7 @@ constexpr Option kOptions[] = {
     {"--extent", "XMIN,YMIN,XMAX,YMAX, four numbers with each minimum at most its maximum", parse_extent},
     {"--thin", "the size of a square, a finite number above 0", parse_thin},
     {"--output", "a name ending in .shp in a folder that exists", parse_output},
+    {"--columns", "the names of columns of the table separated by commas", parse_columns},
     {"--clip", "a polygon file (.shp, .gpkg, .geojson, .json) or a WKT POLYGON or MULTIPOLYGON", parse_clip},
     {"--clip-layer", "the name of a layer of --clip's GeoPackage", parse_clip_layer},
     {"--clip-crs", "the clip area's coordinate system: an EPSG code (EPSG:4326), a WKT or PROJ text", parse_clip_crs},

@@ -1,7 +1,8 @@
 // Extra bytes: the bytes of a point record after its format's standard
 // length, described by an Extra Bytes record (user ID "LASF_Spec",
 // record ID 4) of 192-byte descriptors. Each descriptor of a plain numeric
-// type becomes one numeric column of the table, after the schema's columns.
+// type becomes one numeric column of the table, after the schema's columns
+// (its text in a row: output/extra_values.h).
 //
 // Nothing in the record is trusted: descriptors that do not fit the extra
 // bytes, or a record that is not a whole number of known descriptors, give
@@ -71,10 +72,6 @@ using ExtraColumns = std::vector<ExtraColumn>;
 // record gives none or cannot be used.
 ExtraColumns extra_columns_of(const std::vector<uint8_t> &data, uint32_t standard_length, uint32_t record_length,
                               const std::vector<std::string> &taken);
-
-// The text of the column for the point record `record`, `column.width`
-// characters at `at`; '*' throughout for a NULL or a value that does not fit.
-void put_extra_value(char *at, const ExtraColumn &column, const unsigned char *record);
 
 // Characters of all the columns' texts.
 int extra_width(const ExtraColumns &columns);

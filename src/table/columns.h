@@ -1,0 +1,159 @@
+// The table's columns: the schema of each point format, the extra-bytes
+// columns after it, and the columns a run chooses to keep. Input reads the
+// extra-bytes descriptors into columns; output lays the table out and
+// formats its rows from them.
+#pragma once
+
+#include "extra_bytes.h"
+#include "record_types.h"
+
+#include <string>
+#include <vector>
+
+#include <shapefil.h>
+
+// Every column of every schema: its name as passed to the library, its type,
+// width and decimals, and the name that its failure message uses.
+// The columns of point formats 6 to 10 that share a name with an older one
+// but not its source or width carry the suffix 14.
+enum class Column : uint8_t {
+    Intensity, ReturnNumber, NumberReturns, ScanDirection, EdgeOfFlightLine, Classification, ScanAngleRank,
+    FileMarker, UserBitField, UserData, PointSourceID, GPSTime, Red, Green, Blue,
+    ReturnNumber14, NumberReturns14, Synthetic, KeyPoint, Withheld, Overlap, ScannerChannel, ScanDirection14,
+    EdgeOfFlightLine14, ScanAngle, NIR,
+};
+
+struct ColumnInfo {
+    const char *name;
+    DBFFieldType type;
+    int width;
+    int decimals;
+    const char *reported;  // in "Failed to add field %s to %s\n"
+};
+
+inline constexpr ColumnInfo kColumnInfo[] = {
+    {"Intensity", FTInteger, 5, 0, "Intensity"},
+    {"ReturnNumber", FTInteger, 1, 0, "ReturnNumber"},
+    {"NumberReturns", FTInteger, 1, 0, "NumberOfReturns"},
+    {"ScanDirection", FTInteger, 1, 0, "ScanDirection"},
+    {"EdgeOfFlightLine", FTInteger, 1, 0, "EdgeOfFlightLine"},
+    {"Classification", FTInteger, 3, 0, "Classification"},
+    {"ScanAngleRank", FTInteger, 3, 0, "ScanAngleRank"},
+    {"FileMarker", FTInteger, 3, 0, "FileMarker"},
+    {"UserBitField", FTInteger, 5, 0, "UserBitField"},
+    {"UserData", FTInteger, 3, 0, "UserData"},
+    {"PointSourceID", FTInteger, 5, 0, "PointSourceID"},
+    {"GPSTime", FTDouble, 16, 8, "GPSTime"},
+    {"Red", FTInteger, 5, 0, "Red"},
+    {"Green", FTInteger, 5, 0, "Green"},
+    {"Blue", FTInteger, 5, 0, "Blue"},
+    {"ReturnNumber", FTInteger, 2, 0, "ReturnNumber"},
+    {"NumberReturns", FTInteger, 2, 0, "NumberReturns"},
+    {"Synthetic", FTInteger, 1, 0, "Synthetic"},
+    {"KeyPoint", FTInteger, 1, 0, "KeyPoint"},
+    {"Withheld", FTInteger, 1, 0, "Withheld"},
+    {"Overlap", FTInteger, 1, 0, "Overlap"},
+    {"ScannerChannel", FTInteger, 1, 0, "ScannerChannel"},
+    {"ScanDirection", FTInteger, 1, 0, "ScanDirection"},
+    {"EdgeOfFlightLine", FTInteger, 1, 0, "EdgeOfFlightLine"},
+    {"ScanAngle", FTDouble, 8, 3, "ScanAngle"},
+    {"NIR", FTInteger, 5, 0, "NIR"},
+};
+
+constexpr const ColumnInfo &info_of(Column c) { return kColumnInfo[static_cast<int>(c)]; }
+
+// The columns of a type's table, in order. LAS 1.0 to 1.2: seven common
+// ones, two that LAS 1.0 names differently from 1.1 and 1.2, then GPS time
+// and colour where the point format has them. Point formats 6 to 8: the
+// return and flag bits, classification, user data, scan angle, source and
+// GPS time, then colour and near infrared where the format has them.
+struct Schema {
+    Column columns[19];
+    int count;
+};
+
+inline constexpr Column kCommonColumns[] = {
+    Column::Intensity,        Column::ReturnNumber,   Column::NumberReturns, Column::ScanDirection,
+    Column::EdgeOfFlightLine, Column::Classification, Column::ScanAngleRank,
+};
+inline constexpr Column kFormat6Columns[] = {
+    Column::Intensity,     Column::ReturnNumber14,  Column::NumberReturns14,    Column::Synthetic,
+    Column::KeyPoint,      Column::Withheld,        Column::Overlap,            Column::ScannerChannel,
+    Column::ScanDirection14, Column::EdgeOfFlightLine14, Column::Classification, Column::UserData,
+    Column::ScanAngle,     Column::PointSourceID,   Column::GPSTime,
+};
+inline constexpr Column kColourColumns[] = {Column::Red, Column::Green, Column::Blue};
+
+constexpr Schema schema_of(int type) {
+    const unsigned format = records::point_format_of(type);
+    Schema s{{}, 0};
+    if (format >= 6) {
+        for (Column c : kFormat6Columns) s.columns[s.count++] = c;
+        if (format >= 7)
+            for (Column c : kColourColumns) s.columns[s.count++] = c;
+        if (format >= 8) s.columns[s.count++] = Column::NIR;
+        return s;
+    }
+    const bool las10 = records::is_las10(type);
+    for (Column c : kCommonColumns) s.columns[s.count++] = c;
+    s.columns[s.count++] = las10 ? Column::FileMarker : Column::UserData;
+    s.columns[s.count++] = las10 ? Column::UserBitField : Column::PointSourceID;
+    if (format == 1 || format == 3) s.columns[s.count++] = Column::GPSTime;
+    if (format == 2 || format == 3)
+        for (Column c : kColourColumns) s.columns[s.count++] = c;
+    return s;
+}
+
+// dBASE III: a 32-byte table header, 32 bytes per field descriptor and a
+// terminator byte; a row is a deletion flag and the fields' widths.
+constexpr int header_length_of(int type) { return 33 + 32 * schema_of(type).count; }
+constexpr int record_length_of(int type) {
+    const Schema s = schema_of(type);
+    int length = 1;
+    for (int k = 0; k < s.count; ++k) length += info_of(s.columns[k]).width;
+    return length;
+}
+
+static_assert(header_length_of(1) == 321 && record_length_of(1) == 24, "LAS 1.0 format 0");
+static_assert(header_length_of(2) == 353 && record_length_of(2) == 40, "LAS 1.0 format 1");
+static_assert(header_length_of(3) == 321 && record_length_of(3) == 24, "LAS 1.1 format 0");
+static_assert(header_length_of(4) == 353 && record_length_of(4) == 40, "LAS 1.1 format 1");
+static_assert(header_length_of(5) == 321 && record_length_of(5) == 24, "LAS 1.2 format 0");
+static_assert(header_length_of(6) == 353 && record_length_of(6) == 40, "LAS 1.2 format 1");
+static_assert(header_length_of(7) == 417 && record_length_of(7) == 39, "LAS 1.2 format 2");
+static_assert(header_length_of(8) == 449 && record_length_of(8) == 55, "LAS 1.2 format 3");
+static_assert(header_length_of(9) == 513 && record_length_of(9) == 52, "point format 6");
+static_assert(header_length_of(10) == 609 && record_length_of(10) == 67, "point format 7");
+static_assert(header_length_of(11) == 641 && record_length_of(11) == 72, "point format 8");
+
+// The schema's column names as the table stores them (ten characters at most).
+std::vector<std::string> stored_names_of(int type);
+
+// A column as the table's header stores it.
+struct StoredColumn {
+    std::string name;  // ten characters at most
+    int width, decimals;
+    bool operator==(const StoredColumn &o) const { return name == o.name && width == o.width && decimals == o.decimals; }
+};
+
+// The columns of the table of type `type` with the extra columns `extras`, in order.
+std::vector<StoredColumn> stored_columns_of(int type, const ExtraColumns &extras);
+
+// The columns a run keeps, in the order the table holds them: indices into
+// stored_columns_of's list for the run's type and extra columns. Empty:
+// every column, in the schema's order.
+struct ColumnChoice {
+    std::vector<int> picked;
+};
+
+// The columns `names` name in the table `columns`, each matched without
+// regard to case, into `choice`. Returns "" when each names one column of
+// the table, once; else the line that refuses the first faulty name, the
+// table named `table_name` in it.
+std::string choose_columns(const std::vector<std::string> &names, const std::vector<StoredColumn> &columns,
+                           const std::string &table_name, ColumnChoice &choice);
+
+// The .dbf's header length and row length (deletion flag included) for the
+// type's table with the extra columns `extras`, of the columns `choice` keeps.
+int table_header_length(int type, const ExtraColumns &extras, const ColumnChoice &choice = {});
+int table_record_length(int type, const ExtraColumns &extras, const ColumnChoice &choice = {});
