@@ -193,6 +193,17 @@ class ConvertGivesTheProgramsBytes(Case):
             with self.subTest(inputs=inputs, parameters=parameters):
                 self.check(inputs, parameters, args, needed)
 
+    def test_outputs_in_the_users_terms(self):
+        autzen = shared('autzen_trim.las')
+        rows = [('--crs', {'CRS': 'EPSG:32610'}, ['--crs', 'EPSG:32610']),
+                ('--columns', {'COLUMNS': ' classifica,Intensity '}, ['--columns', 'classifica,Intensity'])]
+        if not any(option + ' ' in HELP for option, _, _ in rows):
+            raise unittest.SkipTest('Tessaline has neither --crs nor --columns')
+        for option, parameters, args in rows:
+            if option + ' ' in HELP:
+                with self.subTest(parameters=parameters):
+                    self.check([autzen], parameters, args)
+
     def test_url(self):
         server = WebServer(TESTDATA)
         self.addCleanup(server.stop)
