@@ -365,6 +365,7 @@ TEST(Tiles, SelectionOptionsReachEveryTile) {
         {"--class", "2", "--thin=1.5"},
         {"--clip", dir / "area.gpkg", "--clip-layer", "shore"},
         {"--clip=POLYGON ((0 -1, 200 -1, 200 9, 0 -1))", "--clip-crs=EPSG:32610", "--class=2"},
+        {"--columns", "classifica,Intensity", "--class", "2"},
     };
     for (const std::vector<std::string> &selection : selections) {
         SCOPED_TRACE(selection.front());
@@ -394,7 +395,8 @@ TEST(Tiles, SelectionOptionsReachEveryTile) {
     }
 
     const testutil::RunResult help = testutil::run_tessaline_tiles({"--help"}, dir.path());
-    for (const char *option : {"--class", "--returns", "--extent", "--thin", "--clip AREA", "--clip-layer", "--clip-crs"})
+    for (const char *option : {"--class", "--returns", "--extent", "--thin", "--clip AREA", "--clip-layer", "--clip-crs",
+                               "--crs CRS", "--columns LIST", "--max-size SIZE"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     // Each refusal's first line names what it refuses.
     const struct {
@@ -405,6 +407,7 @@ TEST(Tiles, SelectionOptionsReachEveryTile) {
         {{"--class=2", "--output=x.shp", "t"}, "--output"},
         {{"--clip", "missing.gpkg", "t"}, "missing.gpkg"},
         {{"--class", "2", "--clip=nowhere.geojson", "t"}, "nowhere.geojson"},
+        {{"--columns=a,,b", "t"}, "--columns"},
         {{"--clip", dir / "area.gpkg", "t"}, "area.gpkg"},  // two layers, none picked
     };
     for (const auto &c : refused) {
