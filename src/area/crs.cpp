@@ -3,10 +3,18 @@
 #include "area.h"
 #include "proj_handles.h"
 #include "reading.h"
+#include "reprojection.h"
+
+#include <proj_experimental.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdio>
+#include <limits>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace area {
 
@@ -15,13 +23,20 @@ namespace {
 // The coordinate system of `text`, its horizontal part where it has a
 // vertical one too (a compound system's first, a bound system's source):
 // the polygons have X and Y only.
-Pj horizontal_crs(PJ_CONTEXT *ctx, const std::string &text) {
+// The coordinate system of `text` as a whole; null when it is none.
+Pj whole_crs(PJ_CONTEXT *ctx, const std::string &text) {
     if (ctx == nullptr || text.empty()) return nullptr;
     // A PROJ text ("+proj=utm +zone=30") names a coordinate system only with
     // "+type=crs"; the users' texts seldom carry it.
     const size_t first = text.find_first_not_of(" \t");
     const bool proj_text = first != std::string::npos && text[first] == '+' && text.find("+type=crs") == std::string::npos;
     Pj crs(proj_create(ctx, proj_text ? (text + " +type=crs").c_str() : text.c_str()));
+    if (crs && !proj_is_crs(crs.get())) crs.reset();
+    return crs;
+}
+
+Pj horizontal_crs(PJ_CONTEXT *ctx, const std::string &text) {
+    Pj crs = whole_crs(ctx, text);
     for (int step = 0; crs && step < 4; ++step) {
         const PJ_TYPE type = proj_get_type(crs.get());
         if (type == PJ_TYPE_COMPOUND_CRS) crs.reset(proj_crs_get_sub_crs(ctx, crs.get(), 0));
@@ -73,6 +88,142 @@ std::string transform_polygons(Polygons &p, const std::string &target, const std
     moved.crs = target;
     p = std::move(moved);
     return "";
+}
+
+namespace {
+
+// Whether a system states heights of its own: a compound system, a 3D
+// geographic one, or a bound system over either.
+bool has_vertical(PJ_CONTEXT *ctx, const PJ *crs) {
+    switch (proj_get_type(crs)) {
+        case PJ_TYPE_COMPOUND_CRS:
+        case PJ_TYPE_GEOGRAPHIC_3D_CRS: return true;
+        case PJ_TYPE_BOUND_CRS: {
+            Pj source(proj_get_source_crs(ctx, crs));
+            return source && has_vertical(ctx, source.get());
+        }
+        default: return false;
+    }
+}
+
+bool is_prj_name(const std::string &value) {
+    if (value.size() < 5) return false;
+    std::string ext = value.substr(value.size() - 4);
+    for (char &c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == ".prj";
+}
+
+}  // namespace
+
+// PROJ's context and the operation in it, used by one thread at a time.
+struct Reprojection::Handles {
+    ProjContext ctx;
+    Pj op;
+    std::mutex lock;  // the boxes' handles only
+};
+
+Reprojection::Reprojection() = default;
+Reprojection::~Reprojection() = default;
+
+std::string read_target_crs(const std::string &value, TargetCrs &out) {
+    const std::string refusal = "--crs \"" + value + "\" is no coordinate system PROJ knows";
+    std::string text = value;
+    if (is_prj_name(value)) {
+        std::FILE *file = platform::fopen(value.c_str(), "rb");
+        if (file == nullptr) return "Cannot open " + value + " for reading";
+        text.clear();
+        char piece[4096];
+        for (size_t got; (got = std::fread(piece, 1, sizeof piece, file)) > 0;) text.append(piece, got);
+        std::fclose(file);
+        while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+    }
+    ProjContext ctx = quiet_proj_context();
+    Pj crs = whole_crs(ctx.get(), text);
+    Pj flat = horizontal_crs(ctx.get(), text);
+    if (!crs || !flat) return refusal;
+    if (proj_get_type(flat.get()) == PJ_TYPE_GEOGRAPHIC_3D_CRS)
+        flat.reset(proj_crs_demote_to_2D(ctx.get(), nullptr, flat.get()));
+    const char *const options[] = {"MULTILINE=NO", nullptr};
+    const char *esri = flat ? proj_as_wkt(ctx.get(), flat.get(), PJ_WKT1_ESRI, options) : nullptr;
+    if (esri == nullptr) return "--crs \"" + value + "\" has no ESRI WKT form for the .prj";
+    const char *name = proj_get_name(crs.get());
+    out.text = text;
+    out.esri = esri;
+    out.name = name != nullptr ? name : value;
+    return "";
+}
+
+bool Reprojection::make(const std::string &source, const TargetCrs &target) {
+    bool vertical = false;
+    std::unique_ptr<Handles> made[3];
+    for (int k = 0; k < 3; ++k) {
+        std::unique_ptr<Handles> h(new Handles);
+        h->ctx = quiet_proj_context();
+        Pj from = whole_crs(h->ctx.get(), source), to = whole_crs(h->ctx.get(), target.text);
+        if (!from || !to) return false;
+        // Heights are transformed only between two systems that state them.
+        vertical = has_vertical(h->ctx.get(), from.get()) && has_vertical(h->ctx.get(), to.get());
+        if (!vertical) {
+            from = horizontal_crs(h->ctx.get(), source);
+            to = horizontal_crs(h->ctx.get(), target.text);
+            if (!from || !to) return false;
+        }
+        Pj chosen(proj_create_crs_to_crs_from_pj(h->ctx.get(), from.get(), to.get(), nullptr, nullptr));
+        if (!chosen) return false;
+        // East then north on both sides, whatever order the systems define.
+        h->op.reset(proj_normalize_for_visualization(h->ctx.get(), chosen.get()));
+        if (!h->op) return false;
+        made[k] = std::move(h);
+    }
+    points_[0] = std::move(made[0]);
+    points_[1] = std::move(made[1]);
+    boxes_ = std::move(made[2]);
+    vertical_ = vertical;
+    return true;
+}
+
+size_t Reprojection::transform(double *x, double *y, double *z, size_t n) const {
+    const auto part = [this, x, y, z](int k, size_t from, size_t to) {
+        const size_t count = to - from;
+        if (count == 0) return to;
+        proj_trans_generic(points_[k]->op.get(), PJ_FWD, x + from, sizeof(double), count, y + from, sizeof(double),
+                           count, vertical_ ? z + from : nullptr, sizeof(double), vertical_ ? count : 0, nullptr, 0, 0);
+        for (size_t i = from; i < to; ++i)
+            if (!std::isfinite(x[i]) || !std::isfinite(y[i]) || !std::isfinite(z[i])) return i;
+        return to;
+    };
+    // Small blocks are not worth a thread.
+    constexpr size_t kShared = 4096;
+    if (n < kShared) return part(0, 0, n);
+    const size_t half = n / 2;
+    size_t first_bad = n;
+    std::thread helper([&] { first_bad = part(1, half, n); });
+    const size_t own = part(0, 0, half);
+    helper.join();
+    return own < half ? own : first_bad;
+}
+
+Box Reprojection::reach(const Box &b) const {
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    const Box everywhere{-inf, -inf, inf, inf};
+    if (!boxes_) return everywhere;
+    Box r;
+    {
+        std::lock_guard<std::mutex> hold(boxes_->lock);
+        constexpr int kDensify = 21;  // points along each edge
+        if (!proj_trans_bounds(boxes_->ctx.get(), boxes_->op.get(), PJ_FWD, b.xmin, b.ymin, b.xmax, b.ymax, &r.xmin,
+                               &r.ymin, &r.xmax, &r.ymax, kDensify))
+            return everywhere;
+    }
+    // Across the antimeridian the bounds wrap: no narrower box then.
+    if (!(r.xmin <= r.xmax && r.ymin <= r.ymax) || !std::isfinite(r.xmin) || !std::isfinite(r.xmax) ||
+        !std::isfinite(r.ymin) || !std::isfinite(r.ymax))
+        return everywhere;
+    // The edges bend between the densified points: a margin of a thousandth
+    // of the box, and of the rounding of its coordinates.
+    const double margin = 1e-3 * std::max(r.xmax - r.xmin, r.ymax - r.ymin) +
+                          1e-9 * std::max({std::fabs(r.xmin), std::fabs(r.xmax), std::fabs(r.ymin), std::fabs(r.ymax), 1.0});
+    return {r.xmin - margin, r.ymin - margin, r.xmax + margin, r.ymax + margin};
 }
 
 }  // namespace area

@@ -44,6 +44,7 @@ struct CommandLine {
     bool has_options = false;            // a known option was given
     Selection selection;
     std::string output;                  // --output's NAME.shp, or ""
+    std::string crs;                     // --crs's coordinate system as given, or ""
     std::vector<std::string> others;     // the arguments that are not options or their values
 };
 
