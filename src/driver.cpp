@@ -281,6 +281,7 @@ void convert_points(Input &input, Input *next, Run &run) {
     // the writers format a block's outputs on a thread of their own while
     // this one writes them, in the same order.
     uint64_t read_before = 0;  // the input's points read before the block
+    const bool transform_on_two = run_threads() >= 2;
     auto convert_chunk = [&](int32_t records) {
         int32_t slot = 0;
         for (int32_t done = 0; done < records;) {
@@ -291,7 +292,7 @@ void convert_points(Input &input, Input *next, Run &run) {
             if (input.moved) {
                 // Into the target system before the selection, which is in it.
                 scale_coordinates(run.block.get(), stride, scaling, placed, xs, ys, zs);
-                const size_t bad = input.moved->transform(xs, ys, zs, placed);
+                const size_t bad = input.moved->transform(xs, ys, zs, placed, transform_on_two);
                 if (bad < placed) {
                     remove_outputs(names);
                     std::printf("\nPoint %llu of %s cannot be transformed into %s\n",

@@ -14,6 +14,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace area {
@@ -182,7 +183,7 @@ bool Reprojection::make(const std::string &source, const TargetCrs &target) {
     return true;
 }
 
-size_t Reprojection::transform(double *x, double *y, double *z, size_t n) const {
+size_t Reprojection::transform(double *x, double *y, double *z, size_t n, bool two_threads) const {
     const auto part = [this, x, y, z](int k, size_t from, size_t to) {
         const size_t count = to - from;
         if (count == 0) return to;
@@ -194,10 +195,15 @@ size_t Reprojection::transform(double *x, double *y, double *z, size_t n) const 
     };
     // Small blocks are not worth a thread.
     constexpr size_t kShared = 4096;
-    if (n < kShared) return part(0, 0, n);
+    if (!two_threads || n < kShared) return part(0, 0, n);
     const size_t half = n / 2;
     size_t first_bad = n;
-    std::thread helper([&] { first_bad = part(1, half, n); });
+    std::thread helper;
+    try {
+        helper = std::thread([&] { first_bad = part(1, half, n); });
+    } catch (const std::system_error &) {
+        return part(0, 0, n);  // no thread to be had: all of them here
+    }
     const size_t own = part(0, 0, half);
     helper.join();
     return own < half ? own : first_bad;

@@ -38,10 +38,11 @@ public:
     // True when PROJ reads `source` and has an operation from it into `target`.
     bool make(const std::string &source, const TargetCrs &target);
 
-    // Transforms the `n` points of x, y and z in place; returns the index of
-    // the first that cannot be transformed (outside the operation's domain),
-    // or n. Z stays as it is unless the operation has a vertical part.
-    size_t transform(double *x, double *y, double *z, size_t n) const;
+    // Transforms the `n` points of x, y and z in place, half of them on a
+    // thread of its own when `two_threads`; returns the index of the first
+    // that cannot be transformed (outside the operation's domain), or n. Z
+    // stays as it is unless the operation has a vertical part.
+    size_t transform(double *x, double *y, double *z, size_t n, bool two_threads) const;
 
     // A box of target coordinates holding every point of `b` once
     // transformed: its edges densified, widened by a margin; the whole plane
