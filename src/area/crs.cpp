@@ -155,26 +155,32 @@ std::string read_target_crs(const std::string &value, TargetCrs &out) {
 }
 
 bool Reprojection::make(const std::string &source, const TargetCrs &target) {
-    bool vertical = false;
     std::unique_ptr<Handles> made[3];
-    for (int k = 0; k < 3; ++k) {
-        std::unique_ptr<Handles> h(new Handles);
+    for (auto &h : made) {
+        h.reset(new Handles);
         h->ctx = quiet_proj_context();
-        Pj from = whole_crs(h->ctx.get(), source), to = whole_crs(h->ctx.get(), target.text);
+        if (!h->ctx) return false;
+    }
+    PJ_CONTEXT *ctx = made[0]->ctx.get();
+    Pj from = whole_crs(ctx, source), to = whole_crs(ctx, target.text);
+    if (!from || !to) return false;
+    // Heights are transformed only between two systems that state them.
+    const bool vertical = has_vertical(ctx, from.get()) && has_vertical(ctx, to.get());
+    if (!vertical) {
+        from = horizontal_crs(ctx, source);
+        to = horizontal_crs(ctx, target.text);
         if (!from || !to) return false;
-        // Heights are transformed only between two systems that state them.
-        vertical = has_vertical(h->ctx.get(), from.get()) && has_vertical(h->ctx.get(), to.get());
-        if (!vertical) {
-            from = horizontal_crs(h->ctx.get(), source);
-            to = horizontal_crs(h->ctx.get(), target.text);
-            if (!from || !to) return false;
-        }
-        Pj chosen(proj_create_crs_to_crs_from_pj(h->ctx.get(), from.get(), to.get(), nullptr, nullptr));
-        if (!chosen) return false;
-        // East then north on both sides, whatever order the systems define.
-        h->op.reset(proj_normalize_for_visualization(h->ctx.get(), chosen.get()));
-        if (!h->op) return false;
-        made[k] = std::move(h);
+    }
+    Pj chosen(proj_create_crs_to_crs_from_pj(ctx, from.get(), to.get(), nullptr, nullptr));
+    if (!chosen) return false;
+    // East then north on both sides, whatever order the systems define.
+    made[0]->op.reset(proj_normalize_for_visualization(ctx, chosen.get()));
+    if (!made[0]->op) return false;
+    // The other handles are copies in contexts of their own, without
+    // choosing the operation again.
+    for (int k = 1; k < 3; ++k) {
+        made[k]->op.reset(proj_clone(made[k]->ctx.get(), made[0]->op.get()));
+        if (!made[k]->op) return false;
     }
     points_[0] = std::move(made[0]);
     points_[1] = std::move(made[1]);
