@@ -844,6 +844,7 @@ TEST(Crs, EachPointWhereCs2csPutsIt) {
     const lastest::Vlr utm33 = lastest::geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 32633}});
     const lastest::Vlr utm34 = lastest::geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 32634}});
     const lastest::Vlr wgs84 = lastest::geokey_directory({{1024, 0, 1, 2}, {2048, 0, 1, 4326}});
+    const lastest::Vlr oregon = lastest::geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 2994}});  // NAD83(HARN), feet
     const auto write = [](const std::string &path, const lastest::Vlr &crs, double x0, double y0, double scale) {
         lastest::LasOptions o = lastest::options_for_type(8);
         o.offset[0] = x0, o.offset[1] = y0, o.scale[0] = o.scale[1] = scale;
@@ -860,6 +861,8 @@ TEST(Crs, EachPointWhereCs2csPutsIt) {
         {utm33, 500000, 5000000, 0.01, "EPSG:4326", "EPSG:4326", true, "@0.2,0.3,0.7,0.6"},
         {utm33, 500000, 5000000, 0.01, "EPSG:32634", "EPSG:32634", false, ""},
         {wgs84, 15, 45, 1e-6, "EPSG:32633", "EPSG:32633", false, "@0.1,0.1,0.5,0.9"},
+        // Another datum, through geocentric coordinates: the heights move X and Y.
+        {oregon, 637000, 851000, 0.01, "EPSG:4326", "EPSG:4326", true, ""},
         // A compound target: its vertical part has nothing to start from, Z stays.
         {utm33, 500000, 5000000, 0.01, "EPSG:32634+5773", "EPSG:32634", false, ""},
     };

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 namespace area {
 
@@ -120,6 +121,7 @@ bool is_prj_name(const std::string &value) {
 struct Reprojection::Handles {
     ProjContext ctx;
     Pj op;
+    std::vector<double> heights;  // a block's Z, for an operation that does not write it
     std::mutex lock;  // the boxes' handles only
 };
 
@@ -161,25 +163,28 @@ bool Reprojection::make(const std::string &source, const TargetCrs &target) {
         h->ctx = quiet_proj_context();
         if (!h->ctx) return false;
     }
-    PJ_CONTEXT *ctx = made[0]->ctx.get();
-    Pj from = whole_crs(ctx, source), to = whole_crs(ctx, target.text);
-    if (!from || !to) return false;
-    // Heights are transformed only between two systems that state them.
-    const bool vertical = has_vertical(ctx, from.get()) && has_vertical(ctx, to.get());
-    if (!vertical) {
-        from = horizontal_crs(ctx, source);
-        to = horizontal_crs(ctx, target.text);
-        if (!from || !to) return false;
-    }
-    Pj chosen(proj_create_crs_to_crs_from_pj(ctx, from.get(), to.get(), nullptr, nullptr));
-    if (!chosen) return false;
-    // East then north on both sides, whatever order the systems define.
-    made[0]->op.reset(proj_normalize_for_visualization(ctx, chosen.get()));
+    bool vertical = false;
+    const auto choose = [&](PJ_CONTEXT *ctx) -> Pj {
+        Pj from = whole_crs(ctx, source), to = whole_crs(ctx, target.text);
+        if (!from || !to) return nullptr;
+        // Heights are transformed only between two systems that state them.
+        vertical = has_vertical(ctx, from.get()) && has_vertical(ctx, to.get());
+        if (!vertical) {
+            from = horizontal_crs(ctx, source);
+            to = horizontal_crs(ctx, target.text);
+            if (!from || !to) return nullptr;
+        }
+        Pj chosen(proj_create_crs_to_crs_from_pj(ctx, from.get(), to.get(), nullptr, nullptr));
+        // East then north on both sides, whatever order the systems define.
+        return chosen ? Pj(proj_normalize_for_visualization(ctx, chosen.get())) : nullptr;
+    };
+    made[0]->op = choose(made[0]->ctx.get());
     if (!made[0]->op) return false;
     // The other handles are copies in contexts of their own, without
-    // choosing the operation again.
+    // choosing the operation again where PROJ can copy it.
     for (int k = 1; k < 3; ++k) {
         made[k]->op.reset(proj_clone(made[k]->ctx.get(), made[0]->op.get()));
+        if (!made[k]->op) made[k]->op = choose(made[k]->ctx.get());
         if (!made[k]->op) return false;
     }
     points_[0] = std::move(made[0]);
@@ -193,8 +198,17 @@ size_t Reprojection::transform(double *x, double *y, double *z, size_t n, bool t
     const auto part = [this, x, y, z](int k, size_t from, size_t to) {
         const size_t count = to - from;
         if (count == 0) return to;
+        // The heights take part even where Z is kept as it stands: a datum
+        // shift through geocentric coordinates moves X and Y by them, as
+        // cs2cs has it.
+        double *heights = z + from;
+        if (!vertical_) {
+            std::vector<double> &copy = points_[k]->heights;
+            copy.assign(z + from, z + to);
+            heights = copy.data();
+        }
         proj_trans_generic(points_[k]->op.get(), PJ_FWD, x + from, sizeof(double), count, y + from, sizeof(double),
-                           count, vertical_ ? z + from : nullptr, sizeof(double), vertical_ ? count : 0, nullptr, 0, 0);
+                           count, heights, sizeof(double), count, nullptr, 0, 0);
         for (size_t i = from; i < to; ++i)
             if (!std::isfinite(x[i]) || !std::isfinite(y[i]) || !std::isfinite(z[i])) return i;
         return to;
