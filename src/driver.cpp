@@ -729,7 +729,9 @@ int tessaline_run(int argc, char *argv[]) {
                 const std::string name = clip_name(selection.clip);
                 const std::string &into = reprojecting ? target.text : input.prj;
                 if (!polygons.crs.empty() && !into.empty() && !area::same_crs(polygons.crs, into)) {
-                    const std::string why = area::transform_polygons(polygons, into, name);
+                    const std::string why =
+                        reprojecting ? area::transform_polygons(polygons, into, name, target.name)
+                                     : area::transform_polygons(polygons, into, name);
                     if (!why.empty()) {
                         std::printf("\n%s\n", why.c_str());
                         end_run(-1);

@@ -915,6 +915,13 @@ TEST(Crs, EachPointWhereCs2csPutsIt) {
         EXPECT_GT(cut.shp.size(), 100 + 36 * 100u);
         EXPECT_EQ(difference(cut.shp, want.shp), "") << "extent .shp";
         EXPECT_EQ(difference(cut.dbf, want.dbf), "") << "extent .dbf";
+        // The same rectangle as a clip in the target system keeps the same points.
+        const std::vector<std::string> e = items(args[3]);
+        const std::string box = "POLYGON ((" + e[0] + " " + e[1] + ", " + e[2] + " " + e[1] + ", " + e[2] + " " + e[3] +
+                                ", " + e[0] + " " + e[3] + ", " + e[0] + " " + e[1] + "))";
+        ASSERT_EQ(run_tessaline({"--crs", c.target, "--clip", box, "--clip-crs", c.target, "--output", "k.shp", "t.las"},
+                                dir.path()).status, 0);
+        EXPECT_EQ(difference(outputs_of(dir / "k").shp, want.shp), "") << "clip .shp";
     }
 
     TempDir dir;

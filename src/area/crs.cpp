@@ -65,9 +65,9 @@ bool same_crs(const std::string &a, const std::string &b) {
                                           PJ_COMP_EQUIVALENT_EXCEPT_AXIS_ORDER_GEOGCRS) != 0;
 }
 
-std::string transform_polygons(Polygons &p, const std::string &target, const std::string &name) {
-    const std::string refusal =
-        "Cannot clip by " + name + ": its vertices cannot be moved into the survey's coordinate system";
+std::string transform_polygons(Polygons &p, const std::string &target, const std::string &name,
+                               const std::string &into) {
+    const std::string refusal = "Cannot clip by " + name + ": its vertices cannot be moved into " + into;
     ProjContext ctx = quiet_proj_context();
     Pj from = horizontal_crs(ctx.get(), p.crs), to = horizontal_crs(ctx.get(), target);
     if (!from || !to) return refusal;
