@@ -439,7 +439,8 @@ void refuse_other_table(const Input &input, const Input &first, bool reprojectin
         std::printf("\n%s has another table than %s: %s\n", input.name(), first.name(), why.c_str());
         end_run(-1);
     }
-    if (reprojecting || input.prj == first.prj || (!input.prj.empty() && !first.prj.empty() && area::same_crs(input.prj, first.prj)))
+    if (reprojecting || input.prj == first.prj ||
+        (!input.prj.empty() && !first.prj.empty() && area::same_crs(input.prj, first.prj)))
         return;
     if (input.prj.empty() || first.prj.empty()) {
         const Input &stating = input.prj.empty() ? first : input;
@@ -547,8 +548,7 @@ constexpr char kHelp[] =
     "starting with # are skipped) or a virtual point cloud (.vpc). All must have the same table and\n"
     "the same coordinate system (with --crs, each its own). Inputs whose bounds do not meet --extent\n"
     "or --clip are not read. The console names each input, with its points, as it is converted,\n"
-    "one line each, then\n"
-    "\"Kept N of M points from K of T files\".\n"
+    "one line each, then \"Kept N of M points from K of T files\".\n"
     "\n"
     "Options (before or after the inputs; the value after a blank or \"=\"; \"--\" ends them):\n"
     "  --class LIST      keep the points of these classes (0 to 255, e.g. 2,9); in LAS 1.1 to 1.4\n"
@@ -737,7 +737,8 @@ int tessaline_run(int argc, char *argv[]) {
                         end_run(-1);
                     }
                 } else if (polygons.crs.empty() && reprojecting) {
-                    clip_note = "Note: " + name + " states no coordinate system: its coordinates are taken as those of --crs\n";
+                    clip_note = "Note: " + name +
+                                " states no coordinate system: its coordinates are taken as those of --crs\n";
                 } else if (!reprojecting && polygons.crs.empty() != input.prj.empty()) {
                     clip_note = polygons.crs.empty()
                                     ? "Note: " + name + " states no coordinate system: its coordinates are taken as the survey's\n"
