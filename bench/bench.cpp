@@ -913,7 +913,7 @@ void measure_crs(const Options &o, const std::string &dir) {
     const double none_best = *std::min_element(modes[0].seconds.begin(), modes[0].seconds.end());
     for (const Mode &m : modes) {
         std::string name;
-        for (const std::string &a : m.args) name += (name.empty() ? "" : " ") + (a == extent ? "(first quarter)" : a);
+        for (const std::string &a : m.args) name += (name.empty() ? "" : " ") + (a == extent ? "(1/4 of X)" : a);
         const double mc = median(m.seconds);
         const double best = *std::min_element(m.seconds.begin(), m.seconds.end());
         std::printf("  %-32s %10.3f %14s %7.1f %7.2f %7.2f %8.1f %7.3f %7.3f\n", name.empty() ? "(none)" : name.c_str(),
