@@ -50,10 +50,16 @@
 // takes one input at a time runs the single conversions alone. The columns
 // row (columns) converts the type-8 survey whole and with --columns
 // Classifica,Intensity, in turn, and prints the ratio of the two; a program
-// that refuses --columns has its refusal printed.
+// that refuses --columns has its refusal printed. The coordinate system
+// row (crs) gives the type-8 survey a system, WGS 84 / UTM
+// zone 11N (EPSG:32611, where its coordinates lie), and alternates its
+// conversion without an option, with --crs EPSG:4326, with --crs EPSG:32612
+// (the next UTM zone) and with --crs EPSG:4326 and --extent over the first
+// quarter of its width in longitude; a program without --crs has its refusal
+// printed and the row is left out.
 //
 //   tessaline_bench [--points N] [--repeat R] [--large N]
-//                   [--types 8,6,1,f6,f8,laz8,lazf6,sel8,copc,web,clip,tiles,columns] [--dir PARENT] [--exe PROGRAM]
+//                   [--types 8,6,1,f6,f8,laz8,lazf6,sel8,copc,web,clip,tiles,columns,crs] [--dir PARENT] [--exe PROGRAM]
 #include "dbf_writer.h"
 #include "las_writer.h"
 #include "laz_writer.h"
@@ -86,7 +92,7 @@ struct Options {
     uint64_t points = 10000000;
     uint64_t large = 50000000;
     int repeat = 5;
-    std::vector<std::string> rows = {"8", "6", "1", "f6", "f8", "laz8", "lazf6", "sel8", "copc", "web", "clip", "tiles", "columns"};
+    std::vector<std::string> rows = {"8", "6", "1", "f6", "f8", "laz8", "lazf6", "sel8", "copc", "web", "clip", "tiles", "columns", "crs"};
     std::string parent = "/tmp";
     std::string exe = TESSALINE_EXE;
 };
@@ -845,6 +851,83 @@ void measure_clip(const Options &o, const std::string &dir) {
     std::remove((dir + "/" + area).c_str());
 }
 
+// The coordinate system row (crs): the type-8 survey in UTM zone 11N
+// converted plainly and into other systems, in turn, R times each, rounds
+// alternately forwards and backwards as in the selection row.
+void measure_crs(const Options &o, const std::string &dir) {
+    const RowKind kind = row_of("8");
+    const std::string stem = "survey-crs-" + std::to_string(o.points);
+    const std::string las = stem + ".las";
+    lastest::LasOptions opts = options_of(kind);
+    opts.offset[0] = 512000.0;
+    opts.offset[1] = 4180000.0;
+    opts.vlrs = {lastest::geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 32611}})};
+    lastest::write_las(dir + "/" + las, opts, o.points, lastest::survey_point);
+    const auto remove_all = [&] {
+        settle(dir, stem);
+        std::remove((dir + "/" + stem + ".prj").c_str());
+    };
+    // The first quarter of the survey's width in longitude, from the bounds
+    // of its conversion into EPSG:4326; a program without --crs refuses it.
+    const Outcome first = run_program(o, dir, {"--crs", "EPSG:4326", las}, 0);
+    if (!first.ok()) {
+        std::printf("\n%s, coordinate systems: the program refuses --crs (status %d): %s\n", label_of(kind).c_str(),
+                    first.status, first_line(first.console).c_str());
+        remove_all();
+        std::remove((dir + "/" + las).c_str());
+        return;
+    }
+    double bounds[4];
+    {
+        FILE *f = std::fopen((dir + "/" + stem + ".shp").c_str(), "rb");
+        if (f == nullptr || std::fseek(f, 36, SEEK_SET) != 0 || std::fread(bounds, 8, 4, f) != 4)
+            throw std::runtime_error("cannot read the bounds of the --crs conversion");
+        std::fclose(f);
+    }
+    char extent[128];
+    std::snprintf(extent, sizeof extent, "%.9f,-90,%.9f,90", bounds[0], bounds[0] + (bounds[2] - bounds[0]) / 4);
+    struct Mode {
+        std::vector<std::string> args;
+        std::vector<double> seconds, user, system;
+        long peak = 0;
+        uint64_t kept = 0;
+    };
+    Mode modes[] = {{{}, {}, {}, {}},
+                    {{"--crs", "EPSG:4326"}, {}, {}, {}},
+                    {{"--crs", "EPSG:32612"}, {}, {}, {}},
+                    {{"--crs", "EPSG:4326", "--extent", extent}, {}, {}, {}}};
+    const size_t count = sizeof modes / sizeof modes[0];
+    for (int r = 0; r < o.repeat; ++r)
+        for (size_t k = 0; k < count; ++k) {
+            const size_t turn = (k + static_cast<size_t>(r)) % count;
+            Mode &m = modes[r % 2 == 0 ? turn : count - 1 - turn];
+            remove_all();
+            const Run run = convert(o, dir, las, 0, m.args);
+            m.seconds.push_back(run.seconds);
+            m.user.push_back(run.user);
+            m.system.push_back(run.system);
+            m.peak = std::max(m.peak, run.peak_kib);
+            m.kept = (size_of(dir + "/" + stem + ".shx") - kShapeHeaderBytes) / kIndexEntryBytes;
+        }
+    std::printf("\n%s in EPSG:32611, coordinate systems:\n", label_of(kind).c_str());
+    std::printf("  %-32s %10s %14s %7s %7s %7s %8s %7s %7s\n", "options", "convert s", "(spread)", "kept %",
+                "x none", "best", "peak MB", "user s", "sys s");
+    const double none = median(modes[0].seconds);
+    const double none_best = *std::min_element(modes[0].seconds.begin(), modes[0].seconds.end());
+    for (const Mode &m : modes) {
+        std::string name;
+        for (const std::string &a : m.args) name += (name.empty() ? "" : " ") + (a == extent ? "(1/4 of X)" : a);
+        const double mc = median(m.seconds);
+        const double best = *std::min_element(m.seconds.begin(), m.seconds.end());
+        std::printf("  %-32s %10.3f %14s %7.1f %7.2f %7.2f %8.1f %7.3f %7.3f\n", name.empty() ? "(none)" : name.c_str(),
+                    mc, spread(m.seconds).c_str(), 100.0 * m.kept / o.points, mc / none, best / none_best,
+                    megabytes(m.peak), median(m.user), median(m.system));
+    }
+    std::fflush(stdout);
+    remove_all();
+    std::remove((dir + "/" + las).c_str());
+}
+
 // Point i of tile `tile` of the tiles row: the scan lines of survey_point
 // from the tile's first point on, moved into its place in a grid of 4 x 4
 // tiles of 300 m across and `per_tile` / 400 lines (0.75 m apart) up, with a
@@ -1127,7 +1210,7 @@ Options parse(int argc, char *argv[]) {
                 if (!token.empty() && token.find_first_not_of("12345678") == std::string::npos)
                     for (char c : token) o.rows.push_back(std::string(1, c));
                 else if (token == "sel8" || token == "copc" || token == "web" || token == "clip" || token == "tiles" ||
-                         token == "columns")
+                         token == "columns" || token == "crs")
                     o.rows.push_back(token);
                 else if (!token.empty())
                     o.rows.push_back(row_of(token).token);  // checked here, before any file is written
@@ -1157,7 +1240,7 @@ int main(int argc, char *argv[]) {
         bool heading = false;
         for (const std::string &token : o.rows) {
             if (token == "sel8" || token == "copc" || token == "web" || token == "clip" || token == "tiles" ||
-                token == "columns")
+                token == "columns" || token == "crs")
                 continue;
             const RowKind kind = row_of(token);
             if (kind.laz) continue;
@@ -1206,6 +1289,7 @@ int main(int argc, char *argv[]) {
             else if (token == "clip") measure_clip(o, dir);
             else if (token == "tiles") measure_tiles(o, dir);
             else if (token == "columns") measure_columns(o, dir);
+            else if (token == "crs") measure_crs(o, dir);
             else if (row_of(token).laz) measure_laz(o, dir, row_of(token));
         if (o.large > 0) {
             const std::string stem = make_survey(dir, row_of("8"), o.large);

@@ -19,6 +19,7 @@
 #include "point_source.h"
 #include "record_types.h"
 #include "region.h"
+#include "reprojection.h"
 #include "shp_writer.h"
 #include "variable_records.h"
 
@@ -138,6 +139,10 @@ struct Input {
     bool met = true;         // the region meets it: its points are read
     std::unique_ptr<PointSource> source;
     std::unique_ptr<PointFilter> filter;
+    // With --crs: its operation into the target system (shared by the inputs
+    // of one system), and the run's region as its coordinates meet it.
+    std::shared_ptr<const area::Reprojection> moved;
+    area::Region region;
     uint64_t kept = 0;
     // Work on other threads for this input, last so that it ends first,
     // before the members it uses go: its first request, made ahead (a URL),
@@ -163,6 +168,7 @@ struct Run {
     std::unique_ptr<unsigned char[]> block;
     FormatThread *formatter = nullptr;
     ColumnChoice columns;    // the table's columns, --columns' choice (empty: all)
+    const area::TargetCrs *crs = nullptr;  // --crs's system, or null
 };
 
 [[noreturn]] void refuse_total_count(uint64_t points) {
@@ -212,10 +218,15 @@ CoordinateScaling scaling_of(const LAS12Header &ph) {
 
 void make_filter(Input &input, const Run &run) {
     const LAS12Header &ph = input.header.legacy();
-    const double header_bounds[4] = {ph.MinX, ph.MinY, ph.MaxX, ph.MaxY};
+    double header_bounds[4] = {ph.MinX, ph.MinY, ph.MaxX, ph.MaxY};
+    if (input.moved) {
+        // The thinning grid over the header's bounds as transformed.
+        const area::Box b = input.moved->reach({ph.MinX, ph.MinY, ph.MaxX, ph.MaxY});
+        header_bounds[0] = b.xmin, header_bounds[1] = b.ymin, header_bounds[2] = b.xmax, header_bounds[3] = b.ymax;
+    }
     input.filter.reset(new (std::nothrow) PointFilter);
-    if (!input.filter ||
-        !make_point_filter(*input.filter, run.selection, run.clip, input.type, scaling_of(ph), header_bounds)) {
+    if (!input.filter || !make_point_filter(*input.filter, run.selection, run.clip, input.type, scaling_of(ph),
+                                            header_bounds, input.moved != nullptr)) {
         std::puts("\nFailed to allocate memory for the squares of --thin");
         end_run(-1);
     }
@@ -226,6 +237,25 @@ uint64_t block_records(uint64_t points, uint32_t stride) {
     const uint64_t chunk = points < uint64_t{kChunkRecords} ? points : uint64_t{kChunkRecords};
     const uint64_t by_bytes = kRecordBufferBytes / stride;
     return chunk < by_bytes ? chunk : by_bytes;
+}
+
+// The real coordinates of `n` records lying `stride` bytes apart.
+void scale_coordinates(const unsigned char *records, size_t stride, const CoordinateScaling &c, uint32_t n, double *x,
+                       double *y, double *z) {
+    for (uint32_t i = 0; i < n; ++i, records += stride) {
+        int32_t raw[3];
+        std::memcpy(raw, records + kXAt, sizeof raw);
+        x[i] = lidar::scale_coordinate(raw[0], c.scale[0], c.offset[0]);
+        y[i] = lidar::scale_coordinate(raw[1], c.scale[1], c.offset[1]);
+        z[i] = lidar::scale_coordinate(raw[2], c.scale[2], c.offset[2]);
+    }
+}
+static_assert(kYAt == kXAt + 4 && kZAt == kXAt + 8, "X, Y and Z lie side by side");
+
+// Nothing of a run that cannot complete is left behind.
+void remove_outputs(const Names &names) {
+    for (const char *name : {names.shp, names.dbf}) platform::remove(name);
+    platform::remove(shx_name_of(names.shp).c_str());
 }
 
 void print_progress(const Run &run, uint64_t done) {
@@ -251,24 +281,40 @@ void convert_points(Input &input, Input *next, Run &run) {
     // fill the coordinate buffers from their start. With two threads or more
     // the writers format a block's outputs on a thread of their own while
     // this one writes them, in the same order.
+    uint64_t read_before = 0;  // the input's points read before the block
+    const bool transform_on_two = run_threads() >= 2;
     auto convert_chunk = [&](int32_t records) {
         int32_t slot = 0;
         for (int32_t done = 0; done < records;) {
             const auto n = static_cast<int32_t>(std::min<uint64_t>(capacity, static_cast<uint64_t>(records - done)));
             auto placed = static_cast<uint32_t>(input.source->read(run.block.get(), static_cast<uint64_t>(n)));
             done += n;
+            double *xs = _Xvec + slot, *ys = _Yvec + slot, *zs = _Zvec + slot;
+            if (input.moved) {
+                // Into the target system before the selection, which is in it.
+                scale_coordinates(run.block.get(), stride, scaling, placed, xs, ys, zs);
+                const size_t bad = input.moved->transform(xs, ys, zs, placed, transform_on_two);
+                if (bad < placed) {
+                    remove_outputs(names);
+                    std::printf("\nPoint %llu of %s cannot be transformed into %s\n",
+                                static_cast<unsigned long long>(read_before + bad + 1), input.name(),
+                                run.crs->name.c_str());
+                    end_run(-1);
+                }
+            }
+            read_before += placed;
             // No idle core at a tile's edge: the next input's chunks are
             // decoded once this one's are all under way.
             if (next != nullptr && input.source->all_handed_out()) {
                 next->source->start_early();
                 next = nullptr;
             }
-            if (run.selecting) placed = filter_points(*input.filter, run.block.get(), stride, placed);
+            if (run.selecting)
+                placed = input.moved ? filter_given_points(*input.filter, run.block.get(), stride, placed, xs, ys, zs)
+                                     : filter_points(*input.filter, run.block.get(), stride, placed);
             if (placed == 0) continue;
             if (run.kept + placed > kMaxShapefilePoints) {
-                // Nothing of a run that cannot complete is left behind.
-                for (const char *name : {names.shp, names.dbf}) platform::remove(name);
-                platform::remove(shx_name_of(names.shp).c_str());
+                remove_outputs(names);
                 if (run.several) refuse_total_count(run.total);
                 refuse_point_count(input.name(), ptsInLAS);
             }
@@ -276,8 +322,11 @@ void convert_points(Input &input, Input *next, Run &run) {
             const uint64_t kept = run.kept;
             run.formatter->run([&] {
                 // The coordinates are kept for the bounds of the points written.
-                append_pointz_records(names.shp, run.block.get(), stride, scaling, count,
-                                      static_cast<int64_t>(kept) + 1, slot, run.recount);
+                if (input.moved)
+                    append_pointz_given(names.shp, xs, ys, zs, count, static_cast<int64_t>(kept) + 1);
+                else
+                    append_pointz_records(names.shp, run.block.get(), stride, scaling, count,
+                                          static_cast<int64_t>(kept) + 1, slot, run.recount);
                 if (run.recount) widen_bounds(run.bounds, kept == 0, slot, placed);
                 append_rows<N>(names.dbf, run.block.get(), stride, count, input.extras, run.columns);
             });
@@ -371,8 +420,8 @@ std::string crs_name(const std::string &wkt) {
 }
 
 // Refuses an input whose table or coordinate system is not that of the
-// first input read, `first`.
-void refuse_other_table(const Input &input, const Input &first) {
+// first input read, `first`; with `reprojecting` (--crs) only the table.
+void refuse_other_table(const Input &input, const Input &first, bool reprojecting) {
     const std::vector<StoredColumn> a = stored_columns_of(input.type, input.extras);
     const std::vector<StoredColumn> b = stored_columns_of(first.type, first.extras);
     std::string why;
@@ -391,7 +440,8 @@ void refuse_other_table(const Input &input, const Input &first) {
         std::printf("\n%s has another table than %s: %s\n", input.name(), first.name(), why.c_str());
         end_run(-1);
     }
-    if (input.prj == first.prj || (!input.prj.empty() && !first.prj.empty() && area::same_crs(input.prj, first.prj)))
+    if (reprojecting || input.prj == first.prj ||
+        (!input.prj.empty() && !first.prj.empty() && area::same_crs(input.prj, first.prj)))
         return;
     if (input.prj.empty() || first.prj.empty()) {
         const Input &stating = input.prj.empty() ? first : input;
@@ -403,6 +453,28 @@ void refuse_other_table(const Input &input, const Input &first) {
                     crs_name(input.prj).c_str(), crs_name(first.prj).c_str());
     }
     end_run(-1);
+}
+
+// With --crs: the operation from the input's system into `target`, one per
+// system among the inputs (`made`), and the region as the input's
+// coordinates meet it; refuses an input that states no system, or whose
+// system PROJ has no operation from.
+void reproject(Input &input, const area::TargetCrs &target, const area::Region &region,
+               std::map<std::string, std::shared_ptr<const area::Reprojection>> &made) {
+    if (input.prj.empty()) refuse("\n%s states no coordinate system: --crs needs one to start from\n", input.name());
+    std::shared_ptr<const area::Reprojection> &op = made[input.prj];
+    if (!op) {
+        auto fresh = std::make_shared<area::Reprojection>();
+        if (!fresh->make(input.prj, target)) {
+            std::printf("\nPROJ has no operation from the coordinate system of %s (%s) into %s\n", input.name(),
+                        crs_name(input.prj).c_str(), target.name.c_str());
+            end_run(-1);
+        }
+        op = std::move(fresh);
+    }
+    input.moved = op;
+    input.region = region;
+    input.region.moved = op.get();
 }
 
 // The bounds a tile states, widened against the rounding of its
@@ -475,9 +547,9 @@ constexpr char kHelp[] =
     "on across them. An INPUT is a LAS or LAZ file, a URL, a folder (its .las and .laz files in name\n"
     "order, not its subfolders'), @LIST (a text file naming one input per line; blank lines and lines\n"
     "starting with # are skipped) or a virtual point cloud (.vpc). All must have the same table and\n"
-    "the same coordinate system. Inputs whose bounds do not meet --extent or --clip are not read. The\n"
-    "console names each input, with its points, as it is converted, one line each, then\n"
-    "\"Kept N of M points from K of T files\".\n"
+    "the same coordinate system (with --crs, each its own). Inputs whose bounds do not meet --extent\n"
+    "or --clip are not read. The console names each input, with its points, as it is converted,\n"
+    "one line each, then \"Kept N of M points from K of T files\".\n"
     "\n"
     "Options (before or after the inputs; the value after a blank or \"=\"; \"--\" ends them):\n"
     "  --class LIST      keep the points of these classes (0 to 255, e.g. 2,9); in LAS 1.1 to 1.4\n"
@@ -485,14 +557,20 @@ constexpr char kHelp[] =
     "  --returns LIST    keep these returns: numbers 0 to 15, first, last, single (e.g. first,2)\n"
     "  --extent XMIN,YMIN,XMAX,YMAX\n"
     "                    keep the points inside this rectangle (edges included), in the file's own\n"
-    "                    coordinates; on a COPC file only the chunks that meet it are decoded\n"
+    "                    coordinates (--crs's with --crs); on a COPC file only the chunks that meet it\n"
+    "                    are decoded\n"
     "  --clip AREA       keep the points inside these polygons or on their edges, not in their holes:\n"
     "                    a shapefile (.shp), GeoPackage (.gpkg), GeoJSON (.geojson, .json) or a WKT\n"
-    "                    POLYGON or MULTIPOLYGON text; moved into the survey's coordinate system\n"
+    "                    POLYGON or MULTIPOLYGON text; moved into the survey's coordinate system (or\n"
+    "                    --crs's)\n"
     "  --clip-layer NAME the GeoPackage layer to take, where it has several\n"
     "  --clip-crs CRS    the area's coordinate system (EPSG:4326, a WKT or PROJ text), for WKT or\n"
     "                    in place of the file's own\n"
-    "  --thin SIZE       keep the first point of each SIZE x SIZE square\n"
+    "  --thin SIZE       keep the first point of each SIZE x SIZE square (in --crs's units with --crs)\n"
+    "  --crs CRS         write the points in this coordinate system (e.g. --crs EPSG:4326: longitude,\n"
+    "                    latitude): an EPSG code, a WKT or PROJ text or a .prj file; X and Y (and Z\n"
+    "                    where both systems have heights) transformed with PROJ from the input's\n"
+    "                    system, which it must state; NAME.prj is then this system's\n"
     "  --output NAME.shp write NAME.shp, NAME.shx, NAME.dbf (and NAME.prj) instead\n"
     "  --columns LIST    the table holds only these columns, in this order, named as it stores them\n"
     "                    in any case (e.g. Classifica,Intensity); the .shp, .shx and .prj are the same\n"
@@ -567,6 +645,18 @@ int tessaline_run(int argc, char *argv[]) {
     }
     const Selection &selection = line.selection;
 
+    // The outputs' coordinate system, when --crs gives one.
+    area::TargetCrs target;
+    const bool reprojecting = !line.crs.empty();
+    if (reprojecting) {
+        const std::string why = area::read_target_crs(line.crs, target);
+        if (!why.empty()) {
+            std::printf("\n%s\n", why.c_str());
+            end_run(-1);
+        }
+    }
+    std::map<std::string, std::shared_ptr<const area::Reprojection>> reprojections;
+
     // The clip's polygons are read, and refused, with the options' values.
     area::Polygons polygons;
     if (selection.clipping) {
@@ -605,6 +695,9 @@ int tessaline_run(int argc, char *argv[]) {
     area::Clip clip;
     area::Region region;
     std::vector<Input> inputs(named.size());
+    const auto region_of = [&](const Input &input) -> const area::Region & {
+        return reprojecting ? input.region : region;
+    };
     region.has_box = selection.by_extent;
     region.box = {selection.xmin, selection.ymin, selection.xmax, selection.ymax};
     bool region_known = false;
@@ -613,8 +706,10 @@ int tessaline_run(int argc, char *argv[]) {
     ColumnChoice columns;
     for (size_t i = 0; i < inputs.size(); ++i) inputs[i].named = named[i];
     // Whether the input's own statement of its bounds keeps it from being opened.
+    // With --crs those bounds are in a system not yet known.
     const auto away = [&](const Input &input) {
-        return region_known && input.named.has_bounds && several && !region.meets(widened(input.named.bounds, nullptr));
+        return region_known && !reprojecting && input.named.has_bounds && several &&
+               !region.meets(widened(input.named.bounds, nullptr));
     };
     size_t asked = 1;  // the URLs after the first input are asked for a few ahead
     for (size_t i = 0; i < inputs.size(); ++i) {
@@ -643,14 +738,21 @@ int tessaline_run(int argc, char *argv[]) {
                 }
             }
             if (selection.clipping) {
+                // The area goes into the outputs' system: the survey's, or --crs's.
                 const std::string name = clip_name(selection.clip);
-                if (!polygons.crs.empty() && !input.prj.empty() && !area::same_crs(polygons.crs, input.prj)) {
-                    const std::string why = area::transform_polygons(polygons, input.prj, name);
+                const std::string &into = reprojecting ? target.text : input.prj;
+                if (!polygons.crs.empty() && !into.empty() && !area::same_crs(polygons.crs, into)) {
+                    const std::string why =
+                        reprojecting ? area::transform_polygons(polygons, into, name, target.name)
+                                     : area::transform_polygons(polygons, into, name);
                     if (!why.empty()) {
                         std::printf("\n%s\n", why.c_str());
                         end_run(-1);
                     }
-                } else if (polygons.crs.empty() != input.prj.empty()) {
+                } else if (polygons.crs.empty() && reprojecting) {
+                    clip_note = "Note: " + name +
+                                " states no coordinate system: its coordinates are taken as those of --crs\n";
+                } else if (!reprojecting && polygons.crs.empty() != input.prj.empty()) {
                     clip_note = polygons.crs.empty()
                                     ? "Note: " + name + " states no coordinate system: its coordinates are taken as the survey's\n"
                                     : "Note: the survey states no coordinate system: the coordinates of " + name +
@@ -661,11 +763,12 @@ int tessaline_run(int argc, char *argv[]) {
             }
             region_known = true;
         } else {
-            refuse_other_table(input, *first);
+            refuse_other_table(input, *first, reprojecting);
         }
+        if (reprojecting) reproject(input, target, region, reprojections);
         if (several) {
             const LAS12Header &ph = input.header.legacy();
-            input.met = region.meets(widened({ph.MinX, ph.MinY, ph.MaxX, ph.MaxY}, &ph));
+            input.met = region_of(input).meets(widened({ph.MinX, ph.MinY, ph.MaxX, ph.MaxY}, &ph));
         }
     }
     // The same file twice, by any name or link, would give its points twice.
@@ -722,7 +825,8 @@ int tessaline_run(int argc, char *argv[]) {
     // they are written.
     const bool selecting = selection.selects();
     Run run{{first->name(), shpname.c_str(), dbfname.c_str(), prjname.c_str()}, selection, region.clip, selecting,
-            several, selecting || several, 0, {}, 0, 0, 2, nullptr, nullptr, columns};
+            several, selecting || several || reprojecting, 0, {}, 0, 0, 2, nullptr, nullptr, columns,
+            reprojecting ? &target : nullptr};
     run.decimals = progress_decimals(first->type);
     uint64_t block_bytes = 0;
     size_t laz_asked = 0;
@@ -730,13 +834,14 @@ int tessaline_run(int argc, char *argv[]) {
         Input &input = inputs[i];
         for (; several && laz_asked < inputs.size() && laz_asked < i + kWebAhead; ++laz_asked) {
             Input &next = inputs[laz_asked];
-            if (next.met && next.server != nullptr && next.kind.laz) next.points_opening = open_laz_soon(next, region);
+            if (next.met && next.server != nullptr && next.kind.laz)
+                next.points_opening = open_laz_soon(next, region_of(next));
         }
         if (!input.met) continue;
         const uint64_t points = input.header.point_count;
         run.total += points;
         if (!selecting && !several && points > kMaxShapefilePoints) refuse_point_count(input.name(), points);
-        open_points(input, region);
+        open_points(input, region_of(input));
         const uint32_t stride = input.header.legacy().PointDataRecordLength;
         const uint64_t capacity = block_records(points, stride);
         block_bytes = std::max(block_bytes, (capacity == 0 ? 1 : capacity) * stride);
@@ -751,7 +856,8 @@ int tessaline_run(int argc, char *argv[]) {
 
     // Every name the run creates, truncates or removes, in the order of its outputs.
     std::vector<std::string> outputs = {shpname, shx_name_of(shpname.c_str()), dbfname, cpg_name_of(dbfname.c_str())};
-    if (!first->prj.empty()) outputs.push_back(prjname);
+    const std::string &prj_text = reprojecting ? target.esri : first->prj;
+    if (!prj_text.empty()) outputs.push_back(prjname);
     refuse_same_files(files, outputs);
     for (const Input &input : inputs)
         if (input.file != platform::kNoFile) lock_input(input.file, input.name());
@@ -800,7 +906,7 @@ int tessaline_run(int argc, char *argv[]) {
         fix_record_count(dbfname.c_str(), static_cast<uint32_t>(run.kept));
     }
     // Without a coordinate system no .prj is written: one already there may be the user's own.
-    if (!first->prj.empty()) write_prj(prjname.c_str(), first->prj);
+    if (!prj_text.empty()) write_prj(prjname.c_str(), prj_text);
     std::printf("\r%78s\r", " ");
     if (several)
         std::printf("Kept %llu of %llu points from %zu of %zu files\n", static_cast<unsigned long long>(run.kept),

@@ -21,6 +21,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -480,6 +481,9 @@ TEST(SelectionOptions, EverySpellingSelectsAlike) {
 TEST(SelectionOptions, RefusedBeforeTheBannerWithTheirReason) {
     TempDir dir;
     lastest::write_las(dir / "a.las", lastest::options_for_type(8), 10, grid_point);
+    lastest::LasOptions utm = lastest::options_for_type(8);
+    utm.vlrs = {lastest::geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 32633}})};
+    lastest::write_las(dir / "utm.las", utm, 10, grid_point);
     const std::string usage =
         "\nMissing or excessive number of arguments\nUsage:\nTessaline <LAS file>\n" + testutil::banner();
     const std::map<std::string, std::string> takes = {
@@ -491,7 +495,8 @@ TEST(SelectionOptions, RefusedBeforeTheBannerWithTheirReason) {
         {"--clip", "a polygon file (.shp, .gpkg, .geojson, .json) or a WKT POLYGON or MULTIPOLYGON"},
         {"--clip-layer", "the name of a layer of --clip's GeoPackage"},
         {"--clip-crs", "the clip area's coordinate system: an EPSG code (EPSG:4326), a WKT or PROJ text"},
-        {"--columns", "the names of columns of the table separated by commas"}};
+        {"--columns", "the names of columns of the table separated by commas"},
+        {"--crs", "the outputs' coordinate system: an EPSG code (EPSG:4326), a WKT or PROJ text or a .prj file"}};
     // option "": the usage; "!": the line `value`; `again`: given twice, as `value` and as `again`.
     const struct {
         std::vector<std::string> args;
@@ -515,6 +520,13 @@ TEST(SelectionOptions, RefusedBeforeTheBannerWithTheirReason) {
         {{"--clip", "POLYGON EMPTY", "a.las"}, "!", "Cannot clip by the WKT text: polygon 1 is empty"},
         {{"--clip", "POLYGON ((0 0, 1 0, 1 1, 0 0))", "--clip-crs", "EPSG:99999", "a.las"}, "!",
          "Cannot clip by the WKT text: --clip-crs \"EPSG:99999\" is no coordinate system PROJ knows"},
+        {{"--crs=", "a.las"}, "--crs", ""},
+        {{"--crs", "EPSG:99999", "nofile.las"}, "!", "--crs \"EPSG:99999\" is no coordinate system PROJ knows"},
+        {{"--crs", "none.prj", "a.las"}, "!", "Cannot open none.prj for reading"},
+        {{"--crs", "EPSG:4326", "a.las"}, "!", "a.las states no coordinate system: --crs needs one to start from"},
+        {{"--crs", "IAU_2015:49900", "utm.las"}, "!",
+         "PROJ has no operation from the coordinate system of utm.las (WGS_1984_UTM_Zone_33N) into Mars (2015) - "
+         "Sphere / Ocentric"},
         {{"--class", "2"}, ""},
         {{"--class", "2,x", "a.las"}, "--class", "2,x"},
         {{"--class", "256", "a.las"}, "--class", "256"},
@@ -871,4 +883,138 @@ TEST(Clip, KeepsWhatGeosCovers) {
         EXPECT_EQ(difference(got.dbf, want.dbf), "") << ".dbf";
         EXPECT_EQ(testutil::exists(dir / "c.prj"), prj);
     }
+}
+
+// --crs: each point where PROJ's cs2cs puts the full conversion's point (from
+// its .prj into the target), exactly; the headers' bounds those of the
+// points written, the table the full conversion's byte for byte, the .prj
+// the target's horizontal system as GDAL reads it; --extent in the target's
+// coordinates; tiles of two systems merged; a point outside the target's
+// domain ends the run.
+TEST(Crs, EachPointWhereCs2csPutsIt) {
+    if (!testutil::exists("/usr/bin/cs2cs") || !testutil::exists("/usr/bin/gdalsrsinfo"))
+        GTEST_SKIP() << "PROJ's cs2cs or GDAL's gdalsrsinfo is missing";
+    const lastest::Vlr utm33 = lastest::geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 32633}});
+    const lastest::Vlr utm34 = lastest::geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 32634}});
+    const lastest::Vlr wgs84 = lastest::geokey_directory({{1024, 0, 1, 2}, {2048, 0, 1, 4326}});
+    const lastest::Vlr oregon = lastest::geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 2994}});  // NAD83(HARN), feet
+    const auto write = [](const std::string &path, const lastest::Vlr &crs, double x0, double y0, double scale) {
+        lastest::LasOptions o = lastest::options_for_type(8);
+        o.offset[0] = x0, o.offset[1] = y0, o.scale[0] = o.scale[1] = scale;
+        o.vlrs = {crs};
+        lastest::write_las(path, o, 3000, grid_point);
+    };
+    const struct {
+        const lastest::Vlr &crs;
+        double x0, y0, scale;
+        std::string target, code;  // code: the system gdalsrsinfo finds in the .prj
+        bool lat_first;            // cs2cs gives latitude, then longitude
+        std::string extent;        // "" or fractions of the transformed points, as extent_at takes them
+    } cases[] = {
+        {utm33, 500000, 5000000, 0.01, "EPSG:4326", "EPSG:4326", true, "@0.2,0.3,0.7,0.6"},
+        {utm33, 500000, 5000000, 0.01, "EPSG:32634", "EPSG:32634", false, ""},
+        {wgs84, 15, 45, 1e-6, "EPSG:32633", "EPSG:32633", false, "@0.1,0.1,0.5,0.9"},
+        // Another datum, through geocentric coordinates: the heights move X and Y.
+        {oregon, 637000, 851000, 0.01, "EPSG:4326", "EPSG:4326", true, ""},
+        // A compound target: its vertical part has nothing to start from, Z stays.
+        {utm33, 500000, 5000000, 0.01, "EPSG:32634+5773", "EPSG:32634", false, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.target);
+        TempDir dir;
+        write(dir / "t.las", c.crs, c.x0, c.y0, c.scale);
+        const testutil::RunResult plain_run = run_tessaline({"t.las"}, dir.path());
+        ASSERT_EQ(plain_run.status, 0);
+        const Outputs plain = outputs_of(dir / "t");
+        const testutil::RunResult r = run_tessaline({"--crs", c.target, "--output", "c.shp", "t.las"}, dir.path());
+        ASSERT_EQ(r.status, 0) << r.out;
+        EXPECT_EQ(lasread::mask_elapsed(r.out), console_with(plain_run.out, "c.shp", Selection{}, 0, 0));
+        const Outputs got = outputs_of(dir / "c");
+        ASSERT_EQ(got.shp.size(), plain.shp.size());
+        std::string points;
+        for (size_t at = 112; at < plain.shp.size(); at += 36) {
+            char line[96];
+            std::snprintf(line, sizeof line, "%.17g %.17g %.17g\n", double_at(plain.shp, at),
+                          double_at(plain.shp, at + 8), double_at(plain.shp, at + 16));
+            points += line;
+        }
+        write_text(dir / "in.txt", points);
+        const testutil::RunResult cs =
+            testutil::run("/bin/sh", {"-c", "cs2cs -f %.17g \"$(cat t.prj)\" " + c.target + " < in.txt"}, dir.path());
+        ASSERT_EQ(cs.status, 0) << cs.err;
+        std::istringstream expected(cs.out);
+        int differ = 0;
+        for (size_t at = 112; at < got.shp.size(); at += 36) {
+            double a, b, z;
+            ASSERT_TRUE(expected >> a >> b >> z);
+            const double x = c.lat_first ? b : a, y = c.lat_first ? a : b;
+            if ((double_at(got.shp, at) != x || double_at(got.shp, at + 8) != y || double_at(got.shp, at + 16) != z) &&
+                ++differ <= 3)
+                ADD_FAILURE() << "record " << (at - 100) / 36 + 1 << ": " << double_at(got.shp, at) << " "
+                              << double_at(got.shp, at + 8) << ", cs2cs " << x << " " << y;
+        }
+        EXPECT_EQ(differ, 0);
+        const Outputs counted = select(got, Selection{}, 2, 3);
+        EXPECT_EQ(difference(got.shp, counted.shp), "") << ".shp";
+        EXPECT_EQ(difference(got.shx, counted.shx), "") << ".shx";
+        EXPECT_EQ(difference(got.dbf, plain.dbf), "") << ".dbf";
+        const testutil::RunResult srs = testutil::run("/usr/bin/gdalsrsinfo", {"-o", "epsg", "c.prj"}, dir.path());
+        EXPECT_NE(srs.out.find(c.code + "\n"), std::string::npos) << srs.out;
+        if (c.extent.empty()) continue;
+        const std::vector<std::string> args = {"--crs", c.target, "--extent", extent_at(c.extent, got.shp),
+                                               "--output", "e.shp", "t.las"};
+        ASSERT_EQ(run_tessaline(args, dir.path()).status, 0);
+        const Outputs want = select(got, selection_of(args), 2, 3), cut = outputs_of(dir / "e");
+        EXPECT_GT(cut.shp.size(), 100 + 36 * 100u);
+        EXPECT_EQ(difference(cut.shp, want.shp), "") << "extent .shp";
+        EXPECT_EQ(difference(cut.dbf, want.dbf), "") << "extent .dbf";
+        // The same rectangle as a clip in the target system keeps the same points.
+        const std::vector<std::string> e = items(args[3]);
+        const std::string box = "POLYGON ((" + e[0] + " " + e[1] + ", " + e[2] + " " + e[1] + ", " + e[2] + " " + e[3] +
+                                ", " + e[0] + " " + e[3] + ", " + e[0] + " " + e[1] + "))";
+        ASSERT_EQ(run_tessaline({"--crs", c.target, "--clip", box, "--clip-crs", c.target, "--output", "k.shp", "t.las"},
+                                dir.path()).status, 0);
+        EXPECT_EQ(difference(outputs_of(dir / "k").shp, want.shp), "") << "clip .shp";
+    }
+
+    TempDir dir;
+    write(dir / "a.las", utm33, 800000, 5000000, 0.01);
+    write(dir / "b.las", utm34, 200000, 5000000, 0.01);
+    std::vector<Outputs> parts;
+    for (const std::string name : {"a", "b"}) {
+        ASSERT_EQ(run_tessaline({"--crs", "EPSG:4326", "--output", name + "4326.shp", name + ".las"}, dir.path()).status, 0);
+        parts.push_back(outputs_of(dir / (name + "4326")));
+    }
+    ASSERT_EQ(run_tessaline({"--crs", "EPSG:4326", "--output", "m.shp", "a.las", "b.las"}, dir.path()).status, 0);
+    const Outputs merged = outputs_of(dir / "m"), want = concatenate(parts);
+    EXPECT_EQ(difference(merged.shp, want.shp), "") << "merged .shp";
+    EXPECT_EQ(difference(merged.dbf, want.dbf), "") << "merged .dbf";
+
+    // A COPC file decodes the cells that may meet the extent in longitude and
+    // latitude: it keeps what the whole file's conversion has in it.
+    lastest::LasOptions copc = lastest::options_for_type(8);
+    copc.version_minor = 4, copc.point_format = 6;
+    copc.offset[0] = 500000, copc.offset[1] = 5000000;
+    copc.vlrs = {utm33};
+    std::vector<lastest::Point> points;
+    for (uint64_t i = 0; i < 3000; ++i) points.push_back(grid_point(i));
+    testutil::write_file(dir / "copc.laz", laztest::make_copc(copc, points, laztest::CopcOptions{}));
+    ASSERT_EQ(run_tessaline({"--crs", "EPSG:4326", "--output", "whole.shp", "copc.laz"}, dir.path()).status, 0);
+    const Outputs whole = outputs_of(dir / "whole");
+    const std::vector<std::string> cut_args = {"--crs", "EPSG:4326", "--extent", extent_at("@0.3,0.4,0.6,0.7", whole.shp),
+                                               "--output", "cut.shp", "copc.laz"};
+    ASSERT_EQ(run_tessaline(cut_args, dir.path()).status, 0);
+    const Outputs want_cut = select(whole, selection_of(cut_args), 4, 6), cut = outputs_of(dir / "cut");
+    EXPECT_GT(cut.shp.size(), 100 + 36 * 100u);
+    EXPECT_EQ(difference(cut.shp, want_cut.shp), "") << "COPC .shp";
+    EXPECT_EQ(difference(cut.dbf, want_cut.dbf), "") << "COPC .dbf";
+
+    // Latitudes past 90 degrees have no place in a Mercator projection.
+    write(dir / "pole.las", wgs84, 15, 90, 1e-6);
+    const std::vector<std::string> before = listing(dir.path());
+    const testutil::RunResult r = run_tessaline({"--crs", "EPSG:3857", "--output", "p.shp", "pole.las"}, dir.path());
+    EXPECT_EQ(r.status, 255);
+    const std::string line = "\nPoint 841 of pole.las cannot be transformed into WGS 84 / Pseudo-Mercator\n";
+    EXPECT_EQ(r.out.substr(r.out.size() - std::min(r.out.size(), line.size())), line);
+    EXPECT_EQ(listing(dir.path()), before);
 }

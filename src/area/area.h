@@ -60,14 +60,16 @@ std::string read_polygons(const std::string &source, const std::string &layer, c
 // EPSG:25830 here.
 bool same_crs(const std::string &a, const std::string &b);
 
-// Moves every vertex of `p` from its system into `target` (a text PROJ reads),
+// Moves every vertex of `p` from its system into `target` (a text PROJ reads,
+// named `into` in the refusal),
 // between their horizontal parts, axis order east then north (longitude then
 // latitude in a geographic system), with the operation PROJ chooses without
 // the network. Edges stay straight lines between the moved vertices. Returns
 // "" (p.crs is then `target`; p is untouched otherwise), or the refusal's
 // line (`name` as read_polygons names the source):
 //   Cannot clip by lake.gpkg: its vertices cannot be moved into the survey's coordinate system
-std::string transform_polygons(Polygons &p, const std::string &target, const std::string &name);
+std::string transform_polygons(Polygons &p, const std::string &target, const std::string &name,
+                               const std::string &into = "the survey's coordinate system");
 
 // The polygons indexed for the tests below. Built once; the tests are const
 // and may run on several threads at once.

@@ -129,6 +129,38 @@ void append_pointz_records(const char *shpname, const unsigned char *records, si
     output_close(shx);
 }
 
+void append_pointz_given(const char *shpname, const double *x, const double *y, const double *z, int32_t n,
+                         int64_t first) {
+    Output shp;
+    output_open(shp, shpname, "ab", kAppendFailure);
+    for (int32_t i = 0; i < n;) {
+        const auto run = static_cast<int32_t>(output_batch(shp, kPointZRecordBytes, static_cast<size_t>(n - i)));
+        unsigned char *r = output_reserve(shp, static_cast<size_t>(run) * kPointZRecordBytes);
+        for (const int32_t end = i + run; i < end; ++i, r += kPointZRecordBytes) {
+            put_be32(r + 0, first + i);
+            put_be32(r + 4, kContentWords);
+            put_le32(r + 8, kPointZ);
+            put_le64(r + 12, x[i]);
+            put_le64(r + 20, y[i]);
+            put_le64(r + 28, z[i]);
+        }
+    }
+    output_close(shp);
+
+    const std::string shxname = shx_name_of(shpname);
+    Output shx;
+    output_open(shx, shxname.c_str(), "ab", kAppendFailure);
+    for (int32_t i = 0; i < n;) {
+        const auto run = static_cast<int32_t>(output_batch(shx, kIndexEntryBytes, static_cast<size_t>(n - i)));
+        unsigned char *e = output_reserve(shx, static_cast<size_t>(run) * kIndexEntryBytes);
+        for (const int32_t end = i + run; i < end; ++i, e += kIndexEntryBytes) {
+            put_be32(e + 0, kHeaderWords + kRecordWords * (first + i - 1));
+            put_be32(e + 4, kContentWords);
+        }
+    }
+    output_close(shx);
+}
+
 namespace {
 
 template <typename Point, typename Header>

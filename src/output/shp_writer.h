@@ -85,6 +85,12 @@ void append_pointz_records(const char *shpname, const unsigned char *records, si
                            const CoordinateScaling &scaling, int32_t nRecords, int64_t first, int32_t slot,
                            bool keep_coordinates = true);
 
+// Append `n` PointZ records of the coordinates x[i], y[i], z[i] to the main
+// file and their entries to the index file, numbered from `first` (counted
+// from 1): the points as another coordinate system has them (--crs).
+void append_pointz_given(const char *shpname, const double *x, const double *y, const double *z, int32_t n,
+                         int64_t first);
+
 // Append the PointZ records of one chunk of `nRecords` points (at most
 // kChunkRecords) to the main file and their entries to the index file. The
 // point at index i of chunk `chunkID` is record chunkID x kChunkRecords + i + 1.

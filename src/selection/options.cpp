@@ -122,6 +122,11 @@ bool parse_columns(const std::string &value, CommandLine &line) {
     });
 }
 
+bool parse_crs(const std::string &value, CommandLine &line) {
+    line.crs = value;
+    return !value.empty();
+}
+
 struct Option {
     const char *name;
     const char *takes;  // what a refusal says it takes
@@ -138,6 +143,7 @@ constexpr Option kOptions[] = {
     {"--clip", "a polygon file (.shp, .gpkg, .geojson, .json) or a WKT POLYGON or MULTIPOLYGON", parse_clip},
     {"--clip-layer", "the name of a layer of --clip's GeoPackage", parse_clip_layer},
     {"--clip-crs", "the clip area's coordinate system: an EPSG code (EPSG:4326), a WKT or PROJ text", parse_clip_crs},
+    {"--crs", "the outputs' coordinate system: an EPSG code (EPSG:4326), a WKT or PROJ text or a .prj file", parse_crs},
 };
 constexpr size_t kOptionCount = sizeof kOptions / sizeof kOptions[0];
 

@@ -45,6 +45,7 @@ struct CommandLine {
     Selection selection;
     std::string output;                  // --output's NAME.shp, or ""
     std::vector<std::string> columns;    // --columns' names, as given; empty: every column
+    std::string crs;                     // --crs's coordinate system as given, or ""
     std::vector<std::string> others;     // the arguments that are not options or their values
 };
 

@@ -201,8 +201,9 @@ RawRange raw_range_within(double scale, double offset, double min, double max) {
 }
 
 bool make_point_filter(PointFilter &filter, const Selection &selection, const area::Clip *clip, int type,
-                       const CoordinateScaling &scaling, const double header_bounds[4]) {
+                       const CoordinateScaling &scaling, const double header_bounds[4], bool given) {
     filter.selection = &selection;
+    filter.given = given;
     filter.clip = clip;
     filter.scaling = scaling;
     const bool wide = type >= records::kFirstFormat6Type;
@@ -223,7 +224,7 @@ bool make_point_filter(PointFilter &filter, const Selection &selection, const ar
     filter.extent_by_value = selection.by_extent && !scaled_in_order;
     // The ranges hold --extent's rectangle and the clip's bounds, where they
     // apply, so that most points away from a clip never meet its polygons.
-    filter.by_range = (selection.by_extent || clip != nullptr) && scaled_in_order;
+    filter.by_range = (selection.by_extent || clip != nullptr) && scaled_in_order && !given;
     if (filter.by_range) {
         double xmin = -INFINITY, ymin = -INFINITY, xmax = INFINITY, ymax = INFINITY;
         if (selection.by_extent) xmin = selection.xmin, ymin = selection.ymin, xmax = selection.xmax, ymax = selection.ymax;
@@ -256,4 +257,25 @@ uint32_t filter_points(PointFilter &filter, unsigned char *records, size_t strid
     const Selection &s = *filter.selection;
     return kLoops[s.by_class || s.by_return][filter.by_range][filter.clip != nullptr][s.thinning](filter, records,
                                                                                                 stride, count);
+}
+
+uint32_t filter_given_points(PointFilter &filter, unsigned char *records, size_t stride, uint32_t count, double *x,
+                             double *y, double *z) {
+    const Selection &s = *filter.selection;
+    const bool tables = s.by_class || s.by_return;
+    uint32_t kept = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        const unsigned char *p = records + size_t{i} * stride;
+        bool passes = !tables || (filter.class_passes[p[filter.class_at]] & filter.return_passes[p[filter.return_at]]);
+        if (passes && s.by_extent) passes = s.xmin <= x[i] && x[i] <= s.xmax && s.ymin <= y[i] && y[i] <= s.ymax;
+        if (passes && filter.clip != nullptr) passes = filter.clip->covers(x[i], y[i]);
+        if (passes && s.thinning) passes = take_square(filter.thin, x[i], y[i]);
+        if (!passes) continue;
+        if (kept != i) {
+            move_record(records + size_t{kept} * stride, p, stride);
+            x[kept] = x[i], y[kept] = y[i], z[kept] = z[i];
+        }
+        ++kept;
+    }
+    return kept;
 }

@@ -53,15 +53,18 @@ struct PointFilter {
     bool by_range = false;                    // the ranges apply
     bool extent_by_value = false;             // --extent tested on the scaled values instead
     const area::Clip *clip = nullptr;         // --clip's polygons, in the survey's system
+    bool given = false;                       // the geometry is tested on given coordinates (--crs)
     ThinSquares thin;
 };
 
 // The filter of `selection` for records of type `type` (1 to 11) scaled by
 // `scaling`, with --clip's polygons `clip` (null without --clip);
 // `header_bounds` (MinX, MinY, MaxX, MaxY) place the thinning grid. False
-// when the thinning grid cannot be allocated.
+// when the thinning grid cannot be allocated. With `given` the extent, the
+// clip and the thinning apply to coordinates given with each block
+// (filter_given_points), in whatever system they are.
 bool make_point_filter(PointFilter &filter, const Selection &selection, const area::Clip *clip, int type,
-                       const CoordinateScaling &scaling, const double header_bounds[4]);
+                       const CoordinateScaling &scaling, const double header_bounds[4], bool given = false);
 
 // The raw values r whose scale_coordinate(r, scale, offset) lies in [min, max].
 RawRange raw_range_within(double scale, double offset, double min, double max);
@@ -69,3 +72,9 @@ RawRange raw_range_within(double scale, double offset, double min, double max);
 // Moves the records of the `count` at `records` (each `stride` bytes) that
 // pass to the front, in order, and returns how many pass.
 uint32_t filter_points(PointFilter &filter, unsigned char *records, size_t stride, uint32_t count);
+
+// As filter_points, for a filter made with `given`: the extent, the clip and
+// the thinning test the points' coordinates x[i], y[i] (those of record i),
+// and the coordinates x, y and z are moved to the front with their records.
+uint32_t filter_given_points(PointFilter &filter, unsigned char *records, size_t stride, uint32_t count, double *x,
+                             double *y, double *z);
