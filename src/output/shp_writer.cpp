@@ -53,21 +53,41 @@ void write_header(const char *name, const char *mode_failure, int64_t length_wor
     Output out;
     output_open(out, name, "wb", mode_failure);
     const double bounds[6] = {Xmin, Ymin, Xmax, Ymax, Zmin, Zmax};
-    fill_header(output_reserve(out, kShapeHeaderBytes), length_words, bounds);
+    unsigned char h[kShapeHeaderBytes];
+    fill_header(h, length_words, bounds);
+    output_write_at(out, 0, h, sizeof h);
     output_close(out);
 }
 
-// Writes the header over the first 100 bytes of the existing file `name`.
-void rewrite_header(const char *name, int64_t length_words, const double bounds[6]) {
+// Writes the header of `length_words` and `bounds` at the start of the open file.
+void put_header(Output &out, int64_t length_words, const double bounds[6]) {
     unsigned char h[kShapeHeaderBytes];
     fill_header(h, length_words, bounds);
-    std::FILE *f = platform::fopen(name, "rb+");
-    if (f == nullptr) {
-        std::printf(kUpdateFailure, name);
-        end_run(-1);
+    output_write_at(out, 0, h, sizeof h);
+}
+
+int64_t shp_words(int64_t points) { return kHeaderWords + int64_t{kRecordWords} * points; }
+int64_t shx_words(int64_t points) { return kHeaderWords + int64_t{kEntryWords} * points; }
+
+void put_record(unsigned char *r, int64_t number, double x, double y, double z) {
+    put_be32(r + 0, number);
+    put_be32(r + 4, kContentWords);
+    put_le32(r + 8, kPointZ);
+    put_le64(r + 12, x);
+    put_le64(r + 20, y);
+    put_le64(r + 28, z);
+}
+
+// The index entries of records first to first + n - 1.
+void append_entries(Output &shx, int32_t nRecords, int64_t first) {
+    for (int32_t i = 0; i < nRecords;) {
+        const auto run = static_cast<int32_t>(output_batch(shx, kIndexEntryBytes, static_cast<size_t>(nRecords - i)));
+        unsigned char *e = output_reserve(shx, static_cast<size_t>(run) * kIndexEntryBytes);
+        for (const int32_t end = i + run; i < end; ++i, e += kIndexEntryBytes) {
+            put_be32(e + 0, kHeaderWords + kRecordWords * (first + i - 1));
+            put_be32(e + 4, kContentWords);
+        }
     }
-    const bool written = std::fwrite(h, sizeof h, 1, f) == 1;
-    if (std::fclose(f) != 0 || !written) fail_writing(name);
 }
 
 int32_t raw_at(const unsigned char *p) {
@@ -78,7 +98,7 @@ int32_t raw_at(const unsigned char *p) {
 
 }  // namespace
 
-void append_pointz_records(const char *shpname, const unsigned char *records, size_t stride,
+void append_pointz_records(ShapeOutputs &s, const unsigned char *records, size_t stride,
                            const CoordinateScaling &scaling, int32_t nRecords, int64_t first, int32_t slot,
                            bool keep_coordinates) {
     assert(slot >= 0 && nRecords <= kChunkRecords - slot && _Xvec != nullptr && "within the coordinate buffers");
@@ -89,12 +109,10 @@ void append_pointz_records(const char *shpname, const unsigned char *records, si
     const double sx = scaling.scale[0], ox = scaling.offset[0], sy = scaling.scale[1], oy = scaling.offset[1],
                  sz = scaling.scale[2], oz = scaling.offset[2];
     double *xs = _Xvec + slot, *ys = _Yvec + slot, *zs = _Zvec + slot;
-    Output shp;
-    output_open(shp, shpname, "ab", kAppendFailure);
     const unsigned char *p = records;
     for (int32_t i = 0; i < nRecords;) {
-        const auto run = static_cast<int32_t>(output_batch(shp, kPointZRecordBytes, static_cast<size_t>(nRecords - i)));
-        unsigned char *r = output_reserve(shp, static_cast<size_t>(run) * kPointZRecordBytes);
+        const auto run = static_cast<int32_t>(output_batch(s.shp, kPointZRecordBytes, static_cast<size_t>(nRecords - i)));
+        unsigned char *r = output_reserve(s.shp, static_cast<size_t>(run) * kPointZRecordBytes);
         for (const int32_t end = i + run; i < end; ++i, r += kPointZRecordBytes, p += stride) {
             prefetch_ahead(p, stride);
             const double x = lidar::scale_coordinate(raw_at(p + kXAt), sx, ox);
@@ -105,28 +123,37 @@ void append_pointz_records(const char *shpname, const unsigned char *records, si
                 ys[i] = y;
                 zs[i] = z;
             }
-            put_be32(r + 0, first + i);
-            put_be32(r + 4, kContentWords);
-            put_le32(r + 8, kPointZ);
-            put_le64(r + 12, x);
-            put_le64(r + 20, y);
-            put_le64(r + 28, z);
+            put_record(r, first + i, x, y, z);
         }
     }
-    output_close(shp);
+    append_entries(s.shx, nRecords, first);
+}
 
-    const std::string shxname = shx_name_of(shpname);
-    Output shx;
-    output_open(shx, shxname.c_str(), "ab", kAppendFailure);
-    for (int32_t i = 0; i < nRecords;) {
-        const auto run = static_cast<int32_t>(output_batch(shx, kIndexEntryBytes, static_cast<size_t>(nRecords - i)));
-        unsigned char *e = output_reserve(shx, static_cast<size_t>(run) * kIndexEntryBytes);
-        for (const int32_t end = i + run; i < end; ++i, e += kIndexEntryBytes) {
-            put_be32(e + 0, kHeaderWords + kRecordWords * (first + i - 1));
-            put_be32(e + 4, kContentWords);
-        }
+void append_pointz_given(ShapeOutputs &s, const double *x, const double *y, const double *z, int32_t n,
+                         int64_t first) {
+    for (int32_t i = 0; i < n;) {
+        const auto run = static_cast<int32_t>(output_batch(s.shp, kPointZRecordBytes, static_cast<size_t>(n - i)));
+        unsigned char *r = output_reserve(s.shp, static_cast<size_t>(run) * kPointZRecordBytes);
+        for (const int32_t end = i + run; i < end; ++i, r += kPointZRecordBytes) put_record(r, first + i, x[i], y[i], z[i]);
     }
-    output_close(shx);
+    append_entries(s.shx, n, first);
+}
+
+void create_shapes(ShapeOutputs &s, const std::string &shpname, int32_t nReturns, const double bounds[6]) {
+    output_open(s.shp, shpname, "wb", kCreateFailure);
+    put_header(s.shp, shp_words(nReturns), bounds);
+    output_open(s.shx, shx_name_of(shpname.c_str()), "wb", kAppendFailure);
+    put_header(s.shx, shx_words(nReturns), bounds);
+}
+
+void rewrite_shape_headers(ShapeOutputs &s, int32_t nReturns, const double bounds[6]) {
+    put_header(s.shp, shp_words(nReturns), bounds);
+    put_header(s.shx, shx_words(nReturns), bounds);
+}
+
+void close_shapes(ShapeOutputs &s) {
+    output_close(s.shp);
+    output_close(s.shx);
 }
 
 namespace {
@@ -135,8 +162,12 @@ template <typename Point, typename Header>
 void append_pointz(const char *shpname, const Point *p, const Header *ph, int32_t nRecords, int32_t chunkID) {
     const CoordinateScaling scaling{{ph->XScaleFactor, ph->YScaleFactor, ph->ZScaleFactor},
                                     {ph->XOffset, ph->YOffset, ph->ZOffset}};
-    append_pointz_records(shpname, reinterpret_cast<const unsigned char *>(p), sizeof *p, scaling, nRecords,
+    ShapeOutputs s;
+    output_open(s.shp, shpname, "ab", kAppendFailure);
+    output_open(s.shx, shx_name_of(shpname), "ab", kAppendFailure);
+    append_pointz_records(s, reinterpret_cast<const unsigned char *>(p), sizeof *p, scaling, nRecords,
                           int64_t{chunkID} * kChunkRecords + 1, 0);
+    close_shapes(s);
 }
 
 }  // namespace
@@ -156,20 +187,13 @@ std::string shx_name_of(const char *shpname) {
 
 void createSHPwHeader(const char *shpname, int32_t nReturns, double Xmin, double Ymin, double Xmax, double Ymax,
                       double Zmin, double Zmax) {
-    write_header(shpname, kCreateFailure, kHeaderWords + int64_t{kRecordWords} * nReturns,
-                 Xmin, Ymin, Xmax, Ymax, Zmin, Zmax);
-}
-
-void rewrite_shape_headers(const char *shpname, int32_t nReturns, const double bounds[6]) {
-    rewrite_header(shpname, kHeaderWords + int64_t{kRecordWords} * nReturns, bounds);
-    rewrite_header(shx_name_of(shpname).c_str(), kHeaderWords + int64_t{kEntryWords} * nReturns, bounds);
+    write_header(shpname, kCreateFailure, shp_words(nReturns), Xmin, Ymin, Xmax, Ymax, Zmin, Zmax);
 }
 
 void createSHXwHeader(const char *shpname, int32_t nReturns, double Xmin, double Ymin, double Xmax, double Ymax,
                       double Zmin, double Zmax) {
     const std::string shxname = shx_name_of(shpname);
-    write_header(shxname.c_str(), kAppendFailure, kHeaderWords + int64_t{kEntryWords} * nReturns, Xmin, Ymin, Xmax,
-                 Ymax, Zmin, Zmax);
+    write_header(shxname.c_str(), kAppendFailure, shx_words(nReturns), Xmin, Ymin, Xmax, Ymax, Zmin, Zmax);
 }
 
 // The eight appenders differ only in the point layout they step through.

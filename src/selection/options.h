@@ -44,6 +44,7 @@ struct CommandLine {
     bool has_options = false;            // a known option was given
     Selection selection;
     std::string output;                  // --output's NAME.shp, or ""
+    uint64_t max_size = 0;               // --max-size in bytes: the outputs go in parts; 0: one shapefile
     std::vector<std::string> others;     // the arguments that are not options or their values
 };
 
