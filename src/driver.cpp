@@ -564,6 +564,8 @@ constexpr char kHelp[] =
     "                    in place of the file's own\n"
     "  --thin SIZE       keep the first point of each SIZE x SIZE square\n"
     "  --output NAME.shp write NAME.shp, NAME.shx, NAME.dbf (and NAME.prj) instead\n"
+    "  --max-size SIZE   write the outputs in parts NAME_1.shp, NAME_2.shp, ..., each a shapefile whose\n"
+    "                    .shp and .dbf hold at most SIZE bytes (1M to 4G; k, M, G: 10^3, 10^6, 10^9)\n"
     "A point is kept when it passes every option given; the shapefile then holds the kept points,\n"
     "its bounds theirs, and the console says how many were kept.\n"
     "\n"
