@@ -45,10 +45,8 @@ void output_open(Output &out, const std::string &name, const char *mode, const c
     }
     if (mode[0] != 'w') {
         // Writes go on at the end of what the file holds.
-        if (std::fseek(out.fp, 0, SEEK_END) != 0) fail_writing(out.name.c_str());
-        const long at = std::ftell(out.fp);
-        if (at < 0) fail_writing(out.name.c_str());
-        out.length = static_cast<uint64_t>(at);
+        if (!platform::size_of(name.c_str(), out.length) || !platform::seek(out.fp, out.length))
+            fail_writing(out.name.c_str());
     }
 }
 
