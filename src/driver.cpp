@@ -35,10 +35,6 @@
 #include <string>
 #include <vector>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 namespace {
 
 [[noreturn]] void refuse(const char *message, const char *name) {
@@ -68,36 +64,6 @@ struct Names {
     std::printf("\n%s holds %llu points, more than the %u that a shapefile can hold\n", lasname,
                 static_cast<unsigned long long>(points), kMaxShapefilePoints);
     end_run(-1);
-}
-
-// Widens `bounds` (Xmin, Ymin, Xmax, Ymax, Zmin, Zmax) to the coordinates
-// just written into the coordinate buffers from `slot` on; `first` when they
-// are the first points of the shapefile.
-void widen_bounds(double bounds[6], bool first, int32_t slot, uint32_t count) {
-    const double *v[3] = {_Xvec + slot, _Yvec + slot, _Zvec + slot};
-    for (int axis = 0; axis < 3; ++axis) {
-        double &lo = bounds[axis == 2 ? 4 : axis], &hi = bounds[axis == 2 ? 5 : axis + 2];
-        if (first) lo = hi = v[axis][0];
-        uint32_t i = 0;
-#ifdef __SSE2__
-        // Two at a time; a NaN value, as in the scalar steps, never replaces a bound.
-        __m128d mn = _mm_set1_pd(lo), mx = _mm_set1_pd(hi);
-        for (; i + 2 <= count; i += 2) {
-            const __m128d a = _mm_loadu_pd(v[axis] + i);
-            mn = _mm_min_pd(a, mn);
-            mx = _mm_max_pd(a, mx);
-        }
-        double l[2], h[2];
-        _mm_storeu_pd(l, mn);
-        _mm_storeu_pd(h, mx);
-        lo = l[1] < l[0] ? l[1] : l[0];
-        hi = h[1] > h[0] ? h[1] : h[0];
-#endif
-        for (; i < count; ++i) {
-            lo = v[axis][i] < lo ? v[axis][i] : lo;
-            hi = v[axis][i] > hi ? v[axis][i] : hi;
-        }
-    }
 }
 
 // The first request of a URL (HttpSource::open), made on a thread of its
@@ -342,10 +308,10 @@ void convert_points(Input &input, Input *next, Run &run) {
                 const unsigned char *records = run.block.get() + size_t{at} * stride;
                 const uint64_t written = run.written;
                 run.formatter->run([&] {
-                    // The coordinates are kept for the bounds of the points written.
+                    // The records widen the bounds of the points written.
                     append_pointz_records(run.shapes, records, stride, scaling, count,
-                                          static_cast<int64_t>(written) + 1, slot, run.recount);
-                    if (run.recount) widen_bounds(run.bounds, written == 0, slot, static_cast<uint32_t>(count));
+                                          static_cast<int64_t>(written) + 1, slot, false,
+                                          run.recount ? run.bounds : nullptr, written == 0);
                     append_rows<N>(run.dbf, records, stride, count, input.extras);
                 });
                 run.written += static_cast<uint64_t>(count);

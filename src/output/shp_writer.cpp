@@ -98,33 +98,109 @@ int32_t raw_at(const unsigned char *p) {
 
 }  // namespace
 
-void append_pointz_records(ShapeOutputs &s, const unsigned char *records, size_t stride,
-                           const CoordinateScaling &scaling, int32_t nRecords, int64_t first, int32_t slot,
-                           bool keep_coordinates) {
-    assert(slot >= 0 && nRecords <= kChunkRecords - slot && _Xvec != nullptr && "within the coordinate buffers");
+namespace {
 
-    // The coordinates are scaled straight into the records as well as into
-    // the buffers, in one pass over the points, and records are staged in
-    // runs that fit the staging buffer.
+// Bounds widened by values one at a time, as two lanes of a vector unit
+// would widen them two values at a time: the values of even and of odd
+// positions each in a lane of their own, the lanes then joined, and a last
+// value of an odd count after them. A NaN value never replaces a bound.
+struct Widening {
+    double lo[3][2], hi[3][2];
+    double tail[3];
+    bool has_tail = false;
+
+    Widening(const double bounds[6], bool fresh, const double first[3]) {
+        for (int axis = 0; axis < 3; ++axis) {
+            const double l = fresh ? first[axis] : bounds[axis == 2 ? 4 : axis];
+            const double h = fresh ? first[axis] : bounds[axis == 2 ? 5 : axis + 2];
+            lo[axis][0] = lo[axis][1] = l;
+            hi[axis][0] = hi[axis][1] = h;
+        }
+    }
+    void take(int lane, const double v[3]) {
+        for (int axis = 0; axis < 3; ++axis) {
+            lo[axis][lane] = v[axis] < lo[axis][lane] ? v[axis] : lo[axis][lane];
+            hi[axis][lane] = v[axis] > hi[axis][lane] ? v[axis] : hi[axis][lane];
+        }
+    }
+    void put(double bounds[6]) const {
+        for (int axis = 0; axis < 3; ++axis) {
+            double l = lo[axis][1] < lo[axis][0] ? lo[axis][1] : lo[axis][0];
+            double h = hi[axis][1] > hi[axis][0] ? hi[axis][1] : hi[axis][0];
+            if (has_tail) {
+                l = tail[axis] < l ? tail[axis] : l;
+                h = tail[axis] > h ? tail[axis] : h;
+            }
+            bounds[axis == 2 ? 4 : axis] = l;
+            bounds[axis == 2 ? 5 : axis + 2] = h;
+        }
+    }
+};
+
+template <bool Keep, bool Widen>
+void pointz_records(ShapeOutputs &s, const unsigned char *records, size_t stride, const CoordinateScaling &scaling,
+                    int32_t nRecords, int64_t first, int32_t slot, double *bounds, bool fresh) {
+    // The coordinates are scaled straight into the records (and into the
+    // buffers or the bounds), in one pass over the points, and records are
+    // staged in runs that fit the staging buffer.
     const double sx = scaling.scale[0], ox = scaling.offset[0], sy = scaling.scale[1], oy = scaling.offset[1],
                  sz = scaling.scale[2], oz = scaling.offset[2];
     double *xs = _Xvec + slot, *ys = _Yvec + slot, *zs = _Zvec + slot;
     const unsigned char *p = records;
+    const double start[3] = {lidar::scale_coordinate(raw_at(p + kXAt), sx, ox),
+                             lidar::scale_coordinate(raw_at(p + kYAt), sy, oy),
+                             lidar::scale_coordinate(raw_at(p + kZAt), sz, oz)};
+    const double unused[6] = {0, 0, 0, 0, 0, 0};
+    Widening widening(Widen ? bounds : unused, fresh, start);
+#ifdef __SSE2__
+    const int32_t paired = nRecords & ~1;  // the last of an odd count comes after the lanes are joined
+#else
+    const int32_t paired = 0;  // one value at a time, in order
+#endif
     for (int32_t i = 0; i < nRecords;) {
         const auto run = static_cast<int32_t>(output_batch(s.shp, kPointZRecordBytes, static_cast<size_t>(nRecords - i)));
         unsigned char *r = output_reserve(s.shp, static_cast<size_t>(run) * kPointZRecordBytes);
         for (const int32_t end = i + run; i < end; ++i, r += kPointZRecordBytes, p += stride) {
             prefetch_ahead(p, stride);
-            const double x = lidar::scale_coordinate(raw_at(p + kXAt), sx, ox);
-            const double y = lidar::scale_coordinate(raw_at(p + kYAt), sy, oy);
-            const double z = lidar::scale_coordinate(raw_at(p + kZAt), sz, oz);
-            if (keep_coordinates) {
-                xs[i] = x;
-                ys[i] = y;
-                zs[i] = z;
+            const double v[3] = {lidar::scale_coordinate(raw_at(p + kXAt), sx, ox),
+                                 lidar::scale_coordinate(raw_at(p + kYAt), sy, oy),
+                                 lidar::scale_coordinate(raw_at(p + kZAt), sz, oz)};
+            if (Keep) {
+                xs[i] = v[0];
+                ys[i] = v[1];
+                zs[i] = v[2];
             }
-            put_record(r, first + i, x, y, z);
+            if (Widen) {
+                if (i < paired) {
+                    widening.take(i & 1, v);
+                } else if (paired == 0) {
+                    widening.take(0, v);
+                } else {
+                    std::memcpy(widening.tail, v, sizeof v);
+                    widening.has_tail = true;
+                }
+            }
+            put_record(r, first + i, v[0], v[1], v[2]);
         }
+    }
+    if (Widen) widening.put(bounds);
+}
+
+}  // namespace
+
+void append_pointz_records(ShapeOutputs &s, const unsigned char *records, size_t stride,
+                           const CoordinateScaling &scaling, int32_t nRecords, int64_t first, int32_t slot,
+                           bool keep_coordinates, double *bounds, bool fresh) {
+    assert(slot >= 0 && nRecords <= kChunkRecords - slot && _Xvec != nullptr && "within the coordinate buffers");
+    if (nRecords > 0) {
+        if (bounds != nullptr && keep_coordinates)
+            pointz_records<true, true>(s, records, stride, scaling, nRecords, first, slot, bounds, fresh);
+        else if (bounds != nullptr)
+            pointz_records<false, true>(s, records, stride, scaling, nRecords, first, slot, bounds, fresh);
+        else if (keep_coordinates)
+            pointz_records<true, false>(s, records, stride, scaling, nRecords, first, slot, bounds, fresh);
+        else
+            pointz_records<false, false>(s, records, stride, scaling, nRecords, first, slot, bounds, fresh);
     }
     append_entries(s.shx, nRecords, first);
 }

@@ -102,9 +102,11 @@ struct CoordinateScaling {
 // `first` (counted from 1); their real coordinates go into the coordinate
 // buffers from index `slot` (slot + nRecords <= kChunkRecords), unless
 // `keep_coordinates` is false (the buffers' pages then stay untouched).
+// With `bounds` (Xmin, Ymin, Xmax, Ymax, Zmin, Zmax), the records widen
+// them, or make them anew when `fresh`.
 void append_pointz_records(ShapeOutputs &s, const unsigned char *records, size_t stride,
                            const CoordinateScaling &scaling, int32_t nRecords, int64_t first, int32_t slot,
-                           bool keep_coordinates = true);
+                           bool keep_coordinates = true, double *bounds = nullptr, bool fresh = false);
 
 // Append the PointZ records of one chunk of `nRecords` points (at most
 // kChunkRecords) to the main file and their entries to the index file. The
