@@ -131,6 +131,7 @@ struct Run {
     uint64_t part_points = 0;
     int part = 0;
     const Input *first = nullptr;  // whose table and coordinate system the outputs take
+    uint32_t row_length = 0;       // of the table's rows
 };
 
 [[noreturn]] void refuse_total_count(uint64_t points) {
@@ -204,16 +205,23 @@ void print_progress(Run &run, uint64_t done) {
 
 void create_table_of(int type, const char *dbfname, const ExtraColumns &extras);
 
+// The table's header and row lengths, of the columns it stores (dBASE III:
+// as header_length_of and record_length_of count them).
+struct TableLengths {
+    uint64_t header, row;
+};
+TableLengths table_lengths_of(const std::vector<StoredColumn> &columns) {
+    TableLengths t{33 + 32 * static_cast<uint64_t>(columns.size()), 1};
+    for (const StoredColumn &c : columns) t.row += static_cast<uint64_t>(c.width);
+    return t;
+}
+
 // The most points of one part of a run in parts: the most that keep both
 // the .shp (its header and 36 bytes a point) and the .dbf (its header and a
 // row a point, no end byte) within `size` bytes, within a shapefile's limit.
-// The table's lengths are those of the columns it stores.
-uint64_t part_points_of(uint64_t size, const std::vector<StoredColumn> &columns) {
-    const uint64_t header = 33 + 32 * static_cast<uint64_t>(columns.size());  // dBASE III, as header_length_of
-    uint64_t row = 1;
-    for (const StoredColumn &c : columns) row += static_cast<uint64_t>(c.width);
+uint64_t part_points_of(uint64_t size, const TableLengths &table) {
     const uint64_t shp = (size - kShapeHeaderBytes) / kPointZRecordBytes;
-    const uint64_t dbf = size > header ? (size - header) / row : 0;
+    const uint64_t dbf = size > table.header ? (size - table.header) / table.row : 0;
     return std::max<uint64_t>(1, std::min<uint64_t>({shp, dbf, kMaxShapefilePoints}));
 }
 
@@ -236,6 +244,15 @@ void begin_output(Run &run, int32_t count, const double bounds[6]) {
     create_shapes(run.shapes, shp, count, bounds);
     create_table_of(run.first->type, dbf.c_str(), run.first->extras);
     open_table(run.dbf, dbf, static_cast<uint32_t>(count));
+    // Without a selection every point is written: the files' lengths are
+    // known, and the system may place them at once.
+    if (!run.selecting) {
+        const uint64_t left = run.total - run.kept;
+        const uint64_t points = run.in_parts ? std::min(run.part_points, left) : left;
+        output_will_hold(run.shapes.shp, kShapeHeaderBytes + uint64_t{kPointZRecordBytes} * points);
+        output_will_hold(run.shapes.shx, kShapeHeaderBytes + uint64_t{kIndexEntryBytes} * points);
+        output_will_hold(run.dbf, run.dbf.length + uint64_t{run.row_length} * points);
+    }
     run.written = 0;
     std::fill(run.bounds, run.bounds + 6, 0.0);
 }
@@ -752,7 +769,9 @@ int tessaline_run(int argc, char *argv[]) {
             several, selecting || several || in_parts, 0, {}, 0, 0, 2, nullptr, nullptr, 0, {}, {}, 0, in_parts, stem,
             0, 0, first};
     run.decimals = progress_decimals(first->type);
-    if (in_parts) run.part_points = part_points_of(line.max_size, stored_columns_of(first->type, first->extras));
+    const TableLengths table = table_lengths_of(stored_columns_of(first->type, first->extras));
+    run.row_length = static_cast<uint32_t>(table.row);
+    if (in_parts) run.part_points = part_points_of(line.max_size, table);
     uint64_t block_bytes = 0;
     size_t laz_asked = 0;
     for (size_t i = 0; i < inputs.size(); ++i) {

@@ -50,6 +50,8 @@ void output_open(Output &out, const std::string &name, const char *mode, const c
     }
 }
 
+void output_will_hold(Output &out, uint64_t bytes) { platform::will_write(out.fp, bytes); }
+
 void output_take_stage(Output &out) {
     if (t_format_thread != nullptr) {
         out.stage = t_format_thread->take_block();

@@ -76,6 +76,9 @@ inline constexpr char kUpdateFailure[] = "\nUnable to open %s for updating\n";
 // opened, prints `failure` (a format with one %s, given `name`) and ends the run.
 void output_open(Output &out, const std::string &name, const char *mode, const char *failure);
 
+// Tells the system that the open file will hold `bytes` bytes in all.
+void output_will_hold(Output &out, uint64_t bytes);
+
 // Writes `n` bytes at `offset` of the open file, staged bytes first; later
 // writes go on at the file's end.
 void output_write_at(Output &out, uint64_t offset, const void *bytes, size_t n);
