@@ -311,6 +311,7 @@ void convert_points(Input &input, Input *next, Run &run) {
             if (placed == 0) continue;
             if (!run.in_parts && run.kept + placed > kMaxShapefilePoints) {
                 // Nothing of a run that cannot complete is left behind.
+                for (Output *out : {&run.shapes.shp, &run.shapes.shx, &run.dbf}) output_abandon(*out);
                 for (const char *name : {names.shp, names.dbf}) platform::remove(name);
                 platform::remove(shx_name_of(names.shp).c_str());
                 if (run.several) refuse_total_count(run.total);

@@ -96,6 +96,12 @@ void output_close(Output &out) {
     if (fp != nullptr && std::fclose(fp) != 0) fail_writing(out.name.c_str());
 }
 
+void output_abandon(Output &out) {
+    if (out.fp != nullptr) std::fclose(out.fp);
+    out.fp = nullptr;
+    out.used = 0;
+}
+
 Output::~Output() {
     if (fp != nullptr) std::fclose(fp);
 }

@@ -112,6 +112,10 @@ inline size_t output_batch(Output &out, size_t size, size_t count) {
 // Writes what is staged and closes the file; the stage is kept for the next file.
 void output_close(Output &out);
 
+// Closes the file of a run that cannot complete, its staged bytes unwritten,
+// so that it can be removed (an open file cannot be on Windows).
+void output_abandon(Output &out);
+
 // Prints "\nError writing NAME\n" and ends the run.
 [[noreturn]] void fail_writing(const char *name);
 
