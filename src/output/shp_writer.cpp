@@ -1,12 +1,9 @@
 #include "shp_writer.h"
 
 #include "las_model.hpp"
-#include "end_run.h"
 #include "output.h"
-#include "platform.h"
 
 #include <cassert>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
