@@ -56,10 +56,12 @@
 // conversion without an option, with --crs EPSG:4326, with --crs EPSG:32612
 // (the next UTM zone) and with --crs EPSG:4326 and --extent over the first
 // quarter of its width in longitude; a program without --crs has its refusal
-// printed and the row is left out.
+// printed and the row is left out. The parts row (parts) alternates the
+// type-8 survey's plain conversion and the same with --max-size 200M into
+// parts, whose records must add up to the whole's.
 //
 //   tessaline_bench [--points N] [--repeat R] [--large N]
-//                   [--types 8,6,1,f6,f8,laz8,lazf6,sel8,copc,web,clip,tiles,columns,crs] [--dir PARENT] [--exe PROGRAM]
+//                   [--types 8,6,1,f6,f8,laz8,lazf6,sel8,copc,web,clip,tiles,columns,crs,parts] [--dir PARENT] [--exe PROGRAM]
 #include "dbf_writer.h"
 #include "las_writer.h"
 #include "laz_writer.h"
@@ -92,7 +94,7 @@ struct Options {
     uint64_t points = 10000000;
     uint64_t large = 50000000;
     int repeat = 5;
-    std::vector<std::string> rows = {"8", "6", "1", "f6", "f8", "laz8", "lazf6", "sel8", "copc", "web", "clip", "tiles", "columns", "crs"};
+    std::vector<std::string> rows = {"8", "6", "1", "f6", "f8", "laz8", "lazf6", "sel8", "copc", "web", "clip", "tiles", "columns", "crs", "parts"};
     std::string parent = "/tmp";
     std::string exe = TESSALINE_EXE;
 };
@@ -378,6 +380,74 @@ void measure_selection(const Options &o, const std::string &dir) {
     }
     std::fflush(stdout);
     settle(dir, stem);
+    std::remove((dir + "/" + las).c_str());
+}
+
+// The parts row (parts: the type-8 survey): the plain conversion and the
+// same with --max-size 200M into parts, in alternate order, R times each.
+// The parts' bytes, less their headers, must add up to the plain outputs'.
+void measure_parts(const Options &o, const std::string &dir) {
+    const RowKind kind = row_of("8");
+    const std::string stem = make_survey(dir, kind, o.points);
+    const std::string las = stem + ".las";
+    uint64_t sizes[3];
+    output_sizes(kind.table_type, o.points, sizes);
+    const auto remove_parts = [&] {
+        for (int k = 1;; ++k) {
+            const std::string part = dir + "/parts_" + std::to_string(k);
+            if (::access((part + ".shp").c_str(), F_OK) != 0) break;
+            for (const char *ext : {".shp", ".shx", ".dbf", ".prj"}) std::remove((part + ext).c_str());
+        }
+    };
+    const std::vector<std::string> modes[2] = {{}, {"--max-size", "200M", "--output", "parts.shp"}};
+    std::vector<double> seconds[2], user[2], system[2];
+    long peak[2] = {0, 0};
+    int parts = 0;
+    for (int r = 0; r < o.repeat; ++r)
+        for (int k = 0; k < 2; ++k) {
+            const int m = (k + r) % 2;
+            settle(dir, stem);
+            remove_parts();
+            ::sync();
+            const Run run = convert(o, dir, las, 0, modes[m]);
+            seconds[m].push_back(run.seconds);
+            user[m].push_back(run.user);
+            system[m].push_back(run.system);
+            peak[m] = std::max(peak[m], run.peak_kib);
+            if (m == 0) {
+                check_outputs(dir, stem, sizes);
+                continue;
+            }
+            // Every part has its own headers; the records add up to the whole's.
+            const uint64_t header[3] = {kShapeHeaderBytes, kShapeHeaderBytes, static_cast<uint64_t>(header_length_of(8))};
+            uint64_t body[3] = {0, 0, 0};
+            for (parts = 0;; ++parts) {
+                const std::string part = dir + "/parts_" + std::to_string(parts + 1);
+                if (::access((part + ".shp").c_str(), F_OK) != 0) break;
+                for (int e = 0; e < 3; ++e) body[e] += size_of(part + kOutputExtensions[e]) - header[e];
+            }
+            for (int e = 0; e < 3; ++e)
+                if (body[e] != sizes[e] - header[e])
+                    throw std::runtime_error(std::string("the parts' ") + kOutputExtensions[e] +
+                                             " files do not add up to the whole conversion's");
+        }
+    std::printf("\n%s, in parts:\n", label_of(kind).c_str());
+    std::printf("  %-32s %10s %14s %6s %7s %7s %8s %7s %7s\n", "options", "convert s", "(spread)", "parts", "x none",
+                "best", "peak MB", "user s", "sys s");
+    const double none = median(seconds[0]);
+    const double none_best = *std::min_element(seconds[0].begin(), seconds[0].end());
+    for (int m = 0; m < 2; ++m) {
+        std::string name;
+        for (const std::string &a : modes[m]) name += (name.empty() ? "" : " ") + a;
+        const double mc = median(seconds[m]);
+        const double best = *std::min_element(seconds[m].begin(), seconds[m].end());
+        std::printf("  %-32s %10.3f %14s %6d %7.2f %7.2f %8.1f %7.3f %7.3f\n", name.empty() ? "(none)" : name.c_str(), mc,
+                    spread(seconds[m]).c_str(), m == 0 ? 1 : parts, mc / none, best / none_best, megabytes(peak[m]),
+                    median(user[m]), median(system[m]));
+    }
+    std::fflush(stdout);
+    settle(dir, stem);
+    remove_parts();
     std::remove((dir + "/" + las).c_str());
 }
 
@@ -1210,7 +1280,7 @@ Options parse(int argc, char *argv[]) {
                 if (!token.empty() && token.find_first_not_of("12345678") == std::string::npos)
                     for (char c : token) o.rows.push_back(std::string(1, c));
                 else if (token == "sel8" || token == "copc" || token == "web" || token == "clip" || token == "tiles" ||
-                         token == "columns" || token == "crs")
+                         token == "columns" || token == "crs" || token == "parts")
                     o.rows.push_back(token);
                 else if (!token.empty())
                     o.rows.push_back(row_of(token).token);  // checked here, before any file is written
@@ -1240,7 +1310,7 @@ int main(int argc, char *argv[]) {
         bool heading = false;
         for (const std::string &token : o.rows) {
             if (token == "sel8" || token == "copc" || token == "web" || token == "clip" || token == "tiles" ||
-                token == "columns" || token == "crs")
+                token == "columns" || token == "crs" || token == "parts")
                 continue;
             const RowKind kind = row_of(token);
             if (kind.laz) continue;
@@ -1284,6 +1354,7 @@ int main(int argc, char *argv[]) {
         }
         for (const std::string &token : o.rows)
             if (token == "sel8") measure_selection(o, dir);
+            else if (token == "parts") measure_parts(o, dir);
             else if (token == "copc") measure_copc(o, dir);
             else if (token == "web") measure_web(o, dir);
             else if (token == "clip") measure_clip(o, dir);

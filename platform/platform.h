@@ -63,6 +63,12 @@ std::FILE *fopen(const char *name, const char *mode);
 int remove(const char *name);
 bool seek(std::FILE *f, uint64_t offset);
 
+// Tells the system that the file open for writing as `f` will hold about
+// `bytes` bytes, written from its start to its end, where that lets it
+// place them at once; the file's length and bytes stay as they are. Nothing
+// to do on Windows.
+void will_write(std::FILE *f, uint64_t bytes);
+
 // The names of the regular files (links followed) directly in `folder`, not
 // its subfolders, sorted by byte order of their UTF-8 names, in place of
 // what `names` held; false when the folder cannot be read.

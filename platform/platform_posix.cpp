@@ -99,6 +99,14 @@ bool seek(std::FILE *f, uint64_t offset) {
     return offset <= static_cast<uint64_t>(INT64_MAX) && ::fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;
 }
 
+void will_write(std::FILE *f, uint64_t bytes) {
+    const int fd = ::fileno(f);
+    if (fd < 0 || bytes == 0 || bytes > static_cast<uint64_t>(INT64_MAX)) return;
+    // Blocks reserved without changing the length: a run that fails leaves
+    // the bytes it wrote, no more. A file system that cannot does nothing.
+    (void)::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes));
+}
+
 bool folder_files(const char *folder, std::vector<std::string> &names) {
     names.clear();
     DIR *dir = ::opendir(folder);

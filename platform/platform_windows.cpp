@@ -228,6 +228,8 @@ bool seek(std::FILE *f, uint64_t offset) {
     return offset <= static_cast<uint64_t>(INT64_MAX) && _fseeki64(f, static_cast<__int64>(offset), SEEK_SET) == 0;
 }
 
+void will_write(std::FILE *, uint64_t) {}
+
 bool folder_files(const char *folder, std::vector<std::string> &names) {
     names.clear();
     std::vector<std::wstring> found;

@@ -36,10 +36,6 @@
 #include <string>
 #include <vector>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 namespace {
 
 [[noreturn]] void refuse(const char *message, const char *name) {
@@ -61,15 +57,6 @@ static_assert(kRecordBufferBytes >= UINT16_MAX, "a block holds a record of any l
 // How many URLs among several inputs have their first request under way at once.
 constexpr size_t kWebAhead = 8;
 
-// Writes the final record count into the table's header (bytes 4 to 7,
-// little-endian), before any row is appended.
-void fix_record_count(const char *dbfname, uint32_t records) {
-    std::FILE *f = platform::fopen(dbfname, "rb+");
-    if (f == nullptr) refuse(kUpdateFailure, dbfname);
-    const bool written = std::fseek(f, 4, SEEK_SET) == 0 && std::fwrite(&records, 4, 1, f) == 1;
-    if (std::fclose(f) != 0 || !written) fail_writing(dbfname);
-}
-
 struct Names {
     const char *las, *shp, *dbf, *prj;
 };
@@ -78,36 +65,6 @@ struct Names {
     std::printf("\n%s holds %llu points, more than the %u that a shapefile can hold\n", lasname,
                 static_cast<unsigned long long>(points), kMaxShapefilePoints);
     end_run(-1);
-}
-
-// Widens `bounds` (Xmin, Ymin, Xmax, Ymax, Zmin, Zmax) to the coordinates
-// just written into the coordinate buffers from `slot` on; `first` when they
-// are the first points of the shapefile.
-void widen_bounds(double bounds[6], bool first, int32_t slot, uint32_t count) {
-    const double *v[3] = {_Xvec + slot, _Yvec + slot, _Zvec + slot};
-    for (int axis = 0; axis < 3; ++axis) {
-        double &lo = bounds[axis == 2 ? 4 : axis], &hi = bounds[axis == 2 ? 5 : axis + 2];
-        if (first) lo = hi = v[axis][0];
-        uint32_t i = 0;
-#ifdef __SSE2__
-        // Two at a time; a NaN value, as in the scalar steps, never replaces a bound.
-        __m128d mn = _mm_set1_pd(lo), mx = _mm_set1_pd(hi);
-        for (; i + 2 <= count; i += 2) {
-            const __m128d a = _mm_loadu_pd(v[axis] + i);
-            mn = _mm_min_pd(a, mn);
-            mx = _mm_max_pd(a, mx);
-        }
-        double l[2], h[2];
-        _mm_storeu_pd(l, mn);
-        _mm_storeu_pd(h, mx);
-        lo = l[1] < l[0] ? l[1] : l[0];
-        hi = h[1] > h[0] ? h[1] : h[0];
-#endif
-        for (; i < count; ++i) {
-            lo = v[axis][i] < lo ? v[axis][i] : lo;
-            hi = v[axis][i] > hi ? v[axis][i] : hi;
-        }
-    }
 }
 
 // The first request of a URL (HttpSource::open), made on a thread of its
@@ -167,8 +124,22 @@ struct Run {
     int decimals = 2;
     std::unique_ptr<unsigned char[]> block;
     FormatThread *formatter = nullptr;
+    uint64_t shown = 0;      // the points done that the progress shows
+    // The shapefile being written, and its points so far.
+    ShapeOutputs shapes;
+    Output dbf;
+    uint64_t written = 0;
+    // In parts (--max-size): the name before the part's number, the most
+    // points of a part, and the part being written (from 1).
+    bool in_parts = false;
+    std::string stem;
+    uint64_t part_points = 0;
+    int part = 0;
+    const Input *first = nullptr;  // whose table and coordinate system the outputs take
+    uint32_t row_length = 0;       // of the table's rows
     ColumnChoice columns;    // the table's columns, --columns' choice (empty: all)
     const area::TargetCrs *crs = nullptr;  // --crs's system, or null
+    std::string prj;         // the outputs' coordinate system as ESRI WKT, or ""
 };
 
 [[noreturn]] void refuse_total_count(uint64_t points) {
@@ -252,15 +223,95 @@ void scale_coordinates(const unsigned char *records, size_t stride, const Coordi
 }
 static_assert(kYAt == kXAt + 4 && kZAt == kXAt + 8, "X, Y and Z lie side by side");
 
-// Nothing of a run that cannot complete is left behind.
-void remove_outputs(const Names &names) {
-    for (const char *name : {names.shp, names.dbf}) platform::remove(name);
-    platform::remove(shx_name_of(names.shp).c_str());
-}
-
-void print_progress(const Run &run, uint64_t done) {
+void print_progress(Run &run, uint64_t done) {
+    run.shown = done;
     std::printf("\rProcessing ... %.*f%% done", run.decimals, done * 100.0 / static_cast<double>(run.total));
     std::fflush(stdout);
+}
+
+void create_table_of(int type, const char *dbfname, const ExtraColumns &extras, const ColumnChoice &columns);
+
+// The header and row lengths of the table the run writes, of the columns it stores.
+struct TableLengths {
+    uint64_t header, row;
+};
+
+// The most points of one part of a run in parts: the most that keep both
+// the .shp (its header and 36 bytes a point) and the .dbf (its header and a
+// row a point, no end byte) within `size` bytes, within a shapefile's limit.
+uint64_t part_points_of(uint64_t size, const TableLengths &table) {
+    const uint64_t shp = (size - kShapeHeaderBytes) / kPointZRecordBytes;
+    const uint64_t dbf = size > table.header ? (size - table.header) / table.row : 0;
+    return std::max<uint64_t>(1, std::min<uint64_t>({shp, dbf, kMaxShapefilePoints}));
+}
+
+// The names of part `k` of a run in parts.
+std::string part_name(const std::string &stem, int k, const char *ext) { return stem + "_" + std::to_string(k) + ext; }
+
+// Creates the shapefile the points go into next: the run's, or its next
+// part, whose name the console shows as it begins. Headers whose counts
+// and bounds come at the end start with none.
+void begin_output(Run &run, int32_t count, const double bounds[6]) {
+    std::string shp = run.names.shp, dbf = run.names.dbf;
+    if (run.in_parts) {
+        ++run.part;
+        shp = part_name(run.stem, run.part, ".shp");
+        dbf = part_name(run.stem, run.part, ".dbf");
+        std::printf("\r%78s\r", " ");
+        std::printf("Part %d: %s\n", run.part, shp.c_str());
+        if (run.shown > 0) print_progress(run, run.shown);
+    }
+    create_shapes(run.shapes, shp, count, bounds);
+    create_table_of(run.first->type, dbf.c_str(), run.first->extras, run.columns);
+    open_table(run.dbf, dbf, static_cast<uint32_t>(count));
+    // Without a selection every point is written: the files' lengths are
+    // known, and the system may place them at once.
+    if (!run.selecting) {
+        const uint64_t left = run.total - run.kept;
+        const uint64_t points = run.in_parts ? std::min(run.part_points, left) : left;
+        output_will_hold(run.shapes.shp, kShapeHeaderBytes + uint64_t{kPointZRecordBytes} * points);
+        output_will_hold(run.shapes.shx, kShapeHeaderBytes + uint64_t{kIndexEntryBytes} * points);
+        output_will_hold(run.dbf, run.dbf.length + uint64_t{run.row_length} * points);
+    }
+    run.written = 0;
+    std::fill(run.bounds, run.bounds + 6, 0.0);
+}
+
+// Completes the shapefile being written: its headers' counts and bounds
+// where they come at the end, and its coordinate system.
+void finish_output(Run &run) {
+    if (run.recount) {
+        rewrite_shape_headers(run.shapes, static_cast<int32_t>(run.written), run.bounds);
+        set_table_count(run.dbf, static_cast<uint32_t>(run.written));
+    }
+    close_shapes(run.shapes);
+    output_close(run.dbf);
+    // Without a coordinate system no .prj is written: one already there may be the user's own.
+    const std::string prj = run.in_parts ? part_name(run.stem, run.part, ".prj") : run.names.prj;
+    if (!run.prj.empty()) write_prj(prj.c_str(), run.prj);
+}
+
+void next_part(Run &run) {
+    finish_output(run);
+    const double none[6] = {0, 0, 0, 0, 0, 0};
+    begin_output(run, 0, none);
+}
+
+// Nothing of a run that cannot complete is left behind: the shapefile being
+// written is abandoned, and its files (in parts, those of every part so far)
+// removed.
+void remove_outputs(Run &run) {
+    for (Output *out : {&run.shapes.shp, &run.shapes.shx, &run.dbf}) output_abandon(*out);
+    std::vector<std::string> stems = {std::string(run.names.shp, std::strlen(run.names.shp) - 4)};
+    if (run.in_parts) {
+        stems.clear();
+        for (int k = 1; k <= run.part; ++k) stems.push_back(part_name(run.stem, k, ""));
+    }
+    for (const std::string &stem : stems) {
+        for (const char *ext : {".shp", ".shx", ".dbf"}) platform::remove((stem + ext).c_str());
+        // A part's coordinate system is written once it is complete.
+        if (run.in_parts && stem != stems.back() && !run.prj.empty()) platform::remove((stem + ".prj").c_str());
+    }
 }
 
 // Reads, selects and writes the points of one input, records numbered on
@@ -295,7 +346,7 @@ void convert_points(Input &input, Input *next, Run &run) {
                 scale_coordinates(run.block.get(), stride, scaling, placed, xs, ys, zs);
                 const size_t bad = input.moved->transform(xs, ys, zs, placed, transform_on_two);
                 if (bad < placed) {
-                    remove_outputs(names);
+                    remove_outputs(run);
                     std::printf("\nPoint %llu of %s cannot be transformed into %s\n",
                                 static_cast<unsigned long long>(read_before + bad + 1), input.name(),
                                 run.crs->name.c_str());
@@ -313,25 +364,36 @@ void convert_points(Input &input, Input *next, Run &run) {
                 placed = input.moved ? filter_given_points(*input.filter, run.block.get(), stride, placed, xs, ys, zs)
                                      : filter_points(*input.filter, run.block.get(), stride, placed);
             if (placed == 0) continue;
-            if (run.kept + placed > kMaxShapefilePoints) {
-                remove_outputs(names);
+            if (!run.in_parts && run.kept + placed > kMaxShapefilePoints) {
+                remove_outputs(run);
                 if (run.several) refuse_total_count(run.total);
                 refuse_point_count(input.name(), ptsInLAS);
             }
-            const auto count = static_cast<int32_t>(placed);
-            const uint64_t kept = run.kept;
-            run.formatter->run([&] {
-                // The coordinates are kept for the bounds of the points written.
-                if (input.moved)
-                    append_pointz_given(names.shp, xs, ys, zs, count, static_cast<int64_t>(kept) + 1);
-                else
-                    append_pointz_records(names.shp, run.block.get(), stride, scaling, count,
-                                          static_cast<int64_t>(kept) + 1, slot, run.recount);
-                if (run.recount) widen_bounds(run.bounds, kept == 0, slot, placed);
-                append_rows<N>(names.dbf, run.block.get(), stride, count, input.extras, run.columns);
-            });
-            run.kept += placed;
-            slot += count;
+            // In parts, the records go into the part being written up to its
+            // edge, the rest into the next.
+            for (uint32_t at = 0; at < placed;) {
+                if (run.in_parts && run.written == run.part_points) next_part(run);
+                const uint64_t room = run.in_parts ? run.part_points - run.written : placed;
+                const auto count = static_cast<int32_t>(std::min<uint64_t>(room, placed - at));
+                const unsigned char *records = run.block.get() + size_t{at} * stride;
+                const uint64_t written = run.written;
+                run.formatter->run([&] {
+                    // The records (or their coordinates in --crs's system)
+                    // widen the bounds of the points written.
+                    double *bounds = run.recount ? run.bounds : nullptr;
+                    if (input.moved)
+                        append_pointz_given(run.shapes, xs + at, ys + at, zs + at, count,
+                                            static_cast<int64_t>(written) + 1, bounds, written == 0);
+                    else
+                        append_pointz_records(run.shapes, records, stride, scaling, count,
+                                              static_cast<int64_t>(written) + 1, slot, false, bounds, written == 0);
+                    append_rows<N>(run.dbf, records, stride, count, input.extras, run.columns);
+                });
+                run.written += static_cast<uint64_t>(count);
+                run.kept += static_cast<uint64_t>(count);
+                slot += count;
+                at += static_cast<uint32_t>(count);
+            }
         }
     };
     const uint64_t nChunks = ptsInLAS / kChunkRecords;
@@ -574,6 +636,8 @@ constexpr char kHelp[] =
     "  --output NAME.shp write NAME.shp, NAME.shx, NAME.dbf (and NAME.prj) instead\n"
     "  --columns LIST    the table holds only these columns, in this order, named as it stores them\n"
     "                    in any case (e.g. Classifica,Intensity); the .shp, .shx and .prj are the same\n"
+    "  --max-size SIZE   write the outputs in parts NAME_1.shp, NAME_2.shp, ..., each a shapefile whose\n"
+    "                    .shp and .dbf hold at most SIZE bytes (1M to 4G; k, M, G: 10^3, 10^6, 10^9)\n"
     "A point is kept when it passes every option given; the shapefile then holds the kept points,\n"
     "its bounds theirs, and the console says how many were kept.\n"
     "\n"
@@ -587,7 +651,7 @@ std::string large_output_note(const char *name, uint64_t bytes) {
     if (bytes <= static_cast<uint64_t>(INT32_MAX)) return "";
     return std::string("Note: ") + name + " is " + std::to_string(bytes) +
            " bytes; ArcGIS opens shapefile files up to 2 GB: a selection (--class, --returns, --extent, --thin) "
-           "makes it smaller\n";
+           "makes it smaller, --max-size 2G writes it in parts\n";
 }
 
 namespace {
@@ -800,13 +864,14 @@ int tessaline_run(int argc, char *argv[]) {
     const std::string shpname = stem + ".shp";
     const std::string dbfname = stem + ".dbf";
     const std::string prjname = stem + ".prj";
+    const bool in_parts = line.max_size != 0;
 
     credits();
     if (several)
         std::printf("Input LAS files:   %zu, each named below as it is converted\n", inputs.size());
     else
         std::printf("Input LAS file:    %s\n", first->name());
-    std::printf("Output Shapefile:  %s\n", shpname.c_str());
+    std::printf("Output Shapefile:  %s\n", in_parts ? part_name(stem, 1, ".shp").c_str() : shpname.c_str());
     std::fputs(clip_note.c_str(), stdout);
 
     // Wall-clock time: waiting for the disk is part of what the user waits for.
@@ -825,9 +890,13 @@ int tessaline_run(int argc, char *argv[]) {
     // they are written.
     const bool selecting = selection.selects();
     Run run{{first->name(), shpname.c_str(), dbfname.c_str(), prjname.c_str()}, selection, region.clip, selecting,
-            several, selecting || several || reprojecting, 0, {}, 0, 0, 2, nullptr, nullptr, columns,
-            reprojecting ? &target : nullptr};
+            several, selecting || several || reprojecting || in_parts, 0, {}, 0, 0, 2, nullptr, nullptr, 0, {}, {}, 0,
+            in_parts, stem, 0, 0, first, 0, columns, reprojecting ? &target : nullptr, reprojecting ? target.esri : first->prj};
     run.decimals = progress_decimals(first->type);
+    const TableLengths table{static_cast<uint64_t>(table_header_length(first->type, first->extras, run.columns)),
+                             static_cast<uint64_t>(table_record_length(first->type, first->extras, run.columns))};
+    run.row_length = static_cast<uint32_t>(table.row);
+    if (in_parts) run.part_points = part_points_of(line.max_size, table);
     uint64_t block_bytes = 0;
     size_t laz_asked = 0;
     for (size_t i = 0; i < inputs.size(); ++i) {
@@ -840,13 +909,13 @@ int tessaline_run(int argc, char *argv[]) {
         if (!input.met) continue;
         const uint64_t points = input.header.point_count;
         run.total += points;
-        if (!selecting && !several && points > kMaxShapefilePoints) refuse_point_count(input.name(), points);
+        if (!selecting && !several && !in_parts && points > kMaxShapefilePoints) refuse_point_count(input.name(), points);
         open_points(input, region_of(input));
         const uint32_t stride = input.header.legacy().PointDataRecordLength;
         const uint64_t capacity = block_records(points, stride);
         block_bytes = std::max(block_bytes, (capacity == 0 ? 1 : capacity) * stride);
     }
-    if (!selecting && several && run.total > kMaxShapefilePoints) refuse_total_count(run.total);
+    if (!selecting && several && !in_parts && run.total > kMaxShapefilePoints) refuse_total_count(run.total);
     // One block's worth of records, reused for every block of every input.
     run.block.reset(new (std::nothrow) unsigned char[block_bytes == 0 ? 1 : block_bytes]);
     if (!run.block) {
@@ -855,9 +924,14 @@ int tessaline_run(int argc, char *argv[]) {
     }
 
     // Every name the run creates, truncates or removes, in the order of its outputs.
-    std::vector<std::string> outputs = {shpname, shx_name_of(shpname.c_str()), dbfname, cpg_name_of(dbfname.c_str())};
-    const std::string &prj_text = reprojecting ? target.esri : first->prj;
-    if (!prj_text.empty()) outputs.push_back(prjname);
+    // In parts, those of as many parts as the points could fill.
+    std::vector<std::string> outputs;
+    const uint64_t parts = in_parts ? std::max<uint64_t>(1, (run.total + run.part_points - 1) / run.part_points) : 1;
+    for (uint64_t k = 1; k <= parts; ++k) {
+        const std::string base = in_parts ? part_name(stem, static_cast<int>(k), "") : stem;
+        for (const char *ext : {".shp", ".shx", ".dbf", ".cpg"}) outputs.push_back(base + ext);
+        if (!run.prj.empty()) outputs.push_back(base + ".prj");
+    }
     refuse_same_files(files, outputs);
     for (const Input &input : inputs)
         if (input.file != platform::kNoFile) lock_input(input.file, input.name());
@@ -870,13 +944,10 @@ int tessaline_run(int argc, char *argv[]) {
     const auto count = static_cast<int32_t>(run.recount ? 0 : first->header.point_count);
     double bounds[6] = {ph.MinX, ph.MinY, ph.MaxX, ph.MaxY, ph.MinZ, ph.MaxZ};
     if (run.recount) std::fill(bounds, bounds + 6, 0.0);
-    createSHPwHeader(shpname.c_str(), count, bounds[0], bounds[1], bounds[2], bounds[3], bounds[4], bounds[5]);
-    createSHXwHeader(shpname.c_str(), count, bounds[0], bounds[1], bounds[2], bounds[3], bounds[4], bounds[5]);
-    create_table_of(first->type, dbfname.c_str(), first->extras, run.columns);
-    fix_record_count(dbfname.c_str(), static_cast<uint32_t>(count));
-
     FormatThread formatter(run_threads() >= 2);
     run.formatter = &formatter;
+    begin_output(run, count, bounds);
+
     size_t read = 0;
     uint64_t points_read = 0;
     // The next input whose points are read, after each one.
@@ -901,12 +972,7 @@ int tessaline_run(int argc, char *argv[]) {
             std::printf("%s: %llu points\n", input.name(), static_cast<unsigned long long>(input.kept));
         if (run.total > 0) print_progress(run, run.done);
     }
-    if (run.recount) {
-        rewrite_shape_headers(shpname.c_str(), static_cast<int32_t>(run.kept), run.bounds);
-        fix_record_count(dbfname.c_str(), static_cast<uint32_t>(run.kept));
-    }
-    // Without a coordinate system no .prj is written: one already there may be the user's own.
-    if (!prj_text.empty()) write_prj(prjname.c_str(), prj_text);
+    finish_output(run);
     std::printf("\r%78s\r", " ");
     if (several)
         std::printf("Kept %llu of %llu points from %zu of %zu files\n", static_cast<unsigned long long>(run.kept),
@@ -914,6 +980,11 @@ int tessaline_run(int argc, char *argv[]) {
     else if (selecting)
         std::printf("Kept %llu of %llu points\n", static_cast<unsigned long long>(run.kept),
                     static_cast<unsigned long long>(first->header.point_count));
+    if (in_parts && run.part == 1)
+        std::printf("Parts written: %s\n", part_name(stem, 1, ".shp").c_str());
+    else if (in_parts)
+        std::printf("Parts written: %s to %s\n", part_name(stem, 1, ".shp").c_str(),
+                    part_name(stem, run.part, ".shp").c_str());
 
     uint64_t fetched = 0, web_bytes = 0, requests = 0;
     bool any_web = false;
@@ -930,10 +1001,17 @@ int tessaline_run(int argc, char *argv[]) {
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - beginTime;
     std::printf("Elapsed time %.2f seconds\n", elapsed.count());
     std::fputs(fetched_text.c_str(), stdout);
-    for (const std::string *name : {&shpname, &dbfname}) {
+    // In parts of more than 2 GB (--max-size 4G), each part's files.
+    std::vector<std::string> written = {shpname, dbfname};
+    if (in_parts) {
+        written.clear();
+        for (int k = 1; k <= run.part; ++k)
+            for (const char *ext : {".shp", ".dbf"}) written.push_back(part_name(stem, k, ext));
+    }
+    for (const std::string &name : written) {
         uint64_t bytes;
-        if (platform::size_of(name->c_str(), bytes))
-            std::fputs(large_output_note(name->c_str(), bytes).c_str(), stdout);
+        if (platform::size_of(name.c_str(), bytes))
+            std::fputs(large_output_note(name.c_str(), bytes).c_str(), stdout);
     }
     return 0;
 }

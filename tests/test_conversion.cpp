@@ -391,9 +391,9 @@ TEST(Conversion, OutputsPastTwoGigabytesAreNoted) {
         {0, ""},
         {2147483647, ""},
         {2147483648, "Note: t/a.dbf is 2147483648 bytes; ArcGIS opens shapefile files up to 2 GB: a selection "
-                     "(--class, --returns, --extent, --thin) makes it smaller\n"},
+                     "(--class, --returns, --extent, --thin) makes it smaller, --max-size 2G writes it in parts\n"},
         {uint64_t{5} << 32, "Note: t/a.dbf is 21474836480 bytes; ArcGIS opens shapefile files up to 2 GB: a "
-                            "selection (--class, --returns, --extent, --thin) makes it smaller\n"},
+                            "selection (--class, --returns, --extent, --thin) makes it smaller, --max-size 2G writes it in parts\n"},
     };
     for (const auto &c : cases) EXPECT_EQ(large_output_note("t/a.dbf", c.bytes), c.line) << c.bytes;
 }

@@ -496,7 +496,8 @@ TEST(SelectionOptions, RefusedBeforeTheBannerWithTheirReason) {
         {"--clip-layer", "the name of a layer of --clip's GeoPackage"},
         {"--clip-crs", "the clip area's coordinate system: an EPSG code (EPSG:4326), a WKT or PROJ text"},
         {"--columns", "the names of columns of the table separated by commas"},
-        {"--crs", "the outputs' coordinate system: an EPSG code (EPSG:4326), a WKT or PROJ text or a .prj file"}};
+        {"--crs", "the outputs' coordinate system: an EPSG code (EPSG:4326), a WKT or PROJ text or a .prj file"},
+        {"--max-size", "a number of bytes from 1M to 4G, with an optional k, M or G (10^3, 10^6, 10^9)"}};
     // option "": the usage; "!": the line `value`; `again`: given twice, as `value` and as `again`.
     const struct {
         std::vector<std::string> args;
@@ -552,6 +553,16 @@ TEST(SelectionOptions, RefusedBeforeTheBannerWithTheirReason) {
         {{"--output", "o.shx", "a.las"}, "--output", "o.shx"},
         {{"--output", "o.SHP", "a.las"}, "--output", "o.SHP"},
         {{"--output", "nofolder/o.shp", "a.las"}, "--output", "nofolder/o.shp"},
+        {{"--max-size", "999999", "a.las"}, "--max-size", "999999"},
+        {{"--max-size", "999k", "a.las"}, "--max-size", "999k"},
+        {{"--max-size", "4000000001", "a.las"}, "--max-size", "4000000001"},
+        {{"--max-size", "5G", "a.las"}, "--max-size", "5G"},
+        {{"--max-size", "1.5M", "a.las"}, "--max-size", "1.5M"},
+        {{"--max-size", "2m", "a.las"}, "--max-size", "2m"},
+        {{"--max-size", "2MB", "a.las"}, "--max-size", "2MB"},
+        {{"--max-size", "-2M", "a.las"}, "--max-size", "-2M"},
+        {{"--max-size=", "a.las"}, "--max-size", ""},
+        {{"--max-size", "2M", "--max-size", "4G", "a.las"}, "--max-size", "2M", "4G"},
         {{"--class", "2", "--class=3", "a.las"}, "--class", "2", "3"},
         {{"--returns", "first", "a.las", "--returns", "first"}, "--returns", "first", "first"},
         {{"--extent=0,0,1,1", "--extent", "0,0,2,2", "a.las"}, "--extent", "0,0,1,1", "0,0,2,2"},
@@ -592,6 +603,94 @@ TEST(SelectionOptions, RefusedBeforeTheBannerWithTheirReason) {
         EXPECT_EQ(r.status, 255);
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(listing(dir.path()), before);
+    }
+}
+
+// --max-size: the outputs in parts NAME_1, NAME_2, ..., each a shapefile
+// of its own whose .shp and .dbf stay within the size, each as full as that
+// allows but the last. Their records, concatenated and numbered on, are the
+// whole conversion's with the same options, on one thread and on two, from
+// LAS and LAZ, with a selection across a part's edge and with several inputs.
+TEST(MaxSize, PartsHoldTheWholeConversionsRecordsInOrder) {
+    TempDir dir;
+    lastest::write_las(dir / "a.las", lastest::options_for_type(8), 60000, grid_point);
+    lastest::write_las(dir / "b.las", lastest::options_for_type(8), 25000, [](uint64_t i) {
+        lastest::Point p = grid_point(i);
+        p.x += 5000;
+        return p;
+    });
+    laztest::compress_las_file(dir / "a.las", dir / "c.laz");
+    lastest::write_las(dir / "d.las", lastest::options_for_type(1), 1000, grid_point);
+    testutil::write_file(dir / "p_9.shp", {'o', 'l', 'd'});  // an earlier run's part: not this run's output
+    using Args = std::vector<std::string>;
+    const struct {
+        Args args;  // before --max-size SIZE --output p.shp, or --output whole.shp
+        const char *threads;
+        std::string size = "1M";
+    } cases[] = {
+        {{"a.las"}, "1"},
+        {{"a.las"}, "2"},
+        {{"c.laz"}, "2"},
+        {{"--class", "2,5", "a.las"}, "1"},
+        {{"--extent", "-1e9,-1e9,1e9,1e9", "a.las", "b.las"}, "2"},
+        {{"a.las", "b.las"}, "1", "2M"},
+        {{"d.las"}, "2"},                  // one part
+        {{"--class", "200", "a.las"}, "1"},  // no point kept: one empty part
+    };
+    for (const auto &c : cases) {
+        std::string trace = std::string("threads ") + c.threads + ", --max-size " + c.size + ":";
+        for (const std::string &a : c.args) trace += " " + a;
+        SCOPED_TRACE(trace);
+        for (const std::string &old : listing(dir.path()))
+            if (old.rfind("p_", 0) == 0 && old != "p_9.shp") std::remove((dir / old).c_str());
+        const auto convert = [&](Args extra) {
+            Args args = {"TESSALINE_THREADS=" + std::string(c.threads), testutil::tessaline_exe()};
+            args.insert(args.end(), c.args.begin(), c.args.end());
+            args.insert(args.end(), extra.begin(), extra.end());
+            return testutil::run("/usr/bin/env", args, dir.path());
+        };
+        const testutil::RunResult whole = convert({"--output", "whole.shp"});
+        const testutil::RunResult parted = convert({"--max-size", c.size, "--output", "p.shp"});
+        ASSERT_EQ(whole.status, 0) << whole.out;
+        ASSERT_EQ(parted.status, 0) << parted.out;
+        const Outputs all = outputs_of(dir / "whole");
+        const uint64_t size = c.size == "1M" ? 1000000 : 2000000, header = le(all.dbf, 8, 2), row = le(all.dbf, 10, 2);
+        const uint64_t most = std::min((size - 100) / 36, (size - header) / row);
+        std::vector<Outputs> parts;
+        std::vector<std::string> part_lines;
+        while (testutil::exists(dir / ("p_" + std::to_string(parts.size() + 1) + ".shp"))) {
+            const std::string name = "p_" + std::to_string(parts.size() + 1);
+            parts.push_back(outputs_of(dir / name));
+            part_lines.push_back("Part " + std::to_string(parts.size()) + ": " + name + ".shp");
+            const Outputs &part = parts.back();
+            EXPECT_LE(part.shp.size(), size) << name;
+            EXPECT_LE(part.dbf.size(), size) << name;
+            // Its headers are its own, its records numbered from 1.
+            const Outputs own = concatenate({part});
+            EXPECT_TRUE(own.shp == part.shp && own.shx == part.shx && own.dbf == part.dbf) << name;
+        }
+        if (parts.size() == 9) parts.pop_back();  // the earlier run's p_9.shp, not a part of this one
+        ASSERT_FALSE(parts.empty());
+        const uint64_t points = (all.shp.size() - 100) / 36;
+        EXPECT_EQ(parts.size(), std::max<uint64_t>(1, (points + most - 1) / most));
+        for (size_t k = 0; k + 1 < parts.size(); ++k) EXPECT_EQ(parts[k].shp.size(), 100 + 36 * most) << k + 1;
+        const Outputs joined = concatenate(parts), want = concatenate({all});
+        EXPECT_EQ(difference(joined.shp, want.shp), "");
+        EXPECT_EQ(difference(joined.shx, want.shx), "");
+        EXPECT_EQ(difference(joined.dbf, want.dbf), "");
+        EXPECT_EQ(testutil::read_text(dir / "p_9.shp"), "old");
+
+        // The console: the whole run's, with the first part named, a line as
+        // each part begins and the parts written at the end.
+        std::vector<std::string> lines = lasting_lines(parted.out), others, want_lines = lasting_lines(whole.out);
+        std::vector<std::string> got_parts;
+        for (const std::string &l : lines) (l.rfind("Part ", 0) == 0 ? got_parts : others).push_back(l);
+        EXPECT_EQ(got_parts, part_lines);
+        for (std::string &l : want_lines)
+            if (l == "Output Shapefile:  whole.shp") l = "Output Shapefile:  p_1.shp";
+        want_lines.insert(want_lines.end() - 1, "Parts written: p_1.shp" +
+                                                    (parts.size() > 1 ? " to " + part_lines.back().substr(8) : ""));
+        EXPECT_EQ(others, want_lines);
     }
 }
 

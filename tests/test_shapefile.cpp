@@ -237,6 +237,42 @@ TEST(PointZRecords, NumbersAndOffsetsAcrossTheChunkBoundary) {
     }
 }
 
+// Records from given real coordinates are those of point records that
+// scale to the same values, numbered from the same first record, through
+// files kept open for both.
+TEST(PointZRecords, GivenCoordinatesWriteThePointRecordsBytes) {
+    TempDir dir;
+    ASSERT_TRUE(allocate_coordinate_buffers());
+    std::vector<LAS12fm3> points(70000);
+    std::vector<double> x, y, z;
+    for (size_t i = 0; i < points.size(); ++i) {
+        points[i].X = static_cast<int32_t>(i * 7) - 3000;
+        points[i].Y = -static_cast<int32_t>(i);
+        points[i].Z = static_cast<int32_t>(i % 97);
+        x.push_back(points[i].X), y.push_back(points[i].Y), z.push_back(points[i].Z);
+    }
+    const CoordinateScaling unit{{1, 1, 1}, {0, 0, 0}};
+    const double bounds[6] = {1, 2, 3, 4, 5, 6};
+    std::vector<ShapeFiles> written;
+    for (const bool given : {false, true}) {
+        const std::string shp = dir / (given ? "g.shp" : "r.shp");
+        {
+            ShapeOutputs s;
+            create_shapes(s, shp, static_cast<int32_t>(points.size()), bounds);
+            if (given) append_pointz_given(s, x.data(), y.data(), z.data(), static_cast<int32_t>(points.size()), 41);
+            else
+                append_pointz_records(s, reinterpret_cast<const unsigned char *>(points.data()), sizeof points[0], unit,
+                                      static_cast<int32_t>(points.size()), 41, 0, false);
+            close_shapes(s);
+        }
+        written.push_back({read_file(shp), read_file(shx_name_of(shp.c_str()))});
+    }
+    ASSERT_EQ(written[0].shp.size(), 100u + 36 * points.size());
+    EXPECT_TRUE(written[0].shp == written[1].shp);
+    EXPECT_TRUE(written[0].shx == written[1].shx);
+    EXPECT_EQ(slice(written[1].shp, 100, 4), Bytes({0, 0, 0, 41}));
+}
+
 TEST(PointZRecords, EmptyChunkAppendsNothing) {
     TempDir dir;
     const ShapeFiles f = write_shapes(dir, 0, {{}}, unit_header());

@@ -203,10 +203,6 @@ std::string esri_wkt_of(const ProjectionRecords &records) {
 void write_prj(const char *name, const std::string &text) {
     Output out;
     output_open(out, name, "wb", kCreateFailure);
-    for (size_t done = 0; done < text.size();) {
-        const size_t n = text.size() - done < kStageBytes ? text.size() - done : kStageBytes;
-        std::memcpy(output_reserve(out, n), text.data() + done, n);
-        done += n;
-    }
+    output_write_at(out, 0, text.data(), text.size());
     output_close(out);
 }

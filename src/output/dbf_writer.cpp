@@ -359,17 +359,35 @@ void append_rows_of(Output &dbf, const unsigned char *records, size_t stride, in
 }  // namespace
 
 template <int N>
-void append_rows(const char *dbfname, const unsigned char *records, size_t stride, int32_t nRecords,
+void append_rows(Output &dbf, const unsigned char *records, size_t stride, int32_t nRecords,
                  const ExtraColumns &extras, const ColumnChoice &choice) {
-    Output dbf;
-    output_open(dbf, dbfname, "ab", "Unable to open %s for appending data\n");
     if (!choice.picked.empty())
         append_chosen_rows<N>(dbf, records, stride, nRecords, extras, choice);
     else if (extras.empty() && stride == sizeof(records::PointOf<N>))
         append_rows_of<N, true>(dbf, records, stride, nRecords, extras);
     else
         append_rows_of<N, false>(dbf, records, stride, nRecords, extras);
+}
+
+template <int N>
+void append_rows(const char *dbfname, const unsigned char *records, size_t stride, int32_t nRecords,
+                 const ExtraColumns &extras, const ColumnChoice &choice) {
+    Output dbf;
+    output_open(dbf, dbfname, "ab", "Unable to open %s for appending data\n");
+    append_rows<N>(dbf, records, stride, nRecords, extras, choice);
     output_close(dbf);
+}
+
+void open_table(Output &dbf, const std::string &dbfname, uint32_t records) {
+    output_open(dbf, dbfname, "rb+", kUpdateFailure);
+    set_table_count(dbf, records);
+}
+
+void set_table_count(Output &dbf, uint32_t records) {
+    // Bytes 4 to 7 of the header, little-endian.
+    unsigned char count[4];
+    std::memcpy(count, &records, 4);
+    output_write_at(dbf, 4, count, 4);
 }
 
 std::string cpg_name_of(const char *dbfname) {
@@ -387,6 +405,8 @@ void format_row(char *row, const records::PointOf<N> &p) {
     template void format_row<N>(char *, const records::PointOf<N> &);                                     \
     template void create_table<N>(const char *, const ExtraColumns &, const ColumnChoice &);              \
     template void append_rows<N>(const char *, const unsigned char *, size_t, int32_t, const ExtraColumns &, \
+                                 const ColumnChoice &);                                                    \
+    template void append_rows<N>(Output &, const unsigned char *, size_t, int32_t, const ExtraColumns &,     \
                                  const ColumnChoice &);
 TESSALINE_DBF_TYPE(1)
 TESSALINE_DBF_TYPE(2)

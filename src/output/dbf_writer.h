@@ -8,6 +8,7 @@
 #include "LiDAR.h"
 #include "columns.h"
 #include "las_model.hpp"
+#include "output.h"
 #include "record_types.h"
 
 #include <cstdint>
@@ -53,4 +54,14 @@ template <int N>
 void create_table(const char *dbfname, const ExtraColumns &extras, const ColumnChoice &choice = {});
 template <int N>
 void append_rows(const char *dbfname, const unsigned char *records, size_t stride, int32_t nRecords,
+                 const ExtraColumns &extras, const ColumnChoice &choice = {});
+
+// The table `dbfname` that create_table made, opened to append its rows
+// through `dbf` for the rest of the run, its header's record count set to
+// `records`.
+void open_table(Output &dbf, const std::string &dbfname, uint32_t records);
+// Sets the header's record count of the open table.
+void set_table_count(Output &dbf, uint32_t records);
+template <int N>
+void append_rows(Output &dbf, const unsigned char *records, size_t stride, int32_t nRecords,
                  const ExtraColumns &extras, const ColumnChoice &choice = {});

@@ -3,15 +3,10 @@
 #include "end_run.h"
 #include "platform.h"
 
-#include <cassert>
 #include <cstring>
 #include <new>
 
 namespace {
-
-// The shared staging buffer and whether an Output holds it.
-alignas(64) unsigned char g_stage[kStageBytes];
-bool g_stage_taken = false;
 
 // The FormatThread whose thread this is, on that thread.
 thread_local FormatThread *t_format_thread = nullptr;
@@ -19,16 +14,18 @@ thread_local FormatThread *t_format_thread = nullptr;
 // Ends a job of a FormatThread that is stopping.
 struct Abandoned {};
 
-// The stage is the only buffer: blocks go straight to the file.
+// The stages are the only buffers: blocks go straight to the file.
 std::FILE *open_unbuffered(const char *name, const char *mode) {
     std::FILE *fp = platform::fopen(name, mode);
     if (fp != nullptr) std::setvbuf(fp, nullptr, _IONBF, 0);
     return fp;
 }
 
-struct FileCloser {
-    void operator()(std::FILE *fp) const { std::fclose(fp); }
-};
+// Writes `n` bytes at the file's current position.
+void write_through(Output &out, const unsigned char *bytes, size_t n) {
+    if (n != 0 && std::fwrite(bytes, 1, n, out.fp) != n) fail_writing(out.name.c_str());
+    out.length += n;
+}
 
 }  // namespace
 
@@ -37,54 +34,76 @@ struct FileCloser {
     end_run(-1);
 }
 
-void output_open(Output &out, const char *name, const char *mode, const char *failure) {
+void output_open(Output &out, const std::string &name, const char *mode, const char *failure) {
     out.name = name;
-    if (t_format_thread != nullptr) {
-        out.queue = t_format_thread;
-        out.stage = out.queue->post_open(name, mode, failure);
-        out.used = 0;
-        return;
-    }
-    out.fp = open_unbuffered(name, mode);
+    out.length = 0;
+    out.used = 0;
+    out.fp = open_unbuffered(name.c_str(), mode);
     if (out.fp == nullptr) {
-        std::printf(failure, name);
+        std::printf(failure, name.c_str());
         end_run(-1);
     }
-    assert(!g_stage_taken && "one output at a time");
-    out.stage = g_stage;
-    out.used = 0;
-    g_stage_taken = true;
+    if (mode[0] != 'w') {
+        // Writes go on at the end of what the file holds.
+        if (!platform::size_of(name.c_str(), out.length) || !platform::seek(out.fp, out.length))
+            fail_writing(out.name.c_str());
+    }
+}
+
+void output_will_hold(Output &out, uint64_t bytes) { platform::will_write(out.fp, bytes); }
+
+void output_take_stage(Output &out) {
+    if (t_format_thread != nullptr) {
+        out.stage = t_format_thread->take_block();
+        out.lender = t_format_thread;
+        return;
+    }
+    if (!out.own) {
+        out.own.reset(new (std::nothrow) unsigned char[kStageBytes]);
+        if (!out.own) {
+            std::puts("\nFailed to allocate memory for the output buffers");
+            end_run(-1);
+        }
+    }
+    out.stage = out.own.get();
+    out.lender = nullptr;
 }
 
 void output_flush(Output &out) {
     if (out.used == 0) return;
     const size_t n = out.used;
     out.used = 0;
-    if (out.queue != nullptr) {
-        out.stage = out.queue->post_write(out.stage, n);
+    if (out.lender != nullptr && out.lender == t_format_thread) {
+        out.stage = out.lender->post_write(out, out.stage, n);
         return;
     }
-    if (std::fwrite(out.stage, 1, n, out.fp) != n) fail_writing(out.name);
+    // Between jobs the stage is this thread's to write, whoever lent it.
+    write_through(out, out.stage, n);
+}
+
+void output_write_at(Output &out, uint64_t offset, const void *bytes, size_t n) {
+    output_flush(out);
+    const bool written = platform::seek(out.fp, offset) && std::fwrite(bytes, 1, n, out.fp) == n &&
+                         platform::seek(out.fp, out.length > offset + n ? out.length : offset + n);
+    if (!written) fail_writing(out.name.c_str());
+    if (offset + n > out.length) out.length = offset + n;
 }
 
 void output_close(Output &out) {
-    if (out.queue != nullptr) {
-        out.queue->post_close(out.stage, out.used);
-        out.queue = nullptr;
-        out.stage = nullptr;
-        return;
-    }
     output_flush(out);
     std::FILE *fp = out.fp;
     out.fp = nullptr;
-    out.stage = nullptr;
-    g_stage_taken = false;
-    if (std::fclose(fp) != 0) fail_writing(out.name);
+    if (fp != nullptr && std::fclose(fp) != 0) fail_writing(out.name.c_str());
+}
+
+void output_abandon(Output &out) {
+    if (out.fp != nullptr) std::fclose(out.fp);
+    out.fp = nullptr;
+    out.used = 0;
 }
 
 Output::~Output() {
     if (fp != nullptr) std::fclose(fp);
-    if (stage != nullptr && queue == nullptr) g_stage_taken = false;
 }
 
 FormatThread::FormatThread(bool threaded) {
@@ -127,14 +146,14 @@ void FormatThread::work() {
         } catch (const Abandoned &) {
             return;
         }
-        post(Op{Op::kDone, nullptr, 0, nullptr, nullptr, {}});
+        post(Op{Op::kDone, nullptr, nullptr, 0});
     }
 }
 
 void FormatThread::post(Op op) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        ops_.push_back(std::move(op));
+        ops_.push_back(op);
     }
     to_writer_.notify_one();
 }
@@ -148,18 +167,9 @@ unsigned char *FormatThread::take_block() {
     return block;
 }
 
-unsigned char *FormatThread::post_open(const char *name, const char *mode, const char *failure) {
-    post(Op{Op::kOpen, nullptr, 0, mode, failure, name});
+unsigned char *FormatThread::post_write(Output &out, unsigned char *block, size_t size) {
+    post(Op{Op::kWrite, &out, block, size});
     return take_block();
-}
-
-unsigned char *FormatThread::post_write(unsigned char *block, size_t size) {
-    post(Op{Op::kWrite, block, size, nullptr, nullptr, {}});
-    return take_block();
-}
-
-void FormatThread::post_close(unsigned char *block, size_t size) {
-    post(Op{Op::kClose, block, size, nullptr, nullptr, {}});
 }
 
 void FormatThread::run(const std::function<void()> &job) {
@@ -172,41 +182,25 @@ void FormatThread::run(const std::function<void()> &job) {
         job_ = &job;
     }
     to_worker_.notify_one();
-    std::unique_ptr<std::FILE, FileCloser> fp;
-    std::string name;
     for (;;) {
         Op op;
         {
             std::unique_lock<std::mutex> lock(mutex_);
             to_writer_.wait(lock, [&] { return !ops_.empty(); });
-            op = std::move(ops_.front());
+            op = ops_.front();
             ops_.pop_front();
         }
-        switch (op.kind) {
-            case Op::kOpen:
-                name = std::move(op.name);
-                fp.reset(open_unbuffered(name.c_str(), op.mode));
-                if (!fp) {
-                    stop();
-                    std::printf(op.failure, name.c_str());
-                    end_run(-1);
-                }
-                break;
-            case Op::kWrite:
-            case Op::kClose: {
-                const bool written = op.size == 0 || std::fwrite(op.block, 1, op.size, fp.get()) == op.size;
-                {
-                    std::lock_guard<std::mutex> lock(mutex_);
-                    free_.push_back(op.block);
-                }
-                to_worker_.notify_one();
-                if (written && op.kind == Op::kClose && std::fclose(fp.release()) == 0) break;
-                if (written && op.kind == Op::kWrite) break;
-                stop();
-                fail_writing(name.c_str());
-            }
-            case Op::kDone:
-                return;
+        if (op.kind == Op::kDone) return;
+        const bool written = std::fwrite(op.block, 1, op.size, op.out->fp) == op.size;
+        if (written) op.out->length += op.size;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            free_.push_back(op.block);
+        }
+        to_worker_.notify_one();
+        if (!written) {
+            stop();
+            fail_writing(op.out->name.c_str());
         }
     }
 }

@@ -1,18 +1,18 @@
-// Output files written through a staging buffer.
+// Output files written through staging buffers.
 //
-// Records are assembled in memory and reach the file in blocks of about
-// 1 MiB, one write call per block, instead of one call per field. Every write
-// and the close are checked: a failure prints "\nError writing NAME\n" and
-// ends the run.
-//
-// Only one output is open at a time (the writers open, fill and close their
-// file within one call), so the staging buffer is shared.
+// Each output (.shp, .shx, .dbf) is opened once and stays open for the whole
+// run, or the whole part of a run written in parts. Its records are
+// assembled in memory, in a stage of its own, and reach the file in blocks of
+// kStageBytes, one write call per block, instead of one call per field. Every
+// write and the close are checked: a failure prints "\nError writing NAME\n"
+// and ends the run.
 //
 // A FormatThread lets the writers' formatting run beside the writing: the
 // writers run on a thread of its own, filling blocks from a small pool, while
-// the thread that asked performs their opens, writes and closes in the order
-// the writers asked for them. Every file operation, every failure and its
-// message are therefore those of a run on one thread.
+// the thread that asked performs their writes in the order the writers asked
+// for them. Every write, every failure and its message are therefore those
+// of a run on one thread. Opens, closes and the headers' updates are made by
+// the thread that owns the outputs, between jobs.
 #pragma once
 
 #include <condition_variable>
@@ -45,12 +45,16 @@ inline void prefetch_ahead(const void *record, size_t stride) {
 
 class FormatThread;
 
+// One output file and its stage. The stage outlives the file: a run in
+// parts writes every part's file through the same one.
 struct Output {
     std::FILE *fp = nullptr;
-    const char *name = nullptr;
-    unsigned char *stage = nullptr;
+    std::string name;
+    uint64_t length = 0;             // bytes the file holds, staged bytes not counted
+    unsigned char *stage = nullptr;  // kStageBytes; taken at the first write
     size_t used = 0;
-    FormatThread *queue = nullptr;  // set while a FormatThread performs this output's operations
+    FormatThread *lender = nullptr;  // whose pool `stage` belongs to; nullptr: `own`
+    std::unique_ptr<unsigned char[]> own;
 
     Output() = default;
     Output(const Output &) = delete;
@@ -67,16 +71,28 @@ inline constexpr char kCreateFailure[] = "\nUnable to open file %s for writing\n
 // The failure to reopen an output to set its header's counts.
 inline constexpr char kUpdateFailure[] = "\nUnable to open %s for updating\n";
 
-// Opens `name` with the fopen mode `mode` ("wb" or "ab"). When it cannot be
+// Opens `name` with the fopen mode `mode`: "wb" creates it empty, "rb+"
+// opens an existing file and places the writes at its end. When it cannot be
 // opened, prints `failure` (a format with one %s, given `name`) and ends the run.
-void output_open(Output &out, const char *name, const char *mode, const char *failure);
+void output_open(Output &out, const std::string &name, const char *mode, const char *failure);
+
+// Tells the system that the open file will hold `bytes` bytes in all.
+void output_will_hold(Output &out, uint64_t bytes);
+
+// Writes `n` bytes at `offset` of the open file, staged bytes first; later
+// writes go on at the file's end.
+void output_write_at(Output &out, uint64_t offset, const void *bytes, size_t n);
 
 // Writes the staged bytes to the file.
 void output_flush(Output &out);
 
+// Makes `out.stage` a block to stage bytes in.
+void output_take_stage(Output &out);
+
 // Room for `n` more bytes (n <= kStageBytes) at the end of the staged data;
 // earlier bytes are written out first when the stage is too full.
 inline unsigned char *output_reserve(Output &out, size_t n) {
+    if (out.stage == nullptr) output_take_stage(out);
     if (out.used + n > kStageBytes) output_flush(out);
     unsigned char *at = out.stage + out.used;
     out.used += n;
@@ -87,13 +103,18 @@ inline unsigned char *output_reserve(Output &out, size_t n) {
 // stage at once: as many as the free room holds, after writing out the
 // staged bytes if not even one fits. Reserving them then writes nothing.
 inline size_t output_batch(Output &out, size_t size, size_t count) {
+    if (out.stage == nullptr) output_take_stage(out);
     if (out.used + size > kStageBytes) output_flush(out);
     const size_t room = (kStageBytes - out.used) / size;
     return room < count ? room : count;
 }
 
-// Writes what is staged and closes the file.
+// Writes what is staged and closes the file; the stage is kept for the next file.
 void output_close(Output &out);
+
+// Closes the file of a run that cannot complete, its staged bytes unwritten,
+// so that it can be removed (an open file cannot be on Windows).
+void output_abandon(Output &out);
 
 // Prints "\nError writing NAME\n" and ends the run.
 [[noreturn]] void fail_writing(const char *name);
@@ -108,29 +129,27 @@ public:
     ~FormatThread();
 
     // Runs `job`, whose writers format on the thread while this one performs
-    // their file operations; returns when all of them are done. A failed
-    // open, write or close stops the thread, then ends the run as on one thread.
+    // their writes; returns when all of them are done. A failed write stops
+    // the thread, then ends the run as on one thread.
     void run(const std::function<void()> &job);
 
-    // The writers' side, on the thread: opening and writing return an empty
-    // block to stage the next bytes in.
-    unsigned char *post_open(const char *name, const char *mode, const char *failure);
-    unsigned char *post_write(unsigned char *block, size_t size);
-    void post_close(unsigned char *block, size_t size);
+    // The writers' side, on the thread: a block to stage bytes in, and the
+    // staged block handed over to be written (an empty one is returned).
+    unsigned char *take_block();
+    unsigned char *post_write(Output &out, unsigned char *block, size_t size);
 
 private:
     struct Op {
-        enum Kind : uint8_t { kOpen, kWrite, kClose, kDone } kind;
+        enum Kind : uint8_t { kWrite, kDone } kind;
+        Output *out;
         unsigned char *block;
         size_t size;
-        const char *mode, *failure;
-        std::string name;
     };
-    static constexpr int kBlocks = 3;
+    // One held by each of the three outputs, and two on their way to the file.
+    static constexpr int kBlocks = 5;
 
     void work();
     void post(Op op);
-    unsigned char *take_block();
     void stop();
 
     std::unique_ptr<unsigned char[]> pool_;

@@ -1,12 +1,9 @@
 #include "shp_writer.h"
 
 #include "las_model.hpp"
-#include "end_run.h"
 #include "output.h"
-#include "platform.h"
 
 #include <cassert>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -53,21 +50,41 @@ void write_header(const char *name, const char *mode_failure, int64_t length_wor
     Output out;
     output_open(out, name, "wb", mode_failure);
     const double bounds[6] = {Xmin, Ymin, Xmax, Ymax, Zmin, Zmax};
-    fill_header(output_reserve(out, kShapeHeaderBytes), length_words, bounds);
+    unsigned char h[kShapeHeaderBytes];
+    fill_header(h, length_words, bounds);
+    output_write_at(out, 0, h, sizeof h);
     output_close(out);
 }
 
-// Writes the header over the first 100 bytes of the existing file `name`.
-void rewrite_header(const char *name, int64_t length_words, const double bounds[6]) {
+// Writes the header of `length_words` and `bounds` at the start of the open file.
+void put_header(Output &out, int64_t length_words, const double bounds[6]) {
     unsigned char h[kShapeHeaderBytes];
     fill_header(h, length_words, bounds);
-    std::FILE *f = platform::fopen(name, "rb+");
-    if (f == nullptr) {
-        std::printf(kUpdateFailure, name);
-        end_run(-1);
+    output_write_at(out, 0, h, sizeof h);
+}
+
+int64_t shp_words(int64_t points) { return kHeaderWords + int64_t{kRecordWords} * points; }
+int64_t shx_words(int64_t points) { return kHeaderWords + int64_t{kEntryWords} * points; }
+
+void put_record(unsigned char *r, int64_t number, double x, double y, double z) {
+    put_be32(r + 0, number);
+    put_be32(r + 4, kContentWords);
+    put_le32(r + 8, kPointZ);
+    put_le64(r + 12, x);
+    put_le64(r + 20, y);
+    put_le64(r + 28, z);
+}
+
+// The index entries of records first to first + n - 1.
+void append_entries(Output &shx, int32_t nRecords, int64_t first) {
+    for (int32_t i = 0; i < nRecords;) {
+        const auto run = static_cast<int32_t>(output_batch(shx, kIndexEntryBytes, static_cast<size_t>(nRecords - i)));
+        unsigned char *e = output_reserve(shx, static_cast<size_t>(run) * kIndexEntryBytes);
+        for (const int32_t end = i + run; i < end; ++i, e += kIndexEntryBytes) {
+            put_be32(e + 0, kHeaderWords + kRecordWords * (first + i - 1));
+            put_be32(e + 4, kContentWords);
+        }
     }
-    const bool written = std::fwrite(h, sizeof h, 1, f) == 1;
-    if (std::fclose(f) != 0 || !written) fail_writing(name);
 }
 
 int32_t raw_at(const unsigned char *p) {
@@ -78,87 +95,146 @@ int32_t raw_at(const unsigned char *p) {
 
 }  // namespace
 
-void append_pointz_records(const char *shpname, const unsigned char *records, size_t stride,
-                           const CoordinateScaling &scaling, int32_t nRecords, int64_t first, int32_t slot,
-                           bool keep_coordinates) {
-    assert(slot >= 0 && nRecords <= kChunkRecords - slot && _Xvec != nullptr && "within the coordinate buffers");
+namespace {
 
-    // The coordinates are scaled straight into the records as well as into
-    // the buffers, in one pass over the points, and records are staged in
-    // runs that fit the staging buffer.
+// Bounds widened by values one at a time, as two lanes of a vector unit
+// would widen them two values at a time: the values of even and of odd
+// positions each in a lane of their own, the lanes then joined, and a last
+// value of an odd count after them. A NaN value never replaces a bound.
+struct Widening {
+    double lo[3][2], hi[3][2];
+    double tail[3];
+    bool has_tail = false;
+
+    Widening(const double bounds[6], bool fresh, const double first[3]) {
+        for (int axis = 0; axis < 3; ++axis) {
+            const double l = fresh ? first[axis] : bounds[axis == 2 ? 4 : axis];
+            const double h = fresh ? first[axis] : bounds[axis == 2 ? 5 : axis + 2];
+            lo[axis][0] = lo[axis][1] = l;
+            hi[axis][0] = hi[axis][1] = h;
+        }
+    }
+    void take(int lane, const double v[3]) {
+        for (int axis = 0; axis < 3; ++axis) {
+            lo[axis][lane] = v[axis] < lo[axis][lane] ? v[axis] : lo[axis][lane];
+            hi[axis][lane] = v[axis] > hi[axis][lane] ? v[axis] : hi[axis][lane];
+        }
+    }
+    void put(double bounds[6]) const {
+        for (int axis = 0; axis < 3; ++axis) {
+            double l = lo[axis][1] < lo[axis][0] ? lo[axis][1] : lo[axis][0];
+            double h = hi[axis][1] > hi[axis][0] ? hi[axis][1] : hi[axis][0];
+            if (has_tail) {
+                l = tail[axis] < l ? tail[axis] : l;
+                h = tail[axis] > h ? tail[axis] : h;
+            }
+            bounds[axis == 2 ? 4 : axis] = l;
+            bounds[axis == 2 ? 5 : axis + 2] = h;
+        }
+    }
+};
+
+template <bool Keep, bool Widen>
+void pointz_records(ShapeOutputs &s, const unsigned char *records, size_t stride, const CoordinateScaling &scaling,
+                    int32_t nRecords, int64_t first, int32_t slot, double *bounds, bool fresh) {
+    // The coordinates are scaled straight into the records (and into the
+    // buffers or the bounds), in one pass over the points, and records are
+    // staged in runs that fit the staging buffer.
     const double sx = scaling.scale[0], ox = scaling.offset[0], sy = scaling.scale[1], oy = scaling.offset[1],
                  sz = scaling.scale[2], oz = scaling.offset[2];
     double *xs = _Xvec + slot, *ys = _Yvec + slot, *zs = _Zvec + slot;
-    Output shp;
-    output_open(shp, shpname, "ab", kAppendFailure);
     const unsigned char *p = records;
+    const double start[3] = {lidar::scale_coordinate(raw_at(p + kXAt), sx, ox),
+                             lidar::scale_coordinate(raw_at(p + kYAt), sy, oy),
+                             lidar::scale_coordinate(raw_at(p + kZAt), sz, oz)};
+    const double unused[6] = {0, 0, 0, 0, 0, 0};
+    Widening widening(Widen ? bounds : unused, fresh, start);
+#ifdef __SSE2__
+    const int32_t paired = nRecords & ~1;  // the last of an odd count comes after the lanes are joined
+#else
+    const int32_t paired = 0;  // one value at a time, in order
+#endif
     for (int32_t i = 0; i < nRecords;) {
-        const auto run = static_cast<int32_t>(output_batch(shp, kPointZRecordBytes, static_cast<size_t>(nRecords - i)));
-        unsigned char *r = output_reserve(shp, static_cast<size_t>(run) * kPointZRecordBytes);
+        const auto run = static_cast<int32_t>(output_batch(s.shp, kPointZRecordBytes, static_cast<size_t>(nRecords - i)));
+        unsigned char *r = output_reserve(s.shp, static_cast<size_t>(run) * kPointZRecordBytes);
         for (const int32_t end = i + run; i < end; ++i, r += kPointZRecordBytes, p += stride) {
             prefetch_ahead(p, stride);
-            const double x = lidar::scale_coordinate(raw_at(p + kXAt), sx, ox);
-            const double y = lidar::scale_coordinate(raw_at(p + kYAt), sy, oy);
-            const double z = lidar::scale_coordinate(raw_at(p + kZAt), sz, oz);
-            if (keep_coordinates) {
-                xs[i] = x;
-                ys[i] = y;
-                zs[i] = z;
+            const double v[3] = {lidar::scale_coordinate(raw_at(p + kXAt), sx, ox),
+                                 lidar::scale_coordinate(raw_at(p + kYAt), sy, oy),
+                                 lidar::scale_coordinate(raw_at(p + kZAt), sz, oz)};
+            if (Keep) {
+                xs[i] = v[0];
+                ys[i] = v[1];
+                zs[i] = v[2];
             }
-            put_be32(r + 0, first + i);
-            put_be32(r + 4, kContentWords);
-            put_le32(r + 8, kPointZ);
-            put_le64(r + 12, x);
-            put_le64(r + 20, y);
-            put_le64(r + 28, z);
+            if (Widen) {
+                if (i < paired) {
+                    widening.take(i & 1, v);
+                } else if (paired == 0) {
+                    widening.take(0, v);
+                } else {
+                    std::memcpy(widening.tail, v, sizeof v);
+                    widening.has_tail = true;
+                }
+            }
+            put_record(r, first + i, v[0], v[1], v[2]);
         }
     }
-    output_close(shp);
-
-    const std::string shxname = shx_name_of(shpname);
-    Output shx;
-    output_open(shx, shxname.c_str(), "ab", kAppendFailure);
-    for (int32_t i = 0; i < nRecords;) {
-        const auto run = static_cast<int32_t>(output_batch(shx, kIndexEntryBytes, static_cast<size_t>(nRecords - i)));
-        unsigned char *e = output_reserve(shx, static_cast<size_t>(run) * kIndexEntryBytes);
-        for (const int32_t end = i + run; i < end; ++i, e += kIndexEntryBytes) {
-            put_be32(e + 0, kHeaderWords + kRecordWords * (first + i - 1));
-            put_be32(e + 4, kContentWords);
-        }
-    }
-    output_close(shx);
+    if (Widen) widening.put(bounds);
 }
 
-void append_pointz_given(const char *shpname, const double *x, const double *y, const double *z, int32_t n,
-                         int64_t first) {
-    Output shp;
-    output_open(shp, shpname, "ab", kAppendFailure);
-    for (int32_t i = 0; i < n;) {
-        const auto run = static_cast<int32_t>(output_batch(shp, kPointZRecordBytes, static_cast<size_t>(n - i)));
-        unsigned char *r = output_reserve(shp, static_cast<size_t>(run) * kPointZRecordBytes);
-        for (const int32_t end = i + run; i < end; ++i, r += kPointZRecordBytes) {
-            put_be32(r + 0, first + i);
-            put_be32(r + 4, kContentWords);
-            put_le32(r + 8, kPointZ);
-            put_le64(r + 12, x[i]);
-            put_le64(r + 20, y[i]);
-            put_le64(r + 28, z[i]);
-        }
-    }
-    output_close(shp);
+}  // namespace
 
-    const std::string shxname = shx_name_of(shpname);
-    Output shx;
-    output_open(shx, shxname.c_str(), "ab", kAppendFailure);
-    for (int32_t i = 0; i < n;) {
-        const auto run = static_cast<int32_t>(output_batch(shx, kIndexEntryBytes, static_cast<size_t>(n - i)));
-        unsigned char *e = output_reserve(shx, static_cast<size_t>(run) * kIndexEntryBytes);
-        for (const int32_t end = i + run; i < end; ++i, e += kIndexEntryBytes) {
-            put_be32(e + 0, kHeaderWords + kRecordWords * (first + i - 1));
-            put_be32(e + 4, kContentWords);
-        }
+void append_pointz_records(ShapeOutputs &s, const unsigned char *records, size_t stride,
+                           const CoordinateScaling &scaling, int32_t nRecords, int64_t first, int32_t slot,
+                           bool keep_coordinates, double *bounds, bool fresh) {
+    assert(slot >= 0 && nRecords <= kChunkRecords - slot && _Xvec != nullptr && "within the coordinate buffers");
+    if (nRecords > 0) {
+        if (bounds != nullptr && keep_coordinates)
+            pointz_records<true, true>(s, records, stride, scaling, nRecords, first, slot, bounds, fresh);
+        else if (bounds != nullptr)
+            pointz_records<false, true>(s, records, stride, scaling, nRecords, first, slot, bounds, fresh);
+        else if (keep_coordinates)
+            pointz_records<true, false>(s, records, stride, scaling, nRecords, first, slot, bounds, fresh);
+        else
+            pointz_records<false, false>(s, records, stride, scaling, nRecords, first, slot, bounds, fresh);
     }
-    output_close(shx);
+    append_entries(s.shx, nRecords, first);
+}
+
+void append_pointz_given(ShapeOutputs &s, const double *x, const double *y, const double *z, int32_t n,
+                         int64_t first, double *bounds, bool fresh) {
+    for (int32_t i = 0; i < n;) {
+        const auto run = static_cast<int32_t>(output_batch(s.shp, kPointZRecordBytes, static_cast<size_t>(n - i)));
+        unsigned char *r = output_reserve(s.shp, static_cast<size_t>(run) * kPointZRecordBytes);
+        for (const int32_t end = i + run; i < end; ++i, r += kPointZRecordBytes) put_record(r, first + i, x[i], y[i], z[i]);
+    }
+    append_entries(s.shx, n, first);
+    if (bounds == nullptr || n <= 0) return;
+    const double start[3] = {x[0], y[0], z[0]};
+    Widening widening(bounds, fresh, start);
+    for (int32_t i = 0; i < n; ++i) {
+        const double v[3] = {x[i], y[i], z[i]};
+        widening.take(i & 1, v);
+    }
+    widening.put(bounds);
+}
+
+void create_shapes(ShapeOutputs &s, const std::string &shpname, int32_t nReturns, const double bounds[6]) {
+    output_open(s.shp, shpname, "wb", kCreateFailure);
+    put_header(s.shp, shp_words(nReturns), bounds);
+    output_open(s.shx, shx_name_of(shpname.c_str()), "wb", kAppendFailure);
+    put_header(s.shx, shx_words(nReturns), bounds);
+}
+
+void rewrite_shape_headers(ShapeOutputs &s, int32_t nReturns, const double bounds[6]) {
+    put_header(s.shp, shp_words(nReturns), bounds);
+    put_header(s.shx, shx_words(nReturns), bounds);
+}
+
+void close_shapes(ShapeOutputs &s) {
+    output_close(s.shp);
+    output_close(s.shx);
 }
 
 namespace {
@@ -167,8 +243,12 @@ template <typename Point, typename Header>
 void append_pointz(const char *shpname, const Point *p, const Header *ph, int32_t nRecords, int32_t chunkID) {
     const CoordinateScaling scaling{{ph->XScaleFactor, ph->YScaleFactor, ph->ZScaleFactor},
                                     {ph->XOffset, ph->YOffset, ph->ZOffset}};
-    append_pointz_records(shpname, reinterpret_cast<const unsigned char *>(p), sizeof *p, scaling, nRecords,
+    ShapeOutputs s;
+    output_open(s.shp, shpname, "ab", kAppendFailure);
+    output_open(s.shx, shx_name_of(shpname), "ab", kAppendFailure);
+    append_pointz_records(s, reinterpret_cast<const unsigned char *>(p), sizeof *p, scaling, nRecords,
                           int64_t{chunkID} * kChunkRecords + 1, 0);
+    close_shapes(s);
 }
 
 }  // namespace
@@ -188,20 +268,13 @@ std::string shx_name_of(const char *shpname) {
 
 void createSHPwHeader(const char *shpname, int32_t nReturns, double Xmin, double Ymin, double Xmax, double Ymax,
                       double Zmin, double Zmax) {
-    write_header(shpname, kCreateFailure, kHeaderWords + int64_t{kRecordWords} * nReturns,
-                 Xmin, Ymin, Xmax, Ymax, Zmin, Zmax);
-}
-
-void rewrite_shape_headers(const char *shpname, int32_t nReturns, const double bounds[6]) {
-    rewrite_header(shpname, kHeaderWords + int64_t{kRecordWords} * nReturns, bounds);
-    rewrite_header(shx_name_of(shpname).c_str(), kHeaderWords + int64_t{kEntryWords} * nReturns, bounds);
+    write_header(shpname, kCreateFailure, shp_words(nReturns), Xmin, Ymin, Xmax, Ymax, Zmin, Zmax);
 }
 
 void createSHXwHeader(const char *shpname, int32_t nReturns, double Xmin, double Ymin, double Xmax, double Ymax,
                       double Zmin, double Zmax) {
     const std::string shxname = shx_name_of(shpname);
-    write_header(shxname.c_str(), kAppendFailure, kHeaderWords + int64_t{kEntryWords} * nReturns, Xmin, Ymin, Xmax,
-                 Ymax, Zmin, Zmax);
+    write_header(shxname.c_str(), kAppendFailure, shx_words(nReturns), Xmin, Ymin, Xmax, Ymax, Zmin, Zmax);
 }
 
 // The eight appenders differ only in the point layout they step through.

@@ -2,10 +2,13 @@
 //
 // Both headers are written complete before any record: every record has the
 // same size, so the file lengths follow from the point count, and the bounds
-// are the LAS header's. Records are then appended one chunk at a time.
+// are the LAS header's. Records are then appended one chunk at a time, both
+// files staying open from their headers to their close; a run whose counts
+// or bounds are known only at the end writes the headers anew then.
 #pragma once
 
 #include "LiDAR.h"
+#include "output.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -59,10 +62,30 @@ void createSHPwHeader(const char *shpname, int32_t nReturns, double Xmin, double
 void createSHXwHeader(const char *shpname, int32_t nReturns, double Xmin, double Ymin, double Xmax,
                       double Ymax, double Zmin, double Zmax);
 
-// Writes the headers of the existing main and index files anew, for
-// `nReturns` points and the bounds Xmin, Ymin, Xmax, Ymax, Zmin, Zmax, once
-// their records are known.
-void rewrite_shape_headers(const char *shpname, int32_t nReturns, const double bounds[6]);
+// The main and the index file of a shapefile, open while its records are written.
+struct ShapeOutputs {
+    Output shp, shx;
+};
+
+// Creates (or truncates) the main and the index file of `shpname` with
+// headers for `nReturns` points and `bounds` (Xmin, Ymin, Xmax, Ymax, Zmin,
+// Zmax), and keeps both open for their records.
+void create_shapes(ShapeOutputs &s, const std::string &shpname, int32_t nReturns, const double bounds[6]);
+
+// Writes both headers anew, for `nReturns` points and `bounds`, once their
+// records are known.
+void rewrite_shape_headers(ShapeOutputs &s, int32_t nReturns, const double bounds[6]);
+
+// Writes what is staged and closes both files.
+void close_shapes(ShapeOutputs &s);
+
+// Appends `n` PointZ records, numbered from `first` (counted from 1), of the
+// real coordinates x[i], y[i], z[i], and their index entries: the bytes the
+// point records' path writes for the same coordinates (the points as another
+// coordinate system has them, --crs). With `bounds`, the coordinates widen
+// them, or make them anew when `fresh`.
+void append_pointz_given(ShapeOutputs &s, const double *x, const double *y, const double *z, int32_t n,
+                         int64_t first, double *bounds = nullptr, bool fresh = false);
 
 // Every point layout starts with its integer X, Y and Z.
 inline constexpr size_t kXAt = 0, kYAt = 4, kZAt = 8;
@@ -81,15 +104,11 @@ struct CoordinateScaling {
 // `first` (counted from 1); their real coordinates go into the coordinate
 // buffers from index `slot` (slot + nRecords <= kChunkRecords), unless
 // `keep_coordinates` is false (the buffers' pages then stay untouched).
-void append_pointz_records(const char *shpname, const unsigned char *records, size_t stride,
+// With `bounds` (Xmin, Ymin, Xmax, Ymax, Zmin, Zmax), the records widen
+// them, or make them anew when `fresh`.
+void append_pointz_records(ShapeOutputs &s, const unsigned char *records, size_t stride,
                            const CoordinateScaling &scaling, int32_t nRecords, int64_t first, int32_t slot,
-                           bool keep_coordinates = true);
-
-// Append `n` PointZ records of the coordinates x[i], y[i], z[i] to the main
-// file and their entries to the index file, numbered from `first` (counted
-// from 1): the points as another coordinate system has them (--crs).
-void append_pointz_given(const char *shpname, const double *x, const double *y, const double *z, int32_t n,
-                         int64_t first);
+                           bool keep_coordinates = true, double *bounds = nullptr, bool fresh = false);
 
 // Append the PointZ records of one chunk of `nRecords` points (at most
 // kChunkRecords) to the main file and their entries to the index file. The

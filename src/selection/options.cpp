@@ -127,6 +127,24 @@ bool parse_crs(const std::string &value, CommandLine &line) {
     return !value.empty();
 }
 
+// A number of bytes, plain digits with an optional k, M or G (10^3, 10^6,
+// 10^9), from 1M to 4G.
+bool parse_max_size(const std::string &value, CommandLine &line) {
+    constexpr uint64_t kLeast = 1000000, kMost = 4000000000;
+    const size_t end = value.find_first_not_of("0123456789");
+    const size_t digits = end == std::string::npos ? value.size() : end;
+    if (digits == 0 || digits > 10 || value.size() > digits + 1) return false;
+    uint64_t n = 0;
+    for (size_t k = 0; k < digits; ++k) n = n * 10 + static_cast<uint64_t>(value[k] - '0');
+    if (digits < value.size()) {
+        const char unit = value[digits];
+        n *= unit == 'k' ? 1000 : unit == 'M' ? 1000000 : unit == 'G' ? 1000000000 : 0;
+    }
+    if (n < kLeast || n > kMost) return false;
+    line.max_size = n;
+    return true;
+}
+
 struct Option {
     const char *name;
     const char *takes;  // what a refusal says it takes
@@ -140,6 +158,7 @@ constexpr Option kOptions[] = {
     {"--thin", "the size of a square, a finite number above 0", parse_thin},
     {"--output", "a name ending in .shp in a folder that exists", parse_output},
     {"--columns", "the names of columns of the table separated by commas", parse_columns},
+    {"--max-size", "a number of bytes from 1M to 4G, with an optional k, M or G (10^3, 10^6, 10^9)", parse_max_size},
     {"--clip", "a polygon file (.shp, .gpkg, .geojson, .json) or a WKT POLYGON or MULTIPOLYGON", parse_clip},
     {"--clip-layer", "the name of a layer of --clip's GeoPackage", parse_clip_layer},
     {"--clip-crs", "the clip area's coordinate system: an EPSG code (EPSG:4326), a WKT or PROJ text", parse_clip_crs},

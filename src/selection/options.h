@@ -46,6 +46,7 @@ struct CommandLine {
     std::string output;                  // --output's NAME.shp, or ""
     std::vector<std::string> columns;    // --columns' names, as given; empty: every column
     std::string crs;                     // --crs's coordinate system as given, or ""
+    uint64_t max_size = 0;               // --max-size in bytes: the outputs go in parts; 0: one shapefile
     std::vector<std::string> others;     // the arguments that are not options or their values
 };
 
