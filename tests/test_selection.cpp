@@ -621,6 +621,10 @@ TEST(MaxSize, PartsHoldTheWholeConversionsRecordsInOrder) {
     });
     laztest::compress_las_file(dir / "a.las", dir / "c.laz");
     lastest::write_las(dir / "d.las", lastest::options_for_type(1), 1000, grid_point);
+    lastest::LasOptions utm33 = lastest::options_for_type(8);
+    utm33.offset[0] = 500000, utm33.offset[1] = 5000000;
+    utm33.vlrs = {lastest::geokey_directory({{1024, 0, 1, 1}, {3072, 0, 1, 32633}})};
+    lastest::write_las(dir / "g.las", utm33, 60000, grid_point);
     testutil::write_file(dir / "p_9.shp", {'o', 'l', 'd'});  // an earlier run's part: not this run's output
     using Args = std::vector<std::string>;
     const struct {
@@ -636,13 +640,15 @@ TEST(MaxSize, PartsHoldTheWholeConversionsRecordsInOrder) {
         {{"a.las", "b.las"}, "1", "2M"},
         {{"d.las"}, "2"},                  // one part
         {{"--class", "200", "a.las"}, "1"},  // no point kept: one empty part
+        {{"--columns", "Intensity,classifica", "a.las"}, "2"},  // parts sized by the chosen table's rows
+        {{"--crs", "EPSG:32634", "g.las"}, "2"},                // each part its own bounds and .prj
     };
     for (const auto &c : cases) {
         std::string trace = std::string("threads ") + c.threads + ", --max-size " + c.size + ":";
         for (const std::string &a : c.args) trace += " " + a;
         SCOPED_TRACE(trace);
         for (const std::string &old : listing(dir.path()))
-            if (old.rfind("p_", 0) == 0 && old != "p_9.shp") std::remove((dir / old).c_str());
+            if ((old.rfind("p_", 0) == 0 && old != "p_9.shp") || old == "whole.prj") std::remove((dir / old).c_str());
         const auto convert = [&](Args extra) {
             Args args = {"TESSALINE_THREADS=" + std::string(c.threads), testutil::tessaline_exe()};
             args.insert(args.end(), c.args.begin(), c.args.end());
@@ -671,6 +677,11 @@ TEST(MaxSize, PartsHoldTheWholeConversionsRecordsInOrder) {
         }
         if (parts.size() == 9) parts.pop_back();  // the earlier run's p_9.shp, not a part of this one
         ASSERT_FALSE(parts.empty());
+        for (size_t k = 1; k <= parts.size(); ++k)
+            EXPECT_EQ(testutil::exists(dir / ("p_" + std::to_string(k) + ".prj")), testutil::exists(dir / "whole.prj"));
+        if (testutil::exists(dir / "whole.prj"))
+            for (size_t k = 1; k <= parts.size(); ++k)
+                EXPECT_EQ(testutil::read_file(dir / ("p_" + std::to_string(k) + ".prj")), testutil::read_file(dir / "whole.prj"));
         const uint64_t points = (all.shp.size() - 100) / 36;
         EXPECT_EQ(parts.size(), std::max<uint64_t>(1, (points + most - 1) / most));
         for (size_t k = 0; k + 1 < parts.size(); ++k) EXPECT_EQ(parts[k].shp.size(), 100 + 36 * most) << k + 1;
