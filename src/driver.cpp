@@ -260,6 +260,7 @@ void begin_output(Run &run, int32_t count, const double bounds[6]) {
         std::printf("\r%78s\r", " ");
         std::printf("Part %d: %s\n", run.part, shp.c_str());
         if (run.shown > 0) print_progress(run, run.shown);
+        std::fflush(stdout);  // shown as it begins, also where the console is a pipe
     }
     create_shapes(run.shapes, shp, count, bounds);
     create_table_of(run.first->type, dbf.c_str(), run.first->extras, run.columns);
