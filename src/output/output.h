@@ -51,6 +51,7 @@ struct Output {
     std::FILE *fp = nullptr;
     std::string name;
     uint64_t length = 0;             // bytes the file holds, staged bytes not counted
+    uint64_t reserved = 0;           // bytes the system was told the file will hold
     unsigned char *stage = nullptr;  // kStageBytes; taken at the first write
     size_t used = 0;
     FormatThread *lender = nullptr;  // whose pool `stage` belongs to; nullptr: `own`
@@ -77,6 +78,8 @@ inline constexpr char kUpdateFailure[] = "\nUnable to open %s for updating\n";
 void output_open(Output &out, const std::string &name, const char *mode, const char *failure);
 
 // Tells the system that the open file will hold `bytes` bytes in all.
+// Otherwise it is told as the file grows, some way ahead, and what was set
+// aside past the end is given back at the close.
 void output_will_hold(Output &out, uint64_t bytes);
 
 // Writes `n` bytes at `offset` of the open file, staged bytes first; later
