@@ -114,10 +114,12 @@ struct Widening {
             hi[axis][0] = hi[axis][1] = h;
         }
     }
-    void take(int lane, const double v[3]) {
+    // The lane a constant, so that the bounds can stay in registers.
+    template <int Lane>
+    void take(const double v[3]) {
         for (int axis = 0; axis < 3; ++axis) {
-            lo[axis][lane] = v[axis] < lo[axis][lane] ? v[axis] : lo[axis][lane];
-            hi[axis][lane] = v[axis] > hi[axis][lane] ? v[axis] : hi[axis][lane];
+            lo[axis][Lane] = v[axis] < lo[axis][Lane] ? v[axis] : lo[axis][Lane];
+            hi[axis][Lane] = v[axis] > hi[axis][Lane] ? v[axis] : hi[axis][Lane];
         }
     }
     void put(double bounds[6]) const {
@@ -168,10 +170,10 @@ void pointz_records(ShapeOutputs &s, const unsigned char *records, size_t stride
                 zs[i] = v[2];
             }
             if (Widen) {
-                if (i < paired) {
-                    widening.take(i & 1, v);
-                } else if (paired == 0) {
-                    widening.take(0, v);
+                if (i < paired && (i & 1) != 0) {
+                    widening.take<1>(v);
+                } else if (i < paired || paired == 0) {
+                    widening.take<0>(v);
                 } else {
                     std::memcpy(widening.tail, v, sizeof v);
                     widening.has_tail = true;
