@@ -28,6 +28,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <map>
 #include <memory>
@@ -117,7 +118,7 @@ struct Run {
     double bounds[6] = {0, 0, 0, 0, 0, 0};
     uint64_t total = 0, done = 0;  // points of the inputs read, for the progress
     int decimals = 2;
-    std::unique_ptr<unsigned char[]> block;
+    std::unique_ptr<unsigned char[]> block, spare;  // the records read, in turn
     FormatThread *formatter = nullptr;
     uint64_t shown = 0;      // the points done that the progress shows
     // The shapefile being written, and its points so far.
@@ -277,6 +278,26 @@ void next_part(Run &run) {
     begin_output(run, 0, none);
 }
 
+// A job of the formatting thread that may still be under way: finished
+// before the next begins; abandoned with the thread when the run ends early,
+// before what it formats from goes.
+struct PendingJob {
+    FormatThread &formatter;
+    bool running = false;
+
+    void start(const std::function<void()> &job) {
+        formatter.start(job);
+        running = true;
+    }
+    void finish() {
+        if (running) formatter.finish();
+        running = false;
+    }
+    ~PendingJob() {
+        if (running) formatter.abandon();
+    }
+};
+
 // Reads, selects and writes the points of one input, records numbered on
 // from those of the inputs before it.
 template <int N>
@@ -295,11 +316,19 @@ void convert_points(Input &input, Input *next, Run &run) {
     // fill the coordinate buffers from their start. With two threads or more
     // the writers format a block's outputs on a thread of their own while
     // this one writes them, in the same order.
+    // With a formatting thread, a block's last job runs while the next block
+    // is read (and selected) into the other buffer; it ends before that
+    // block's own jobs begin.
+    unsigned char *const blocks[2] = {run.block.get(), run.spare.get()};
+    std::function<void()> jobs[2];
     auto convert_chunk = [&](int32_t records) {
         int32_t slot = 0;
+        int cur = 0;
+        PendingJob pending{*run.formatter};
         for (int32_t done = 0; done < records;) {
             const auto n = static_cast<int32_t>(std::min<uint64_t>(capacity, static_cast<uint64_t>(records - done)));
-            auto placed = static_cast<uint32_t>(input.source->read(run.block.get(), static_cast<uint64_t>(n)));
+            unsigned char *const block = blocks[cur];
+            auto placed = static_cast<uint32_t>(input.source->read(block, static_cast<uint64_t>(n)));
             done += n;
             // No idle core at a tile's edge: the next input's chunks are
             // decoded once this one's are all under way.
@@ -307,7 +336,8 @@ void convert_points(Input &input, Input *next, Run &run) {
                 next->source->start_early();
                 next = nullptr;
             }
-            if (run.selecting) placed = filter_points(*input.filter, run.block.get(), stride, placed);
+            if (run.selecting) placed = filter_points(*input.filter, block, stride, placed);
+            pending.finish();
             if (placed == 0) continue;
             if (!run.in_parts && run.kept + placed > kMaxShapefilePoints) {
                 // Nothing of a run that cannot complete is left behind.
@@ -323,21 +353,25 @@ void convert_points(Input &input, Input *next, Run &run) {
                 if (run.in_parts && run.written == run.part_points) next_part(run);
                 const uint64_t room = run.in_parts ? run.part_points - run.written : placed;
                 const auto count = static_cast<int32_t>(std::min<uint64_t>(room, placed - at));
-                const unsigned char *records = run.block.get() + size_t{at} * stride;
+                const unsigned char *records = block + size_t{at} * stride;
                 const uint64_t written = run.written;
-                run.formatter->run([&] {
+                jobs[cur] = [&run, &input, &scaling, stride, records, count, written, slot] {
                     // The records widen the bounds of the points written.
                     append_pointz_records(run.shapes, records, stride, scaling, count,
                                           static_cast<int64_t>(written) + 1, slot, false,
                                           run.recount ? run.bounds : nullptr, written == 0);
                     append_rows<N>(run.dbf, records, stride, count, input.extras);
-                });
+                };
                 run.written += static_cast<uint64_t>(count);
                 run.kept += static_cast<uint64_t>(count);
                 slot += count;
                 at += static_cast<uint32_t>(count);
+                if (at < placed) run.formatter->run(jobs[cur]);
+                else pending.start(jobs[cur]);
             }
+            cur ^= 1;
         }
+        pending.finish();
     };
     const uint64_t nChunks = ptsInLAS / kChunkRecords;
     const auto remainingRecords = static_cast<int32_t>(ptsInLAS - nChunks * kChunkRecords);
@@ -767,7 +801,7 @@ int tessaline_run(int argc, char *argv[]) {
     // they are written.
     const bool selecting = selection.selects();
     Run run{{first->name(), shpname.c_str(), dbfname.c_str(), prjname.c_str()}, selection, region.clip, selecting,
-            several, selecting || several || in_parts, 0, {}, 0, 0, 2, nullptr, nullptr, 0, {}, {}, 0, in_parts, stem,
+            several, selecting || several || in_parts, 0, {}, 0, 0, 2, nullptr, nullptr, nullptr, 0, {}, {}, 0, in_parts, stem,
             0, 0, first};
     run.decimals = progress_decimals(first->type);
     const TableLengths table = table_lengths_of(stored_columns_of(first->type, first->extras));
@@ -793,7 +827,8 @@ int tessaline_run(int argc, char *argv[]) {
     if (!selecting && several && !in_parts && run.total > kMaxShapefilePoints) refuse_total_count(run.total);
     // One block's worth of records, reused for every block of every input.
     run.block.reset(new (std::nothrow) unsigned char[block_bytes == 0 ? 1 : block_bytes]);
-    if (!run.block) {
+    if (run.block) run.spare.reset(new (std::nothrow) unsigned char[block_bytes == 0 ? 1 : block_bytes]);
+    if (!run.block || !run.spare) {
         std::puts("Failed to allocate memory for return structure");
         end_run(-1);
     }

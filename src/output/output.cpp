@@ -192,6 +192,11 @@ unsigned char *FormatThread::post_write(Output &out, unsigned char *block, size_
 }
 
 void FormatThread::run(const std::function<void()> &job) {
+    start(job);
+    finish();
+}
+
+void FormatThread::start(const std::function<void()> &job) {
     if (!worker_.joinable()) {
         job();
         return;
@@ -201,6 +206,10 @@ void FormatThread::run(const std::function<void()> &job) {
         job_ = &job;
     }
     to_worker_.notify_one();
+}
+
+void FormatThread::finish() {
+    if (!worker_.joinable()) return;
     for (;;) {
         Op op;
         {

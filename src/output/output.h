@@ -135,6 +135,13 @@ public:
     // their writes; returns when all of them are done. A failed write stops
     // the thread, then ends the run as on one thread.
     void run(const std::function<void()> &job);
+    // run() in two steps, so that the caller may do other work (but touch
+    // none of the job's outputs) between them: the job begins, and its
+    // writes are performed until it ends. `job` must last until then.
+    void start(const std::function<void()> &job);
+    void finish();
+    // Stops the thread for good, a job in progress abandoned.
+    void abandon() { stop(); }
 
     // The writers' side, on the thread: a block to stage bytes in, and the
     // staged block handed over to be written (an empty one is returned).
