@@ -81,9 +81,10 @@ void close_shapes(ShapeOutputs &s);
 
 // Appends `n` PointZ records, numbered from `first` (counted from 1), of the
 // real coordinates x[i], y[i], z[i], and their index entries: the bytes the
-// point records' path writes for the same coordinates.
+// point records' path writes for the same coordinates. With `bounds`, as
+// append_pointz_records widens them.
 void append_pointz_given(ShapeOutputs &s, const double *x, const double *y, const double *z, int32_t n,
-                         int64_t first);
+                         int64_t first, double *bounds = nullptr, bool fresh = false);
 
 // Every point layout starts with its integer X, Y and Z.
 inline constexpr size_t kXAt = 0, kYAt = 4, kZAt = 8;
