@@ -68,6 +68,8 @@ bool seek(std::FILE *f, uint64_t offset);
 // place them at once; the file's length and bytes stay as they are. Nothing
 // to do on Windows.
 void will_write(std::FILE *f, uint64_t bytes);
+// Gives back what will_write set aside past the file's `length` bytes, up to `reserved`.
+void wont_write(std::FILE *f, uint64_t length, uint64_t reserved);
 
 // The names of the regular files (links followed) directly in `folder`, not
 // its subfolders, sorted by byte order of their UTF-8 names, in place of

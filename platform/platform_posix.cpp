@@ -107,6 +107,14 @@ void will_write(std::FILE *f, uint64_t bytes) {
     (void)::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes));
 }
 
+void wont_write(std::FILE *f, uint64_t length, uint64_t reserved) {
+    const int fd = ::fileno(f);
+    if (fd < 0 || reserved <= length || reserved > static_cast<uint64_t>(INT64_MAX)) return;
+    // Cutting the file to the length it has frees the blocks past its end
+    // (punching them out is not done past the end on every file system).
+    (void)::ftruncate(fd, static_cast<off_t>(length));
+}
+
 bool folder_files(const char *folder, std::vector<std::string> &names) {
     names.clear();
     DIR *dir = ::opendir(folder);

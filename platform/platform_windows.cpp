@@ -229,6 +229,7 @@ bool seek(std::FILE *f, uint64_t offset) {
 }
 
 void will_write(std::FILE *, uint64_t) {}
+void wont_write(std::FILE *, uint64_t, uint64_t) {}
 
 bool folder_files(const char *folder, std::vector<std::string> &names) {
     names.clear();

@@ -29,6 +29,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <map>
 #include <memory>
@@ -122,7 +123,7 @@ struct Run {
     double bounds[6] = {0, 0, 0, 0, 0, 0};
     uint64_t total = 0, done = 0;  // points of the inputs read, for the progress
     int decimals = 2;
-    std::unique_ptr<unsigned char[]> block;
+    std::unique_ptr<unsigned char[]> block, spare;  // the records read, in turn
     FormatThread *formatter = nullptr;
     uint64_t shown = 0;      // the points done that the progress shows
     // The shapefile being written, and its points so far.
@@ -315,6 +316,26 @@ void remove_outputs(Run &run) {
     }
 }
 
+// A job of the formatting thread that may still be under way: finished
+// before the next begins; abandoned with the thread when the run ends early,
+// before what it formats from goes.
+struct PendingJob {
+    FormatThread &formatter;
+    bool running = false;
+
+    void start(const std::function<void()> &job) {
+        formatter.start(job);
+        running = true;
+    }
+    void finish() {
+        if (running) formatter.finish();
+        running = false;
+    }
+    ~PendingJob() {
+        if (running) formatter.abandon();
+    }
+};
+
 // Reads, selects and writes the points of one input, records numbered on
 // from those of the inputs before it.
 template <int N>
@@ -335,18 +356,27 @@ void convert_points(Input &input, Input *next, Run &run) {
     // this one writes them, in the same order.
     uint64_t read_before = 0;  // the input's points read before the block
     const bool transform_on_two = run_threads() >= 2;
+    // With a formatting thread, a block's last job runs while the next block
+    // is read (and selected) into the other buffer; it ends before that
+    // block's own jobs begin.
+    unsigned char *const blocks[2] = {run.block.get(), run.spare.get()};
+    std::function<void()> jobs[2];
     auto convert_chunk = [&](int32_t records) {
         int32_t slot = 0;
+        int cur = 0;
+        PendingJob pending{*run.formatter};
         for (int32_t done = 0; done < records;) {
             const auto n = static_cast<int32_t>(std::min<uint64_t>(capacity, static_cast<uint64_t>(records - done)));
-            auto placed = static_cast<uint32_t>(input.source->read(run.block.get(), static_cast<uint64_t>(n)));
+            unsigned char *const block = blocks[cur];
+            auto placed = static_cast<uint32_t>(input.source->read(block, static_cast<uint64_t>(n)));
             done += n;
             double *xs = _Xvec + slot, *ys = _Yvec + slot, *zs = _Zvec + slot;
             if (input.moved) {
                 // Into the target system before the selection, which is in it.
-                scale_coordinates(run.block.get(), stride, scaling, placed, xs, ys, zs);
+                scale_coordinates(block, stride, scaling, placed, xs, ys, zs);
                 const size_t bad = input.moved->transform(xs, ys, zs, placed, transform_on_two);
                 if (bad < placed) {
+                    pending.finish();  // the last block's records go on to the outputs, then they go
                     remove_outputs(run);
                     std::printf("\nPoint %llu of %s cannot be transformed into %s\n",
                                 static_cast<unsigned long long>(read_before + bad + 1), input.name(),
@@ -362,8 +392,9 @@ void convert_points(Input &input, Input *next, Run &run) {
                 next = nullptr;
             }
             if (run.selecting)
-                placed = input.moved ? filter_given_points(*input.filter, run.block.get(), stride, placed, xs, ys, zs)
-                                     : filter_points(*input.filter, run.block.get(), stride, placed);
+                placed = input.moved ? filter_given_points(*input.filter, block, stride, placed, xs, ys, zs)
+                                     : filter_points(*input.filter, block, stride, placed);
+            pending.finish();
             if (placed == 0) continue;
             if (!run.in_parts && run.kept + placed > kMaxShapefilePoints) {
                 remove_outputs(run);
@@ -376,26 +407,32 @@ void convert_points(Input &input, Input *next, Run &run) {
                 if (run.in_parts && run.written == run.part_points) next_part(run);
                 const uint64_t room = run.in_parts ? run.part_points - run.written : placed;
                 const auto count = static_cast<int32_t>(std::min<uint64_t>(room, placed - at));
-                const unsigned char *records = run.block.get() + size_t{at} * stride;
+                const unsigned char *records = block + size_t{at} * stride;
                 const uint64_t written = run.written;
-                run.formatter->run([&] {
+                const double *x = xs + at, *y = ys + at, *z = zs + at;
+                const bool moved = input.moved != nullptr;
+                jobs[cur] = [&run, &input, &scaling, stride, records, count, written, slot, moved, x, y, z] {
                     // The records (or their coordinates in --crs's system)
                     // widen the bounds of the points written.
                     double *bounds = run.recount ? run.bounds : nullptr;
-                    if (input.moved)
-                        append_pointz_given(run.shapes, xs + at, ys + at, zs + at, count,
-                                            static_cast<int64_t>(written) + 1, bounds, written == 0);
+                    if (moved)
+                        append_pointz_given(run.shapes, x, y, z, count, static_cast<int64_t>(written) + 1, bounds,
+                                            written == 0);
                     else
                         append_pointz_records(run.shapes, records, stride, scaling, count,
                                               static_cast<int64_t>(written) + 1, slot, false, bounds, written == 0);
                     append_rows<N>(run.dbf, records, stride, count, input.extras, run.columns);
-                });
+                };
                 run.written += static_cast<uint64_t>(count);
                 run.kept += static_cast<uint64_t>(count);
                 slot += count;
                 at += static_cast<uint32_t>(count);
+                if (at < placed) run.formatter->run(jobs[cur]);
+                else pending.start(jobs[cur]);
             }
+            cur ^= 1;
         }
+        pending.finish();
     };
     const uint64_t nChunks = ptsInLAS / kChunkRecords;
     const auto remainingRecords = static_cast<int32_t>(ptsInLAS - nChunks * kChunkRecords);
@@ -891,8 +928,9 @@ int tessaline_run(int argc, char *argv[]) {
     // they are written.
     const bool selecting = selection.selects();
     Run run{{first->name(), shpname.c_str(), dbfname.c_str(), prjname.c_str()}, selection, region.clip, selecting,
-            several, selecting || several || reprojecting || in_parts, 0, {}, 0, 0, 2, nullptr, nullptr, 0, {}, {}, 0,
-            in_parts, stem, 0, 0, first, 0, columns, reprojecting ? &target : nullptr, reprojecting ? target.esri : first->prj};
+            several, selecting || several || reprojecting || in_parts, 0, {}, 0, 0, 2, nullptr, nullptr, nullptr, 0, {},
+            {}, 0, in_parts, stem, 0, 0, first, 0, columns, reprojecting ? &target : nullptr,
+            reprojecting ? target.esri : first->prj};
     run.decimals = progress_decimals(first->type);
     const TableLengths table{static_cast<uint64_t>(table_header_length(first->type, first->extras, run.columns)),
                              static_cast<uint64_t>(table_record_length(first->type, first->extras, run.columns))};
@@ -919,7 +957,8 @@ int tessaline_run(int argc, char *argv[]) {
     if (!selecting && several && !in_parts && run.total > kMaxShapefilePoints) refuse_total_count(run.total);
     // One block's worth of records, reused for every block of every input.
     run.block.reset(new (std::nothrow) unsigned char[block_bytes == 0 ? 1 : block_bytes]);
-    if (!run.block) {
+    if (run.block) run.spare.reset(new (std::nothrow) unsigned char[block_bytes == 0 ? 1 : block_bytes]);
+    if (!run.block || !run.spare) {
         std::puts("Failed to allocate memory for return structure");
         end_run(-1);
     }

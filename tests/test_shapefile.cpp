@@ -239,11 +239,11 @@ TEST(PointZRecords, NumbersAndOffsetsAcrossTheChunkBoundary) {
 
 // Records from given real coordinates are those of point records that
 // scale to the same values, numbered from the same first record, through
-// files kept open for both.
+// files kept open for both; both widen the bounds alike.
 TEST(PointZRecords, GivenCoordinatesWriteThePointRecordsBytes) {
     TempDir dir;
     ASSERT_TRUE(allocate_coordinate_buffers());
-    std::vector<LAS12fm3> points(70000);
+    std::vector<LAS12fm3> points(70001);
     std::vector<double> x, y, z;
     for (size_t i = 0; i < points.size(); ++i) {
         points[i].X = static_cast<int32_t>(i * 7) - 3000;
@@ -254,15 +254,18 @@ TEST(PointZRecords, GivenCoordinatesWriteThePointRecordsBytes) {
     const CoordinateScaling unit{{1, 1, 1}, {0, 0, 0}};
     const double bounds[6] = {1, 2, 3, 4, 5, 6};
     std::vector<ShapeFiles> written;
+    double widened[2][6];
     for (const bool given : {false, true}) {
+        double *b = widened[given ? 1 : 0];
         const std::string shp = dir / (given ? "g.shp" : "r.shp");
         {
             ShapeOutputs s;
             create_shapes(s, shp, static_cast<int32_t>(points.size()), bounds);
-            if (given) append_pointz_given(s, x.data(), y.data(), z.data(), static_cast<int32_t>(points.size()), 41);
+            if (given)
+                append_pointz_given(s, x.data(), y.data(), z.data(), static_cast<int32_t>(points.size()), 41, b, true);
             else
                 append_pointz_records(s, reinterpret_cast<const unsigned char *>(points.data()), sizeof points[0], unit,
-                                      static_cast<int32_t>(points.size()), 41, 0, false);
+                                      static_cast<int32_t>(points.size()), 41, 0, false, b, true);
             close_shapes(s);
         }
         written.push_back({read_file(shp), read_file(shx_name_of(shp.c_str()))});
@@ -271,6 +274,9 @@ TEST(PointZRecords, GivenCoordinatesWriteThePointRecordsBytes) {
     EXPECT_TRUE(written[0].shp == written[1].shp);
     EXPECT_TRUE(written[0].shx == written[1].shx);
     EXPECT_EQ(slice(written[1].shp, 100, 4), Bytes({0, 0, 0, 41}));
+    EXPECT_EQ(std::vector<double>(widened[1], widened[1] + 6), std::vector<double>(widened[0], widened[0] + 6));
+    EXPECT_EQ(std::vector<double>(widened[1], widened[1] + 6),
+              std::vector<double>({-3000, -70000, 7 * 70000 - 3000, 0, 0, 96}));
 }
 
 TEST(PointZRecords, EmptyChunkAppendsNothing) {

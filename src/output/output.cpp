@@ -3,6 +3,7 @@
 #include "end_run.h"
 #include "platform.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -21,8 +22,21 @@ std::FILE *open_unbuffered(const char *name, const char *mode) {
     return fp;
 }
 
+// How far ahead of a growing file's end the system is told of it: in
+// proportion to its length, within these bounds.
+constexpr uint64_t kLeastAhead = uint64_t{4} << 20, kMostAhead = uint64_t{64} << 20;
+
+// Before `n` more bytes reach the end of the file.
+void will_grow(Output &out, size_t n) {
+    if (out.length + n <= out.reserved) return;
+    const uint64_t ahead = std::min(std::max(out.length, kLeastAhead), kMostAhead);
+    out.reserved = out.length + n + ahead;
+    platform::will_write(out.fp, out.reserved);
+}
+
 // Writes `n` bytes at the file's current position.
 void write_through(Output &out, const unsigned char *bytes, size_t n) {
+    will_grow(out, n);
     if (n != 0 && std::fwrite(bytes, 1, n, out.fp) != n) fail_writing(out.name.c_str());
     out.length += n;
 }
@@ -37,6 +51,7 @@ void write_through(Output &out, const unsigned char *bytes, size_t n) {
 void output_open(Output &out, const std::string &name, const char *mode, const char *failure) {
     out.name = name;
     out.length = 0;
+    out.reserved = 0;
     out.used = 0;
     out.fp = open_unbuffered(name.c_str(), mode);
     if (out.fp == nullptr) {
@@ -50,7 +65,10 @@ void output_open(Output &out, const std::string &name, const char *mode, const c
     }
 }
 
-void output_will_hold(Output &out, uint64_t bytes) { platform::will_write(out.fp, bytes); }
+void output_will_hold(Output &out, uint64_t bytes) {
+    out.reserved = bytes;
+    platform::will_write(out.fp, bytes);
+}
 
 void output_take_stage(Output &out) {
     if (t_format_thread != nullptr) {
@@ -91,6 +109,7 @@ void output_write_at(Output &out, uint64_t offset, const void *bytes, size_t n) 
 
 void output_close(Output &out) {
     output_flush(out);
+    if (out.fp != nullptr) platform::wont_write(out.fp, out.length, out.reserved);
     std::FILE *fp = out.fp;
     out.fp = nullptr;
     if (fp != nullptr && std::fclose(fp) != 0) fail_writing(out.name.c_str());
@@ -173,6 +192,11 @@ unsigned char *FormatThread::post_write(Output &out, unsigned char *block, size_
 }
 
 void FormatThread::run(const std::function<void()> &job) {
+    start(job);
+    finish();
+}
+
+void FormatThread::start(const std::function<void()> &job) {
     if (!worker_.joinable()) {
         job();
         return;
@@ -182,6 +206,10 @@ void FormatThread::run(const std::function<void()> &job) {
         job_ = &job;
     }
     to_worker_.notify_one();
+}
+
+void FormatThread::finish() {
+    if (!worker_.joinable()) return;
     for (;;) {
         Op op;
         {
@@ -191,6 +219,7 @@ void FormatThread::run(const std::function<void()> &job) {
             ops_.pop_front();
         }
         if (op.kind == Op::kDone) return;
+        will_grow(*op.out, op.size);
         const bool written = std::fwrite(op.block, 1, op.size, op.out->fp) == op.size;
         if (written) op.out->length += op.size;
         {

@@ -51,6 +51,7 @@ struct Output {
     std::FILE *fp = nullptr;
     std::string name;
     uint64_t length = 0;             // bytes the file holds, staged bytes not counted
+    uint64_t reserved = 0;           // bytes the system was told the file will hold
     unsigned char *stage = nullptr;  // kStageBytes; taken at the first write
     size_t used = 0;
     FormatThread *lender = nullptr;  // whose pool `stage` belongs to; nullptr: `own`
@@ -77,6 +78,8 @@ inline constexpr char kUpdateFailure[] = "\nUnable to open %s for updating\n";
 void output_open(Output &out, const std::string &name, const char *mode, const char *failure);
 
 // Tells the system that the open file will hold `bytes` bytes in all.
+// Otherwise it is told as the file grows, some way ahead, and what was set
+// aside past the end is given back at the close.
 void output_will_hold(Output &out, uint64_t bytes);
 
 // Writes `n` bytes at `offset` of the open file, staged bytes first; later
@@ -132,6 +135,13 @@ public:
     // their writes; returns when all of them are done. A failed write stops
     // the thread, then ends the run as on one thread.
     void run(const std::function<void()> &job);
+    // run() in two steps, so that the caller may do other work (but touch
+    // none of the job's outputs) between them: the job begins, and its
+    // writes are performed until it ends. `job` must last until then.
+    void start(const std::function<void()> &job);
+    void finish();
+    // Stops the thread for good, a job in progress abandoned.
+    void abandon() { stop(); }
 
     // The writers' side, on the thread: a block to stage bytes in, and the
     // staged block handed over to be written (an empty one is returned).

@@ -114,10 +114,28 @@ struct Widening {
             hi[axis][0] = hi[axis][1] = h;
         }
     }
-    void take(int lane, const double v[3]) {
+    // The lane a constant, so that the bounds can stay in registers.
+    template <int Lane>
+    void take(const double v[3]) {
         for (int axis = 0; axis < 3; ++axis) {
-            lo[axis][lane] = v[axis] < lo[axis][lane] ? v[axis] : lo[axis][lane];
-            hi[axis][lane] = v[axis] > hi[axis][lane] ? v[axis] : hi[axis][lane];
+            lo[axis][Lane] = v[axis] < lo[axis][Lane] ? v[axis] : lo[axis][Lane];
+            hi[axis][Lane] = v[axis] > hi[axis][Lane] ? v[axis] : hi[axis][Lane];
+        }
+    }
+    // The value at position i of `n`, as the lanes take it.
+    void take_at(int32_t i, int32_t n, const double v[3]) {
+#ifdef __SSE2__
+        const int32_t paired = n & ~1;  // the last of an odd count comes after the lanes are joined
+#else
+        const int32_t paired = 0;  // one value at a time, in order
+#endif
+        if (i < paired && (i & 1) != 0) {
+            take<1>(v);
+        } else if (i < paired || paired == 0) {
+            take<0>(v);
+        } else {
+            std::memcpy(tail, v, sizeof tail);
+            has_tail = true;
         }
     }
     void put(double bounds[6]) const {
@@ -149,11 +167,6 @@ void pointz_records(ShapeOutputs &s, const unsigned char *records, size_t stride
                              lidar::scale_coordinate(raw_at(p + kZAt), sz, oz)};
     const double unused[6] = {0, 0, 0, 0, 0, 0};
     Widening widening(Widen ? bounds : unused, fresh, start);
-#ifdef __SSE2__
-    const int32_t paired = nRecords & ~1;  // the last of an odd count comes after the lanes are joined
-#else
-    const int32_t paired = 0;  // one value at a time, in order
-#endif
     for (int32_t i = 0; i < nRecords;) {
         const auto run = static_cast<int32_t>(output_batch(s.shp, kPointZRecordBytes, static_cast<size_t>(nRecords - i)));
         unsigned char *r = output_reserve(s.shp, static_cast<size_t>(run) * kPointZRecordBytes);
@@ -167,16 +180,7 @@ void pointz_records(ShapeOutputs &s, const unsigned char *records, size_t stride
                 ys[i] = v[1];
                 zs[i] = v[2];
             }
-            if (Widen) {
-                if (i < paired) {
-                    widening.take(i & 1, v);
-                } else if (paired == 0) {
-                    widening.take(0, v);
-                } else {
-                    std::memcpy(widening.tail, v, sizeof v);
-                    widening.has_tail = true;
-                }
-            }
+            if (Widen) widening.take_at(i, nRecords, v);
             put_record(r, first + i, v[0], v[1], v[2]);
         }
     }
@@ -204,20 +208,21 @@ void append_pointz_records(ShapeOutputs &s, const unsigned char *records, size_t
 
 void append_pointz_given(ShapeOutputs &s, const double *x, const double *y, const double *z, int32_t n,
                          int64_t first, double *bounds, bool fresh) {
+    if (n > 0 && bounds != nullptr) {
+        const double start[3] = {x[0], y[0], z[0]};
+        Widening widening(bounds, fresh, start);
+        for (int32_t i = 0; i < n; ++i) {
+            const double v[3] = {x[i], y[i], z[i]};
+            widening.take_at(i, n, v);
+        }
+        widening.put(bounds);
+    }
     for (int32_t i = 0; i < n;) {
         const auto run = static_cast<int32_t>(output_batch(s.shp, kPointZRecordBytes, static_cast<size_t>(n - i)));
         unsigned char *r = output_reserve(s.shp, static_cast<size_t>(run) * kPointZRecordBytes);
         for (const int32_t end = i + run; i < end; ++i, r += kPointZRecordBytes) put_record(r, first + i, x[i], y[i], z[i]);
     }
     append_entries(s.shx, n, first);
-    if (bounds == nullptr || n <= 0) return;
-    const double start[3] = {x[0], y[0], z[0]};
-    Widening widening(bounds, fresh, start);
-    for (int32_t i = 0; i < n; ++i) {
-        const double v[3] = {x[i], y[i], z[i]};
-        widening.take(i & 1, v);
-    }
-    widening.put(bounds);
 }
 
 void create_shapes(ShapeOutputs &s, const std::string &shpname, int32_t nReturns, const double bounds[6]) {
