@@ -237,6 +237,50 @@ std::string spread(const std::vector<double> &v) {
     return buf;
 }
 
+// The runs of one mode of a row: their wall-clock and CPU seconds, and the
+// peak memory of any.
+struct Timings {
+    std::vector<double> seconds, user, system;
+    long peak = 0;
+
+    void add(const Run &run) {
+        seconds.push_back(run.seconds);
+        user.push_back(run.user);
+        system.push_back(run.system);
+        peak = std::max(peak, run.peak_kib);
+    }
+    double best() const { return *std::min_element(seconds.begin(), seconds.end()); }
+};
+
+// One cell of a row's own columns, with the blank before it.
+std::string cell(const char *format, double value) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, format, value);
+    return buf;
+}
+
+// The table of a row's modes: the options, the median and spread of the
+// runs, the row's own columns (`own`: their titles, then each mode's cells),
+// the median and the fastest run against those of the mode `base` (the
+// column titled `against`), the peak memory and the CPU times.
+void print_modes_header(const std::string &own, const char *against) {
+    std::printf("  %-32s %10s %14s%s %8s %7s %8s %7s %7s\n", "options", "convert s", "(spread)", own.c_str(), against,
+                "best", "peak MB", "user s", "sys s");
+}
+void print_mode(const std::string &name, const Timings &m, const Timings &base, const std::string &own) {
+    const double mc = median(m.seconds);
+    std::printf("  %-32s %10.3f %14s%s %8.2f %7.2f %8.1f %7.3f %7.3f\n", name.c_str(), mc, spread(m.seconds).c_str(),
+                own.c_str(), mc / median(base.seconds), m.best() / base.best(), megabytes(m.peak), median(m.user),
+                median(m.system));
+}
+
+// A mode's options, as a table shows them.
+std::string options_text(const std::vector<std::string> &args) {
+    std::string name;
+    for (const std::string &a : args) name += (name.empty() ? "" : " ") + a;
+    return name.empty() ? "(none)" : name;
+}
+
 // A row of the benchmark: the file it converts and the table it makes.
 struct RowKind {
     std::string token;  // as --types names it
@@ -338,16 +382,15 @@ void measure_selection(const Options &o, const std::string &dir) {
     output_sizes(kind.table_type, o.points, sizes);
     struct Mode {
         std::vector<std::string> args;
-        std::vector<double> seconds, user, system;
-        long peak = 0;
+        Timings t{};
         uint64_t kept = 0;
     };
-    Mode modes[] = {{{}, {}, {}, {}},
-                    {{"--extent", "-1e9,-1e9,1e9,1e9"}, {}, {}, {}},
-                    {{"--class", "2"}, {}, {}, {}},
-                    {{"--extent", "512000,-1e9,512100,1e9"}, {}, {}, {}},
-                    {{"--extent", "512000,-1e9,512075,1e9"}, {}, {}, {}},
-                    {{"--thin", "1"}, {}, {}, {}}};
+    Mode modes[] = {{{}},
+                    {{"--extent", "-1e9,-1e9,1e9,1e9"}},
+                    {{"--class", "2"}},
+                    {{"--extent", "512000,-1e9,512100,1e9"}},
+                    {{"--extent", "512000,-1e9,512075,1e9"}},
+                    {{"--thin", "1"}}};
     // The modes run in turn, forwards and backwards in alternate rounds, each
     // round from another one: a run was seen to pay for the one before it.
     const size_t count = sizeof modes / sizeof modes[0];
@@ -356,28 +399,14 @@ void measure_selection(const Options &o, const std::string &dir) {
             const size_t turn = (k + static_cast<size_t>(r)) % count;
             Mode &m = modes[r % 2 == 0 ? turn : count - 1 - turn];
             settle(dir, stem);
-            const Run run = convert(o, dir, las, 0, m.args);
-            m.seconds.push_back(run.seconds);
-            m.user.push_back(run.user);
-            m.system.push_back(run.system);
-            m.peak = std::max(m.peak, run.peak_kib);
+            m.t.add(convert(o, dir, las, 0, m.args));
             m.kept = (size_of(dir + "/" + stem + ".shx") - kShapeHeaderBytes) / kIndexEntryBytes;
             if (m.args.empty()) check_outputs(dir, stem, sizes);
         }
     std::printf("\n%s, selections:\n", label_of(kind).c_str());
-    std::printf("  %-32s %10s %14s %7s %7s %7s %8s %7s %7s\n", "options", "convert s", "(spread)", "kept %",
-                "x none", "best", "peak MB", "user s", "sys s");
-    const double none = median(modes[0].seconds);
-    const double none_best = *std::min_element(modes[0].seconds.begin(), modes[0].seconds.end());
-    for (const Mode &m : modes) {
-        std::string name;
-        for (const std::string &a : m.args) name += (name.empty() ? "" : " ") + a;
-        const double mc = median(m.seconds);
-        const double best = *std::min_element(m.seconds.begin(), m.seconds.end());
-        std::printf("  %-32s %10.3f %14s %7.1f %7.2f %7.2f %8.1f %7.3f %7.3f\n", name.empty() ? "(none)" : name.c_str(),
-                    mc, spread(m.seconds).c_str(), 100.0 * m.kept / o.points, mc / none, best / none_best,
-                    megabytes(m.peak), median(m.user), median(m.system));
-    }
+    print_modes_header(" kept %", "x none");
+    for (const Mode &m : modes)
+        print_mode(options_text(m.args), m.t, modes[0].t, cell(" %6.1f", 100.0 * m.kept / o.points));
     std::fflush(stdout);
     settle(dir, stem);
     std::remove((dir + "/" + las).c_str());
@@ -400,8 +429,7 @@ void measure_parts(const Options &o, const std::string &dir) {
         }
     };
     const std::vector<std::string> modes[2] = {{}, {"--max-size", "200M", "--output", "parts.shp"}};
-    std::vector<double> seconds[2], user[2], system[2];
-    long peak[2] = {0, 0};
+    Timings timings[2];
     int parts = 0;
     for (int r = 0; r < o.repeat; ++r)
         for (int k = 0; k < 2; ++k) {
@@ -409,11 +437,7 @@ void measure_parts(const Options &o, const std::string &dir) {
             settle(dir, stem);
             remove_parts();
             ::sync();
-            const Run run = convert(o, dir, las, 0, modes[m]);
-            seconds[m].push_back(run.seconds);
-            user[m].push_back(run.user);
-            system[m].push_back(run.system);
-            peak[m] = std::max(peak[m], run.peak_kib);
+            timings[m].add(convert(o, dir, las, 0, modes[m]));
             if (m == 0) {
                 check_outputs(dir, stem, sizes);
                 continue;
@@ -432,19 +456,9 @@ void measure_parts(const Options &o, const std::string &dir) {
                                              " files do not add up to the whole conversion's");
         }
     std::printf("\n%s, in parts:\n", label_of(kind).c_str());
-    std::printf("  %-32s %10s %14s %6s %7s %7s %8s %7s %7s\n", "options", "convert s", "(spread)", "parts", "x none",
-                "best", "peak MB", "user s", "sys s");
-    const double none = median(seconds[0]);
-    const double none_best = *std::min_element(seconds[0].begin(), seconds[0].end());
-    for (int m = 0; m < 2; ++m) {
-        std::string name;
-        for (const std::string &a : modes[m]) name += (name.empty() ? "" : " ") + a;
-        const double mc = median(seconds[m]);
-        const double best = *std::min_element(seconds[m].begin(), seconds[m].end());
-        std::printf("  %-32s %10.3f %14s %6d %7.2f %7.2f %8.1f %7.3f %7.3f\n", name.empty() ? "(none)" : name.c_str(), mc,
-                    spread(seconds[m]).c_str(), m == 0 ? 1 : parts, mc / none, best / none_best, megabytes(peak[m]),
-                    median(user[m]), median(system[m]));
-    }
+    print_modes_header("  parts", "x none");
+    for (int m = 0; m < 2; ++m)
+        print_mode(options_text(modes[m]), timings[m], timings[0], cell(" %6.0f", m == 0 ? 1 : parts));
     std::fflush(stdout);
     settle(dir, stem);
     remove_parts();
@@ -858,8 +872,7 @@ void measure_clip(const Options &o, const std::string &dir) {
     struct Mode {
         std::string name;
         std::vector<std::string> args;
-        std::vector<double> seconds{}, user{}, system{};
-        long peak = 0;
+        Timings t{};
         Kept kept{};
     };
     std::vector<Mode> modes = {{"--clip " + area, {"--clip", area}},
@@ -884,10 +897,7 @@ void measure_clip(const Options &o, const std::string &dir) {
             args.push_back(las);
             const Outcome out = run_program(o, dir, args, 0);
             must(out, las + " with " + m.name);
-            m.seconds.push_back(out.run.seconds);
-            m.user.push_back(out.run.user);
-            m.system.push_back(out.run.system);
-            m.peak = std::max(m.peak, out.run.peak_kib);
+            m.t.add(out.run);
             m.kept = kept_of(out.console);
             if (!m.kept.found || m.kept.points != written(dir, stem))
                 throw std::runtime_error("the console's Kept line and " + stem + ".shp disagree with " + m.name);
@@ -905,16 +915,10 @@ void measure_clip(const Options &o, const std::string &dir) {
                     refusal.c_str());
     else if (!note.empty())
         std::printf("  console: %s\n", note.c_str());
-    std::printf("  %-32s %10s %14s %10s %7s %8s %7s %8s %7s %7s\n", "options", "convert s", "(spread)", "kept",
-                "kept %", "x extent", "best", "peak MB", "user s", "sys s");
-    const Mode &extent = modes.back();
-    const double em = median(extent.seconds), eb = *std::min_element(extent.seconds.begin(), extent.seconds.end());
-    for (const Mode &m : modes) {
-        const double mc = median(m.seconds), best = *std::min_element(m.seconds.begin(), m.seconds.end());
-        std::printf("  %-32s %10.3f %14s %10llu %7.1f %8.2f %7.2f %8.1f %7.3f %7.3f\n", m.name.c_str(), mc,
-                    spread(m.seconds).c_str(), m.kept.points, 100.0 * m.kept.points / o.points, mc / em, best / eb,
-                    megabytes(m.peak), median(m.user), median(m.system));
-    }
+    print_modes_header("       kept  kept %", "x extent");
+    for (const Mode &m : modes)
+        print_mode(m.name, m.t, modes.back().t,
+                   cell(" %10.0f", static_cast<double>(m.kept.points)) + cell(" %7.1f", 100.0 * m.kept.points / o.points));
     std::printf("  --extent %s\n", box);
     std::fflush(stdout);
     std::remove((dir + "/" + las).c_str());
@@ -958,40 +962,28 @@ void measure_crs(const Options &o, const std::string &dir) {
     std::snprintf(extent, sizeof extent, "%.9f,-90,%.9f,90", bounds[0], bounds[0] + (bounds[2] - bounds[0]) / 4);
     struct Mode {
         std::vector<std::string> args;
-        std::vector<double> seconds, user, system;
-        long peak = 0;
+        Timings t{};
         uint64_t kept = 0;
     };
-    Mode modes[] = {{{}, {}, {}, {}},
-                    {{"--crs", "EPSG:4326"}, {}, {}, {}},
-                    {{"--crs", "EPSG:32612"}, {}, {}, {}},
-                    {{"--crs", "EPSG:4326", "--extent", extent}, {}, {}, {}}};
+    Mode modes[] = {{{}},
+                    {{"--crs", "EPSG:4326"}},
+                    {{"--crs", "EPSG:32612"}},
+                    {{"--crs", "EPSG:4326", "--extent", extent}}};
     const size_t count = sizeof modes / sizeof modes[0];
     for (int r = 0; r < o.repeat; ++r)
         for (size_t k = 0; k < count; ++k) {
             const size_t turn = (k + static_cast<size_t>(r)) % count;
             Mode &m = modes[r % 2 == 0 ? turn : count - 1 - turn];
             remove_all();
-            const Run run = convert(o, dir, las, 0, m.args);
-            m.seconds.push_back(run.seconds);
-            m.user.push_back(run.user);
-            m.system.push_back(run.system);
-            m.peak = std::max(m.peak, run.peak_kib);
+            m.t.add(convert(o, dir, las, 0, m.args));
             m.kept = (size_of(dir + "/" + stem + ".shx") - kShapeHeaderBytes) / kIndexEntryBytes;
         }
     std::printf("\n%s in EPSG:32611, coordinate systems:\n", label_of(kind).c_str());
-    std::printf("  %-32s %10s %14s %7s %7s %7s %8s %7s %7s\n", "options", "convert s", "(spread)", "kept %",
-                "x none", "best", "peak MB", "user s", "sys s");
-    const double none = median(modes[0].seconds);
-    const double none_best = *std::min_element(modes[0].seconds.begin(), modes[0].seconds.end());
+    print_modes_header(" kept %", "x none");
     for (const Mode &m : modes) {
-        std::string name;
-        for (const std::string &a : m.args) name += (name.empty() ? "" : " ") + (a == extent ? "(1/4 of X)" : a);
-        const double mc = median(m.seconds);
-        const double best = *std::min_element(m.seconds.begin(), m.seconds.end());
-        std::printf("  %-32s %10.3f %14s %7.1f %7.2f %7.2f %8.1f %7.3f %7.3f\n", name.empty() ? "(none)" : name.c_str(),
-                    mc, spread(m.seconds).c_str(), 100.0 * m.kept / o.points, mc / none, best / none_best,
-                    megabytes(m.peak), median(m.user), median(m.system));
+        std::vector<std::string> shown = m.args;
+        std::replace(shown.begin(), shown.end(), std::string(extent), std::string("(1/4 of X)"));
+        print_mode(options_text(shown), m.t, modes[0].t, cell(" %6.1f", 100.0 * m.kept / o.points));
     }
     std::fflush(stdout);
     remove_all();
@@ -1216,8 +1208,7 @@ void measure_columns(const Options &o, const std::string &dir) {
     struct Mode {
         std::string name;
         std::vector<std::string> args;
-        std::vector<double> seconds{}, user{}, system{};
-        long peak = 0;
+        Timings t{};
     };
     std::vector<Mode> modes = {{"all columns", {}},
                                {"--columns Classifica,Intensity", {"--columns", "Classifica,Intensity"}}};
@@ -1232,10 +1223,7 @@ void measure_columns(const Options &o, const std::string &dir) {
             args.push_back(las);
             const Outcome out = run_program(o, dir, args, 0);
             must(out, las + " with " + m.name);
-            m.seconds.push_back(out.run.seconds);
-            m.user.push_back(out.run.user);
-            m.system.push_back(out.run.system);
-            m.peak = std::max(m.peak, out.run.peak_kib);
+            m.t.add(out.run);
             const uint64_t dbf = m.args.empty() ? sizes[2] : chosen_dbf;
             if (size_of(dir + "/" + stem + ".shp") != sizes[0] || size_of(dir + "/" + stem + ".dbf") != dbf)
                 throw std::runtime_error(stem + "'s outputs are not the sizes of " + m.name);
@@ -1245,15 +1233,8 @@ void measure_columns(const Options &o, const std::string &dir) {
     if (!probe.ok())
         std::printf("  the program refuses --columns (status %d): %s\n  all columns alone:\n", probe.status,
                     first_line(probe.console).c_str());
-    std::printf("  %-32s %10s %14s %8s %7s %8s %7s %7s\n", "options", "convert s", "(spread)", "x all", "best",
-                "peak MB", "user s", "sys s");
-    const double all = median(modes[0].seconds);
-    const double all_best = *std::min_element(modes[0].seconds.begin(), modes[0].seconds.end());
-    for (const Mode &m : modes)
-        std::printf("  %-32s %10.3f %14s %8.2f %7.2f %8.1f %7.3f %7.3f\n", m.name.c_str(), median(m.seconds),
-                    spread(m.seconds).c_str(), median(m.seconds) / all,
-                    *std::min_element(m.seconds.begin(), m.seconds.end()) / all_best, megabytes(m.peak),
-                    median(m.user), median(m.system));
+    print_modes_header("", "x all");
+    for (const Mode &m : modes) print_mode(m.name, m.t, modes[0].t, "");
     std::fflush(stdout);
     std::remove((dir + "/" + las).c_str());
 }
