@@ -1,7 +1,5 @@
 #include "columns.h"
 
-#include <cctype>
-
 std::vector<std::string> stored_names_of(int type) {
     std::vector<std::string> names;
     const Schema s = schema_of(type);
@@ -21,25 +19,13 @@ std::vector<StoredColumn> stored_columns_of(int type, const ExtraColumns &extras
 }
 
 
-namespace {
-
-bool same_name(const std::string &a, const std::string &b) {
-    if (a.size() != b.size()) return false;
-    for (size_t k = 0; k < a.size(); ++k)
-        if (std::toupper(static_cast<unsigned char>(a[k])) != std::toupper(static_cast<unsigned char>(b[k])))
-            return false;
-    return true;
-}
-
-}  // namespace
-
 std::string choose_columns(const std::vector<std::string> &names, const std::vector<StoredColumn> &columns,
                            const std::string &table_name, ColumnChoice &choice) {
     choice.picked.clear();
     std::vector<std::string> given(columns.size());  // the name that picked each column
     for (const std::string &name : names) {
         size_t k = 0;
-        while (k < columns.size() && !same_name(name, columns[k].name)) ++k;
+        while (k < columns.size() && !same_column_name(name, columns[k].name)) ++k;
         if (k == columns.size()) {
             std::string line = "--columns: the table of " + table_name + " has no column \"" + name +
                                "\"; its columns are ";

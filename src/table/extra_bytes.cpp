@@ -31,17 +31,9 @@ uint32_t room_of(uint8_t type, uint8_t options) {
     return 0;
 }
 
-bool same_name(const std::string &a, const std::string &b) {
-    if (a.size() != b.size()) return false;
-    for (size_t k = 0; k < a.size(); ++k)
-        if (std::toupper(static_cast<unsigned char>(a[k])) != std::toupper(static_cast<unsigned char>(b[k])))
-            return false;
-    return true;
-}
-
 bool is_taken(const std::vector<std::string> &taken, const std::string &name) {
     for (const std::string &t : taken)
-        if (same_name(t, name)) return true;
+        if (same_column_name(t, name)) return true;
     return false;
 }
 
@@ -112,6 +104,14 @@ bool place_column(ExtraColumn &c) {
 }
 
 }  // namespace
+
+bool same_column_name(const std::string &a, const std::string &b) {
+    if (a.size() != b.size()) return false;
+    for (size_t k = 0; k < a.size(); ++k)
+        if (std::toupper(static_cast<unsigned char>(a[k])) != std::toupper(static_cast<unsigned char>(b[k])))
+            return false;
+    return true;
+}
 
 ExtraColumns extra_columns_of(const std::vector<uint8_t> &data, uint32_t standard_length, uint32_t record_length,
                               const std::vector<std::string> &taken) {

@@ -66,6 +66,9 @@ struct ExtraColumn {
 
 using ExtraColumns = std::vector<ExtraColumn>;
 
+// Whether two column names are the same as a table's names go: letter case aside.
+bool same_column_name(const std::string &a, const std::string &b);
+
 // The columns that the Extra Bytes record `data` describes, for records of
 // `record_length` bytes whose extra bytes start at `standard_length`.
 // `taken` holds the table's other column names as stored. Empty when the
