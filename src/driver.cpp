@@ -347,7 +347,6 @@ void convert_points(Input &input, Input *next, Run &run) {
     if (run.selecting && !input.filter) make_filter(input, run);
     const CoordinateScaling scaling = scaling_of(ph);
     const uint64_t capacity = block_records(ptsInLAS, stride);
-    const Names &names = run.names;
     const uint64_t kept_before = run.kept;
 
     // Records are numbered from 1 in the order written; a chunk's coordinates

@@ -296,6 +296,23 @@ struct FieldStep {
 
 namespace {
 
+// Stages the rows, `row_length` characters each, of `nRecords` records
+// lying `stride` bytes apart, in runs that fit the staging buffer; `put`
+// writes the row of one record.
+template <typename Put>
+void stage_rows(Output &dbf, const unsigned char *records, size_t stride, int32_t nRecords, size_t row_length,
+                Put put) {
+    const unsigned char *record = records;
+    for (int32_t i = 0; i < nRecords;) {
+        const auto run = static_cast<int32_t>(output_batch(dbf, row_length, static_cast<size_t>(nRecords - i)));
+        char *row = reinterpret_cast<char *>(output_reserve(dbf, static_cast<size_t>(run) * row_length));
+        for (const int32_t end = i + run; i < end; ++i, row += row_length, record += stride) {
+            prefetch_ahead(record, stride);
+            put(row, record);
+        }
+    }
+}
+
 // The rows of `nRecords` records, of the chosen columns only: each field
 // written on its own, in the order chosen.
 template <int N>
@@ -312,21 +329,15 @@ void append_chosen_rows(Output &dbf, const unsigned char *records, size_t stride
             steps.push_back({nullptr, &extras[k - kSchemaCount], static_cast<size_t>(extras[k - kSchemaCount].width)});
         row_length += steps.back().width;
     }
-    const unsigned char *record = records;
-    for (int32_t i = 0; i < nRecords;) {
-        const auto run = static_cast<int32_t>(output_batch(dbf, row_length, static_cast<size_t>(nRecords - i)));
-        char *row = reinterpret_cast<char *>(output_reserve(dbf, static_cast<size_t>(run) * row_length));
-        for (const int32_t end = i + run; i < end; ++i, row += row_length, record += stride) {
-            prefetch_ahead(record, stride);
-            row[0] = ' ';  // not deleted
-            char *at = row + 1;
-            for (const FieldStep &step : steps) {
-                if (step.put != nullptr) step.put(at, record);
-                else put_extra_value(at, *step.extra, record);
-                at += step.width;
-            }
+    stage_rows(dbf, records, stride, nRecords, row_length, [&steps](char *row, const unsigned char *record) {
+        row[0] = ' ';  // not deleted
+        char *at = row + 1;
+        for (const FieldStep &step : steps) {
+            if (step.put != nullptr) step.put(at, record);
+            else put_extra_value(at, *step.extra, record);
+            at += step.width;
         }
-    }
+    });
 }
 
 // The rows of `nRecords` records. Packed: records of the type's own size and
@@ -339,21 +350,15 @@ void append_rows_of(Output &dbf, const unsigned char *records, size_t stride, in
     using Point = records::PointOf<N>;
     if (Packed) stride = sizeof(Point);
     const size_t row_length = Packed ? kFixed : kFixed + static_cast<size_t>(extra_width(extras));
-    const unsigned char *record = records;
-    for (int32_t i = 0; i < nRecords;) {
-        const auto run = static_cast<int32_t>(output_batch(dbf, row_length, static_cast<size_t>(nRecords - i)));
-        char *row = reinterpret_cast<char *>(output_reserve(dbf, static_cast<size_t>(run) * row_length));
-        for (const int32_t end = i + run; i < end; ++i, row += row_length, record += stride) {
-            prefetch_ahead(record, stride);
-            format_row<N>(row, *reinterpret_cast<const Point *>(record));
-            if (Packed) continue;
-            char *extra = row + kFixed;
-            for (const ExtraColumn &c : extras) {
-                put_extra_value(extra, c, record);
-                extra += c.width;
-            }
+    stage_rows(dbf, records, stride, nRecords, row_length, [&extras](char *row, const unsigned char *record) {
+        format_row<N>(row, *reinterpret_cast<const Point *>(record));
+        if (Packed) return;
+        char *extra = row + kFixed;
+        for (const ExtraColumn &c : extras) {
+            put_extra_value(extra, c, record);
+            extra += c.width;
         }
-    }
+    });
 }
 
 }  // namespace
