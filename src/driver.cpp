@@ -123,24 +123,24 @@ struct Run {
     double bounds[6] = {0, 0, 0, 0, 0, 0};
     uint64_t total = 0, done = 0;  // points of the inputs read, for the progress
     int decimals = 2;
-    std::unique_ptr<unsigned char[]> block, spare;  // the records read, in turn
+    std::unique_ptr<unsigned char[]> block{}, spare{};  // the records read, in turn
     FormatThread *formatter = nullptr;
     uint64_t shown = 0;      // the points done that the progress shows
     // The shapefile being written, and its points so far.
-    ShapeOutputs shapes;
-    Output dbf;
+    ShapeOutputs shapes{};
+    Output dbf{};
     uint64_t written = 0;
     // In parts (--max-size): the name before the part's number, the most
     // points of a part, and the part being written (from 1).
     bool in_parts = false;
-    std::string stem;
+    std::string stem{};
     uint64_t part_points = 0;
     int part = 0;
     const Input *first = nullptr;  // whose table and coordinate system the outputs take
     uint32_t row_length = 0;       // of the table's rows
-    ColumnChoice columns;    // the table's columns, --columns' choice (empty: all)
+    ColumnChoice columns{};  // the table's columns, --columns' choice (empty: all)
     const area::TargetCrs *crs = nullptr;  // --crs's system, or null
-    std::string prj;         // the outputs' coordinate system as ESRI WKT, or ""
+    std::string prj{};       // the outputs' coordinate system as ESRI WKT, or ""
 };
 
 [[noreturn]] void refuse_total_count(uint64_t points) {
@@ -304,7 +304,7 @@ void next_part(Run &run) {
 // removed.
 void remove_outputs(Run &run) {
     for (Output *out : {&run.shapes.shp, &run.shapes.shx, &run.dbf}) output_abandon(*out);
-    std::vector<std::string> stems = {std::string(run.names.shp, std::strlen(run.names.shp) - 4)};
+    std::vector<std::string> stems = {run.stem};
     if (run.in_parts) {
         stems.clear();
         for (int k = 1; k <= run.part; ++k) stems.push_back(part_name(run.stem, k, ""));
@@ -927,10 +927,14 @@ int tessaline_run(int argc, char *argv[]) {
     // they are written.
     const bool selecting = selection.selects();
     Run run{{first->name(), shpname.c_str(), dbfname.c_str(), prjname.c_str()}, selection, region.clip, selecting,
-            several, selecting || several || reprojecting || in_parts, 0, {}, 0, 0, 2, nullptr, nullptr, nullptr, 0, {},
-            {}, 0, in_parts, stem, 0, 0, first, 0, columns, reprojecting ? &target : nullptr,
-            reprojecting ? target.esri : first->prj};
+            several, selecting || several || reprojecting || in_parts};
     run.decimals = progress_decimals(first->type);
+    run.in_parts = in_parts;
+    run.stem = stem;
+    run.first = first;
+    run.columns = columns;
+    run.crs = reprojecting ? &target : nullptr;
+    run.prj = reprojecting ? target.esri : first->prj;
     const TableLengths table{static_cast<uint64_t>(table_header_length(first->type, first->extras, run.columns)),
                              static_cast<uint64_t>(table_record_length(first->type, first->extras, run.columns))};
     run.row_length = static_cast<uint32_t>(table.row);
