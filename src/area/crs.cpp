@@ -22,9 +22,6 @@ namespace area {
 
 namespace {
 
-// The coordinate system of `text`, its horizontal part where it has a
-// vertical one too (a compound system's first, a bound system's source):
-// the polygons have X and Y only.
 // The coordinate system of `text` as a whole; null when it is none.
 Pj whole_crs(PJ_CONTEXT *ctx, const std::string &text) {
     if (ctx == nullptr || text.empty()) return nullptr;
@@ -37,6 +34,9 @@ Pj whole_crs(PJ_CONTEXT *ctx, const std::string &text) {
     return crs;
 }
 
+// The coordinate system of `text`, its horizontal part where it has a
+// vertical one too (a compound system's first, a bound system's source):
+// the polygons have X and Y only.
 Pj horizontal_crs(PJ_CONTEXT *ctx, const std::string &text) {
     Pj crs = whole_crs(ctx, text);
     for (int step = 0; crs && step < 4; ++step) {
