@@ -36,6 +36,17 @@ std::string dump(const json::Value &v) {
             for (const auto &i : v.items) s += (s.size() > 1 ? "," : "") + dump(i);
             return s + "]";
         }
+        case K::numbers:
+        case K::rows: {
+            // "#[1,2]" for numbers, "#2[1,2|3,4]" for rows of two.
+            std::string s = v.kind == K::rows ? "#" + std::to_string(v.width) + "[" : "#[";
+            for (size_t i = 0; i < v.numbers.size(); ++i) {
+                json::Value n;
+                n.kind = K::number, n.number = v.numbers[i];
+                s += (i == 0 ? "" : v.kind == K::rows && i % v.width == 0 ? "|" : ",") + dump(n);
+            }
+            return s + "]";
+        }
         case K::object: {
             std::string s = "{";
             for (const auto &m : v.members) s += (s.size() > 1 ? "," : "") + m.first + ":" + dump(m.second);
@@ -62,7 +73,15 @@ TEST(Json, TextsAndWhatTheyHold) {
         {"true", "true"},
         {"\t\r\n[false ,true]\n", "[false,true]"},
         {"-0.5e+2", "-50"},
-        {"[0, 12, 1E3, 2.25e-1]", "[0,12,1000,0.22500000000000001]"},
+        // Arrays of numbers only hold them as numbers; another item makes values of them.
+        {"[0, 12, 1E3, 2.25e-1]", "#[0,12,1000,0.22500000000000001]"},
+        {"[[1, -2], [3.5,4] ,[-0,6e1]]", "#2[1,-2|3.5,4|-0,60]"},
+        {"[[1, -2], [3.5,4,5] ,[]]", "[#[1,-2],#[3.5,4,5],[]]"},
+        {"[[1,2],[3,4],\"a\"]", "[#[1,2],#[3,4],<a>]"},
+        {"[[[1,2],[3,4]],[[5,6]]]", "[#2[1,2|3,4],#2[5,6]]"},
+        {"[[], [1]]", "[[],#[1]]"},
+        {"[1, 2, null, 3]", "[1,2,null,3]"},
+        {"[1, [2]]", "[1,#[2]]"},
         {R"({"a":{"b":[]},"a":1})", "{a:{b:[]},a:1}"},
         {R"("\"\\\/\b\f\n\r\t")", "<\"\\/\b\f\n\r\t>"},
         {R"("\u00e9\u20AC\ud83d\ude00")", "<\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80>"},
@@ -137,7 +156,7 @@ TEST(Json, NumbersAsStrtodReadsThem) {
         json::Value v;
         std::string why;
         ASSERT_TRUE(json::parse("[" + t + "]", v, why)) << t << ": " << why;
-        const double want = std::strtod(t.c_str(), nullptr), got = v.items.at(0).number;
+        const double want = std::strtod(t.c_str(), nullptr), got = v.numbers.at(0);
         EXPECT_TRUE(got == want && std::signbit(got) == std::signbit(want)) << t;
     }
 }
@@ -145,11 +164,11 @@ TEST(Json, NumbersAsStrtodReadsThem) {
 TEST(Json, FindsTheFirstMemberOfAnObject) {
     json::Value v;
     std::string why;
-    ASSERT_TRUE(json::parse(R"({"type":"name","type":"other","n":[1]})", v, why));
+    ASSERT_TRUE(json::parse(R"({"type":"name","type":"other","n":1})", v, why));
     ASSERT_NE(v.find("type"), nullptr);
     EXPECT_EQ(v.find("type")->string, "name");
     EXPECT_EQ(v.find("missing"), nullptr);
-    EXPECT_EQ(v.find("n")->items.at(0).find("n"), nullptr);  // a number has no members
+    EXPECT_EQ(v.find("n")->find("n"), nullptr);  // a number has no members
 }
 
 namespace {
@@ -238,6 +257,9 @@ TEST(Areas, ReadFromEveryKindAndTestedPointByPoint) {
     write_area(dir, "z.shp", {triangle_z}, "EPSG:25830");
     write_area(dir, "z.geojson", {triangle_z}, "EPSG:25830");
     write_area(dir, "z.gpkg", {triangle_z}, "EPSG:25830");
+    // Positions of two lengths, as a hand-edited file may hold them.
+    const std::string ragged = R"({"type":"Polygon","coordinates":[[[20,0],[30,0,2],[25,8],[20,0]]]})";
+    testutil::write_file(dir / "ragged.geojson", std::vector<uint8_t>(ragged.begin(), ragged.end()));
     // The square's row marked deleted in the table, as GDAL leaves it unpacked.
     write_area(dir, "deleted.shp", {kSquareWithHole, kTriangle}, "EPSG:25830");
     const testutil::RunResult deleted = testutil::run(
@@ -257,6 +279,7 @@ TEST(Areas, ReadFromEveryKindAndTestedPointByPoint) {
         {"  " + both, "", false},                   {"polygon z ((20 0 1,30 0 2,25 8 3,20 0 1))", "", true},
         {dir / "z.shp", "EPSG:25830", true},        {dir / "z.geojson", "EPSG:25830", true},
         {dir / "z.gpkg", "EPSG:25830", true},       {dir / "deleted.shp", "EPSG:25830", true},
+        {dir / "ragged.geojson", "EPSG:4326", true},
     };
     const struct {
         double x, y;

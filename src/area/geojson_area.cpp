@@ -64,21 +64,33 @@ public:
 
 private:
     GEOSGeometry *ring(const json::Value &positions, std::string &why) {
-        if (positions.kind != json::Value::Kind::array) return fail(why);
-        const size_t n = positions.items.size();
+        // Positions of one length are rows of numbers; others are values, each
+        // an array of numbers or of values. Their first two numbers are X and
+        // Y (a third, Z, is not used).
+        using Kind = json::Value::Kind;
+        const bool rows = positions.kind == Kind::rows;
+        if (!rows && positions.kind != Kind::array) return fail(why);
+        if (rows && positions.width < 2) return fail(why);
+        const size_t n = rows ? positions.numbers.size() / positions.width : positions.items.size();
         GEOSCoordSequence *s = GEOSCoordSeq_create_r(h_, static_cast<unsigned>(n), 2);
         if (s == nullptr) {
             why = geos_.error();
             return nullptr;
         }
         for (size_t i = 0; i < n; ++i) {
-            const json::Value &p = positions.items[i];
-            if (p.kind != json::Value::Kind::array || p.items.size() < 2 ||
-                p.items[0].kind != json::Value::Kind::number || p.items[1].kind != json::Value::Kind::number) {
+            double x = 0, y = 0;
+            if (rows) {
+                x = positions.numbers[i * positions.width], y = positions.numbers[i * positions.width + 1];
+            } else if (const json::Value &p = positions.items[i]; p.kind == Kind::numbers && p.numbers.size() >= 2) {
+                x = p.numbers[0], y = p.numbers[1];
+            } else if (p.kind == Kind::array && p.items.size() >= 2 && p.items[0].kind == Kind::number &&
+                       p.items[1].kind == Kind::number) {
+                x = p.items[0].number, y = p.items[1].number;
+            } else {
                 GEOSCoordSeq_destroy_r(h_, s);
                 return fail(why);
             }
-            GEOSCoordSeq_setXY_r(h_, s, static_cast<unsigned>(i), p.items[0].number, p.items[1].number);
+            GEOSCoordSeq_setXY_r(h_, s, static_cast<unsigned>(i), x, y);
         }
         GEOSGeometry *ring = GEOSGeom_createLinearRing_r(h_, s);  // takes the sequence, also on failure
         if (ring == nullptr) why = geos_.error();

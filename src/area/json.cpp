@@ -188,6 +188,30 @@ bool Reader::number(double &d) {
     return true;
 }
 
+// An array of kind `numbers` made an array of values.
+void values_of_numbers(Value &v) {
+    v.kind = Value::Kind::array;
+    v.items.resize(v.numbers.size());
+    for (size_t i = 0; i < v.numbers.size(); ++i) {
+        v.items[i].kind = Value::Kind::number;
+        v.items[i].number = v.numbers[i];
+    }
+    v.numbers = std::vector<double>();
+}
+
+// An array of kind `rows` made an array of values of kind `numbers`.
+void values_of_rows(Value &v) {
+    v.kind = Value::Kind::array;
+    v.items.resize(v.numbers.size() / v.width);
+    for (size_t i = 0; i < v.items.size(); ++i) {
+        v.items[i].kind = Value::Kind::numbers;
+        v.items[i].numbers.assign(v.numbers.begin() + static_cast<std::ptrdiff_t>(i * v.width),
+                                  v.numbers.begin() + static_cast<std::ptrdiff_t>((i + 1) * v.width));
+    }
+    v.numbers = std::vector<double>();
+    v.width = 0;
+}
+
 bool Reader::value(Value &v, int depth) {
     blanks();
     if (p == end) return unexpected();
@@ -205,10 +229,47 @@ bool Reader::value(Value &v, int depth) {
                 ++p;
                 return true;
             }
-            v.items.reserve(2);  // most arrays of a geometry are positions
+            // Numbers go into `numbers` for as long as every item is one,
+            // and rows of them for as long as every item is an array of
+            // numbers as long as the first; an item of another kind turns
+            // what came before into values.
+            v.kind = Value::Kind::numbers;
+            Value row;  // an item after the first row, its room kept from row to row
             for (;;) {
-                v.items.emplace_back();
-                if (!value(v.items.back(), depth + 1)) return false;
+                blanks();
+                if (p == end) return unexpected();
+                const bool digit = *p == '-' || (*p >= '0' && *p <= '9');
+                if (v.kind == Value::Kind::numbers && digit) {
+                    v.numbers.emplace_back();
+                    if (!number(v.numbers.back())) return false;
+                } else if (v.kind == Value::Kind::numbers && v.numbers.empty() && *p == '[') {
+                    if (!value(row, depth + 1)) return false;
+                    if (row.kind == Value::Kind::numbers) {
+                        v.kind = Value::Kind::rows;
+                        v.width = row.numbers.size();
+                        v.numbers = row.numbers;
+                    } else {
+                        v.kind = Value::Kind::array;
+                        v.items.push_back(std::move(row));
+                        row = Value();
+                    }
+                } else if (v.kind == Value::Kind::rows && *p == '[') {
+                    row.kind = Value::Kind::null;
+                    row.numbers.clear();
+                    if (!value(row, depth + 1)) return false;
+                    if (row.kind == Value::Kind::numbers && row.numbers.size() == v.width) {
+                        v.numbers.insert(v.numbers.end(), row.numbers.begin(), row.numbers.end());
+                    } else {
+                        values_of_rows(v);
+                        v.items.push_back(std::move(row));
+                        row = Value();
+                    }
+                } else {
+                    if (v.kind == Value::Kind::numbers) values_of_numbers(v);
+                    else if (v.kind == Value::Kind::rows) values_of_rows(v);
+                    v.items.emplace_back();
+                    if (!value(v.items.back(), depth + 1)) return false;
+                }
                 blanks();
                 if (p != end && *p == ',') {
                     ++p;

@@ -12,12 +12,20 @@ namespace json {
 
 inline constexpr int kMostDepth = 64;
 
+// Arrays of numbers are held as numbers, not as values of their own: an
+// array whose items are all numbers (a GeoJSON position, a bounding box) is of
+// kind `numbers`, and one whose items are all such arrays of one length (a
+// ring of positions) is of kind `rows`, its numbers row after row. An area's
+// ring of ten thousand positions is then one array of doubles, not thirty
+// thousand values.
 struct Value {
-    enum class Kind { null, boolean, number, string, array, object } kind = Kind::null;
+    enum class Kind { null, boolean, number, string, array, numbers, rows, object } kind = Kind::null;
     bool boolean = false;
     double number = 0;
     std::string string;                                   // UTF-8, escapes resolved
-    std::vector<Value> items;                             // of an array
+    std::vector<Value> items;                             // of an array (empty: [])
+    std::vector<double> numbers;                          // of `numbers` and `rows`
+    size_t width = 0;                                     // of `rows`: the numbers of each
     std::vector<std::pair<std::string, Value>> members;   // of an object, in order
 
     // The first member named `key` of an object, or nullptr.

@@ -95,14 +95,14 @@ const json::Value *data_href(const json::Value &feature) {
 bool stated_bounds(const json::Value &feature, area::Box &box) {
     const json::Value *properties = feature.find("properties");
     const json::Value *b = properties != nullptr ? properties->find("proj:bbox") : nullptr;
-    if (b == nullptr || b->kind != json::Value::Kind::array || (b->items.size() != 4 && b->items.size() != 6))
+    if (b == nullptr || b->kind != json::Value::Kind::numbers || (b->numbers.size() != 4 && b->numbers.size() != 6))
         return false;
     double v[6];
-    for (size_t i = 0; i < b->items.size(); ++i) {
-        if (b->items[i].kind != json::Value::Kind::number || !std::isfinite(b->items[i].number)) return false;
-        v[i] = b->items[i].number;
+    for (size_t i = 0; i < b->numbers.size(); ++i) {
+        if (!std::isfinite(b->numbers[i])) return false;
+        v[i] = b->numbers[i];
     }
-    const size_t half = b->items.size() / 2;
+    const size_t half = b->numbers.size() / 2;
     box = {v[0], v[1], v[half], v[half + 1]};
     return box.xmin <= box.xmax && box.ymin <= box.ymax;
 }
