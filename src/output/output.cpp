@@ -4,7 +4,6 @@
 #include "platform.h"
 
 #include <algorithm>
-#include <cstring>
 #include <new>
 
 namespace {
@@ -127,10 +126,12 @@ Output::~Output() {
 
 FormatThread::FormatThread(bool threaded) {
     if (!threaded) return;
-    // The blocks are touched once here, not at each first use.
+    // The blocks' pages are first touched where they are first filled, on
+    // the formatting thread while this one reads, not all of them here
+    // before the run can start: a run that writes little would wait for
+    // pages it never uses.
     pool_.reset(new (std::nothrow) unsigned char[kBlocks * kStageBytes]);
     if (!pool_) return;
-    std::memset(pool_.get(), 0, kBlocks * kStageBytes);
     for (int k = 0; k < kBlocks; ++k) free_.push_back(pool_.get() + k * kStageBytes);
     try {
         worker_ = std::thread(&FormatThread::work, this);
