@@ -760,8 +760,10 @@ int tessaline_run(int argc, char *argv[]) {
 
     // The clip's polygons are read, and refused, with the options' values.
     area::Polygons polygons;
+    area::Clip as_read;  // their index: made as they are read, made again once moved into another system
     if (selection.clipping) {
-        const std::string why = area::read_polygons(selection.clip, selection.clip_layer, selection.clip_crs, polygons);
+        const std::string why =
+            area::read_polygons(selection.clip, selection.clip_layer, selection.clip_crs, polygons, &as_read);
         if (!why.empty()) {
             std::printf("\n%s\n", why.c_str());
             end_run(-1);
@@ -850,6 +852,7 @@ int tessaline_run(int argc, char *argv[]) {
                         std::printf("\n%s\n", why.c_str());
                         end_run(-1);
                     }
+                    as_read = area::Clip(polygons);
                 } else if (polygons.crs.empty() && reprojecting) {
                     clip_note = "Note: " + name +
                                 " states no coordinate system: its coordinates are taken as those of --crs\n";
@@ -859,7 +862,7 @@ int tessaline_run(int argc, char *argv[]) {
                                     : "Note: the survey states no coordinate system: the coordinates of " + name +
                                           " are taken as they stand\n";
                 }
-                clip = area::Clip(polygons);
+                clip = std::move(as_read);
                 region.clip = &clip;
             }
             region_known = true;

@@ -40,6 +40,8 @@ struct Polygons {
     std::string crs;
 };
 
+class Clip;
+
 // Reads --clip's value `source`: a polygon file (an ESRI Shapefile .shp with
 // its .prj, a GeoPackage .gpkg, GeoJSON .geojson or .json; the extension in
 // any letter case) or a WKT text (POLYGON or MULTIPOLYGON, with or without Z,
@@ -50,8 +52,10 @@ struct Polygons {
 // file's. Returns "" with `out` filled, or the line that refuses it, without
 // line ends, naming the file and the reason:
 //   Cannot clip by lake.gpkg: it holds lines, no polygon
+// With `indexed`, that is also the polygons' Clip as read (an empty one on
+// a refusal), built while PROJ reads their coordinate system.
 std::string read_polygons(const std::string &source, const std::string &layer, const std::string &crs,
-                          Polygons &out);
+                          Polygons &out, Clip *indexed = nullptr);
 
 // Whether PROJ takes the coordinate-system texts `a` and `b` (each non-empty)
 // for equivalent systems, the axis order of a geographic system aside. Only

@@ -207,54 +207,55 @@ bool read_whole_file(const std::string &name, std::string &bytes) {
     return ok;
 }
 
-namespace {
-
-// A context whose database is open. Opening PROJ's database takes longer
-// than reading and checking most areas, so it is done beside them, on a
-// thread of its own where one can be had.
-std::future<ProjContext> ready_proj_context() {
-    return std::async(std::launch::async | std::launch::deferred, [] {
-        ProjContext ctx = quiet_proj_context();
-        if (ctx) Pj(proj_create(ctx.get(), "EPSG:4326"));
-        return ctx;
-    });
-}
-
-}  // namespace
-
 std::string read_polygons(const std::string &source, const std::string &layer, const std::string &crs,
-                          Polygons &out) {
+                          Polygons &out, Clip *indexed) {
     out = Polygons();
+    if (indexed != nullptr) *indexed = Clip();
     const bool wkt = is_wkt(source);
-    // A WKT text has a coordinate system only by --clip-crs.
-    std::future<ProjContext> proj;
-    if (!wkt || !crs.empty()) proj = ready_proj_context();
-    ProjContext ready;
-    const auto context = [&]() -> PJ_CONTEXT * {
-        if (proj.valid()) ready = proj.get();
-        return ready.get();
+    // Opening PROJ's database takes longer than reading and checking most
+    // areas, so a thread of its own (where one can be had) opens it, then
+    // reads the area's coordinate system once the source has told it, while
+    // the polygons are checked. A WKT text has one only by --clip-crs.
+    std::future<bool> readable;      // whether PROJ reads the system told
+    std::promise<std::string> told;  // the system to read, "" for none; gone first, so that
+                                     // a thread still waiting for it ends before `readable` waits for it
+    bool telling = !wkt || !crs.empty();
+    if (telling)
+        readable = std::async(std::launch::async | std::launch::deferred, [text = told.get_future()]() mutable {
+            ProjContext ctx = quiet_proj_context();
+            if (ctx) Pj(proj_create(ctx.get(), "EPSG:4326"));
+            const std::string system = text.get();
+            return system.empty() || proj_reads(system, ctx.get());
+        });
+    const auto tell = [&](const std::string &system) {
+        if (telling) told.set_value(system);
+        telling = false;
     };
+    if (!crs.empty()) tell(crs);
     const std::string refusal = std::string("Cannot clip by ") + (wkt ? kWktName : source.c_str()) + ": ";
     try {
         Geos geos;
         Reading r;
         std::string why = read_source(geos, source, layer, wkt, r);
+        tell(why.empty() ? r.crs : "");
         if (why.empty() && r.features.empty()) why = r.no_polygon();
         if (why.empty()) why = check_polygons(geos, r, wkt);
         if (!why.empty()) return refusal + one_line(why);
-        if (!crs.empty()) {
-            if (!proj_reads(crs, context()))
-                return refusal + one_line("--clip-crs \"" + crs + "\" is no coordinate system PROJ knows");
-            r.crs = crs;
-        } else if (!r.crs.empty() && !proj_reads(r.crs, context())) {
-            return refusal + one_line(r.crs_named + " is no coordinate system PROJ knows");
-        }
         for (Reading::Feature &f : r.features)
             for (Polygon &p : f.polygons) out.polygons.push_back(std::move(p));
-        out.crs = r.crs;
+        // The index too, while PROJ may still be opening its database.
+        if (indexed != nullptr) *indexed = Clip(out);
+        if (readable.valid() && !readable.get()) {
+            out = Polygons();
+            if (indexed != nullptr) *indexed = Clip();
+            return refusal + one_line(!crs.empty() ? "--clip-crs \"" + crs + "\" is no coordinate system PROJ knows"
+                                                   : r.crs_named + " is no coordinate system PROJ knows");
+        }
+        out.crs = crs.empty() ? r.crs : crs;
         return "";
     } catch (const std::bad_alloc &) {
         out = Polygons();
+        if (indexed != nullptr) *indexed = Clip();
         return refusal + "it is too large to read";
     }
 }
