@@ -318,43 +318,59 @@ TEST(Areas, ReadFromEveryKindAndTestedPointByPoint) {
     }
 }
 
-// A GeoJSON area in longitude and latitude (RFC 7946), moved into a UTM
-// survey's system: every vertex where PROJ's cs2cs puts it.
+// A GeoJSON area in longitude and latitude (RFC 7946's, or the older crs
+// member's CRS84, as ogr2ogr writes them), moved into a UTM survey's system:
+// every vertex where PROJ's cs2cs puts it from WGS 84 (EPSG:4326), whose
+// transformations into NAD83 move it by over a metre.
 TEST(Areas, GeoJsonInLongitudeAndLatitudeMovedIntoUtm) {
-    TempDir dir;
-    const std::string lonlat = "POLYGON ((-3.71 40.41,-3.69 40.41,-3.69 40.43,-3.71 40.43,-3.71 40.41))";
-    write_area(dir, "lake.geojson", {lonlat}, "EPSG:4326", {"-lco", "RFC7946=YES"});
-    area::Polygons p;
-    ASSERT_EQ(area::read_polygons(dir / "lake.geojson", "", "", p), "");
-    EXPECT_EQ(p.crs, "OGC:CRS84");
-    // The survey's system as a .prj states it (ESRI WKT), as GDAL writes one.
-    write_area(dir, "survey.shp", {kTriangle}, "EPSG:25830");
-    const std::string survey = testutil::read_text(dir / "survey.prj");
-    EXPECT_FALSE(area::same_crs(p.crs, survey));
-    ASSERT_EQ(area::transform_polygons(p, survey, "lake.geojson"), "");
-    EXPECT_EQ(p.crs, survey);
+    const struct {
+        double lon0, lat0;  // the lake's south-west corner; it spans 0.02 degrees
+        std::string survey, rfc7946;
+    } cases[] = {
+        {-3.71, 40.41, "EPSG:25830", "YES"},
+        {-122.71, 45.41, "EPSG:26910", "YES"},  // NAD83 / UTM zone 10N
+        {-122.71, 45.41, "EPSG:26910", "NO"},   // "urn:ogc:def:crs:OGC:1.3:CRS84"
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.survey + " RFC7946=" + c.rfc7946);
+        TempDir dir;
+        const double lon[] = {c.lon0, c.lon0 + 0.02, c.lon0 + 0.02, c.lon0, c.lon0};
+        const double lat[] = {c.lat0, c.lat0, c.lat0 + 0.02, c.lat0 + 0.02, c.lat0};
+        std::string lonlat = "POLYGON ((", input;
+        for (int i = 0; i < 5; ++i) {
+            lonlat += (i > 0 ? "," : "") + std::to_string(lon[i]) + " " + std::to_string(lat[i]);
+            input += std::to_string(lat[i]) + " " + std::to_string(lon[i]) + "\n";
+        }
+        write_area(dir, "lake.geojson", {lonlat + "))"}, "EPSG:4326", {"-lco", "RFC7946=" + c.rfc7946});
+        area::Polygons p;
+        ASSERT_EQ(area::read_polygons(dir / "lake.geojson", "", "", p), "");
+        EXPECT_EQ(p.crs, "EPSG:4326");
+        // The survey's system as a .prj states it (ESRI WKT), as GDAL writes one.
+        write_area(dir, "survey.shp", {kTriangle}, c.survey);
+        const std::string survey = testutil::read_text(dir / "survey.prj");
+        EXPECT_FALSE(area::same_crs(p.crs, survey));
+        ASSERT_EQ(area::transform_polygons(p, survey, "lake.geojson"), "");
+        EXPECT_EQ(p.crs, survey);
 
-    const area::Ring &moved = p.polygons.at(0).rings.at(0);
-    std::string input;
-    const double lon[] = {-3.71, -3.69, -3.69, -3.71, -3.71}, lat[] = {40.41, 40.41, 40.43, 40.43, 40.41};
-    for (int i = 0; i < 5; ++i) input += std::to_string(lon[i]) + " " + std::to_string(lat[i]) + "\n";
-    testutil::write_file(dir / "in.txt", std::vector<uint8_t>(input.begin(), input.end()));
-    const testutil::RunResult r =
-        testutil::run("/bin/sh", {"-c", "cs2cs -f %.6f OGC:CRS84 EPSG:25830 < in.txt"}, dir.path());
-    ASSERT_EQ(r.status, 0) << r.err;
-    std::istringstream out(r.out);
-    ASSERT_EQ(moved.x.size(), 5u);
-    for (size_t i = 0; i < 5; ++i) {
-        double x, y, z;
-        ASSERT_TRUE(out >> x >> y >> z);
-        // GDAL wrote the vertices with 15 significant digits.
-        EXPECT_NEAR(moved.x[i], x, 1e-3);
-        EXPECT_NEAR(moved.y[i], y, 1e-3);
+        const area::Ring &moved = p.polygons.at(0).rings.at(0);
+        testutil::write_file(dir / "in.txt", std::vector<uint8_t>(input.begin(), input.end()));
+        const testutil::RunResult r =
+            testutil::run("/bin/sh", {"-c", "cs2cs -f %.6f EPSG:4326 " + c.survey + " < in.txt"}, dir.path());
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::istringstream out(r.out);
+        ASSERT_EQ(moved.x.size(), 5u);
+        for (size_t i = 0; i < 5; ++i) {
+            double x, y, z;
+            ASSERT_TRUE(out >> x >> y >> z);
+            // GDAL wrote the vertices with 15 significant digits.
+            EXPECT_NEAR(moved.x[i], x, 1e-3);
+            EXPECT_NEAR(moved.y[i], y, 1e-3);
+        }
+        // The lake's middle in the survey's system, as cs2cs has it.
+        const area::Clip clip(p);
+        EXPECT_TRUE(clip.covers((moved.x[0] + moved.x[2]) / 2, (moved.y[0] + moved.y[2]) / 2));
+        EXPECT_FALSE(clip.covers(moved.x[0] - 1, moved.y[0]));
     }
-    // The lake's middle in the survey's system, as cs2cs has it.
-    const area::Clip clip(p);
-    EXPECT_TRUE(clip.covers((moved.x[0] + moved.x[2]) / 2, (moved.y[0] + moved.y[2]) / 2));
-    EXPECT_FALSE(clip.covers(moved.x[0] - 1, moved.y[0]));
 }
 
 TEST(Areas, CoordinateSystemsThatAreTheSame) {

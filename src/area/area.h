@@ -34,7 +34,7 @@ struct Polygon {
 };
 
 // Polygons as read, in the coordinate system `crs`: a text PROJ reads (a WKT,
-// "EPSG:25830", "OGC:CRS84"), or "" where the source states none.
+// "EPSG:25830", "EPSG:4326"), or "" where the source states none.
 struct Polygons {
     std::vector<Polygon> polygons;
     std::string crs;
