@@ -222,7 +222,7 @@ std::string read_polygons(const std::string &source, const std::string &layer, c
     bool telling = !wkt || !crs.empty();
     if (telling)
         readable = std::async(std::launch::async | std::launch::deferred, [text = told.get_future()]() mutable {
-            ProjContext ctx = quiet_proj_context();
+            BorrowedProjContext ctx;
             if (ctx) Pj(proj_create(ctx.get(), "EPSG:4326"));
             const std::string system = text.get();
             return system.empty() || proj_reads(system, ctx.get());

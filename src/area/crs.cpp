@@ -52,13 +52,13 @@ Pj horizontal_crs(PJ_CONTEXT *ctx, const std::string &text) {
 }  // namespace
 
 bool proj_reads(const std::string &text, PJ_CONTEXT *ctx) {
-    ProjContext own;
-    if (ctx == nullptr) own = quiet_proj_context();
-    return horizontal_crs(ctx != nullptr ? ctx : own.get(), text) != nullptr;
+    if (ctx != nullptr) return horizontal_crs(ctx, text) != nullptr;
+    BorrowedProjContext own;
+    return horizontal_crs(own.get(), text) != nullptr;
 }
 
 bool same_crs(const std::string &a, const std::string &b) {
-    ProjContext ctx = quiet_proj_context();
+    BorrowedProjContext ctx;
     Pj pa = horizontal_crs(ctx.get(), a), pb = horizontal_crs(ctx.get(), b);
     return pa && pb &&
            proj_is_equivalent_to_with_ctx(ctx.get(), pa.get(), pb.get(),
@@ -68,7 +68,7 @@ bool same_crs(const std::string &a, const std::string &b) {
 std::string transform_polygons(Polygons &p, const std::string &target, const std::string &name,
                                const std::string &into) {
     const std::string refusal = "Cannot clip by " + name + ": its vertices cannot be moved into " + into;
-    ProjContext ctx = quiet_proj_context();
+    BorrowedProjContext ctx;
     Pj from = horizontal_crs(ctx.get(), p.crs), to = horizontal_crs(ctx.get(), target);
     if (!from || !to) return refusal;
     Pj chosen(proj_create_crs_to_crs_from_pj(ctx.get(), from.get(), to.get(), nullptr, nullptr));
@@ -140,7 +140,7 @@ std::string read_target_crs(const std::string &value, TargetCrs &out) {
         std::fclose(file);
         while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
     }
-    ProjContext ctx = quiet_proj_context();
+    BorrowedProjContext ctx;
     Pj crs = whole_crs(ctx.get(), text);
     Pj flat = horizontal_crs(ctx.get(), text);
     if (!crs || !flat) return refusal;
@@ -157,11 +157,12 @@ std::string read_target_crs(const std::string &value, TargetCrs &out) {
 }
 
 bool Reprojection::make(const std::string &source, const TargetCrs &target) {
+    // The first handle keeps the context borrowed, database open, for the run.
     std::unique_ptr<Handles> made[3];
-    for (auto &h : made) {
-        h.reset(new Handles);
-        h->ctx = quiet_proj_context();
-        if (!h->ctx) return false;
+    for (int k = 0; k < 3; ++k) {
+        made[k].reset(new Handles);
+        made[k]->ctx = k == 0 ? borrow_proj_context() : quiet_proj_context();
+        if (!made[k]->ctx) return false;
     }
     bool vertical = false;
     const auto choose = [&](PJ_CONTEXT *ctx) -> Pj {

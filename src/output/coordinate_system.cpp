@@ -189,7 +189,7 @@ Pj from_wkt(PJ_CONTEXT *ctx, const std::string &wkt) {
 std::string esri_wkt_of(const ProjectionRecords &records) {
     // Most files carry no records at all: PROJ is not started for them.
     if (records.empty()) return "";
-    const ProjContext ctx = quiet_proj_context();
+    const BorrowedProjContext ctx;
     if (!ctx) return "";
 
     Pj crs = records.keys.empty() ? nullptr : from_keys(ctx.get(), records);
