@@ -8,8 +8,10 @@
 #include "json.h"
 #include "reading.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <iterator>
 #include <vector>
 
 namespace area {
@@ -128,16 +130,12 @@ constexpr char kLongitudeLatitude[] = "EPSG:4326";
 bool names_crs84(const std::string &name) {
     static const char *const kNames[] = {"urn:ogc:def:crs:OGC:1.3:CRS84", "urn:ogc:def:crs:OGC::CRS84",
                                          "http://www.opengis.net/def/crs/OGC/1.3/CRS84", "OGC:CRS84"};
-    const auto same = [&](const char *n) {
-        size_t i = 0;
-        for (; n[i] != '\0' && i < name.size(); ++i)
-            if (std::tolower(static_cast<unsigned char>(n[i])) != std::tolower(static_cast<unsigned char>(name[i])))
-                return false;
-        return n[i] == '\0' && i == name.size();
+    const auto same_letter = [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
     };
-    for (const char *n : kNames)
-        if (same(n)) return true;
-    return false;
+    return std::any_of(std::begin(kNames), std::end(kNames), [&](const std::string &n) {
+        return n.size() == name.size() && std::equal(n.begin(), n.end(), name.begin(), same_letter);
+    });
 }
 
 // The system that the document's `crs` member names, if it has one.
