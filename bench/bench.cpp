@@ -324,13 +324,26 @@ std::string make_survey(const std::string &dir, const RowKind &kind, uint64_t po
     return stem;
 }
 
+// A row's survey, written as make_survey writes it, and the byte counts of
+// its whole conversion's three outputs.
+struct Survey {
+    std::string stem, las;
+    uint64_t sizes[3];
+};
+
+Survey written_survey(const std::string &dir, const RowKind &kind, uint64_t points) {
+    Survey s;
+    s.stem = make_survey(dir, kind, points);
+    s.las = s.stem + ".las";
+    output_sizes(kind.table_type, points, s.sizes);
+    return s;
+}
+
 // A LAZ row: the LAS file and its LAZ twin converted in turn, R times each:
 // the LAS file, the LAZ file with one decoding thread, with one per core.
 void measure_laz(const Options &o, const std::string &dir, const RowKind &kind) {
-    const std::string stem = make_survey(dir, kind, o.points);
-    const std::string las = stem + ".las", laz = stem + ".laz";
-    uint64_t sizes[3];
-    output_sizes(kind.table_type, o.points, sizes);
+    const auto [stem, las, sizes] = written_survey(dir, kind, o.points);
+    const std::string laz = stem + ".laz";
     const unsigned cores = static_cast<unsigned>(std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN)));
     struct Mode {
         std::string name, file;
@@ -376,10 +389,7 @@ void measure_laz(const Options &o, const std::string &dir, const RowKind &kind) 
 // each.
 void measure_selection(const Options &o, const std::string &dir) {
     const RowKind kind = row_of("8");
-    const std::string stem = make_survey(dir, kind, o.points);
-    const std::string las = stem + ".las";
-    uint64_t sizes[3];
-    output_sizes(kind.table_type, o.points, sizes);
+    const auto [stem, las, sizes] = written_survey(dir, kind, o.points);
     struct Mode {
         std::vector<std::string> args;
         Timings t{};
@@ -417,10 +427,7 @@ void measure_selection(const Options &o, const std::string &dir) {
 // The parts' bytes, less their headers, must add up to the plain outputs'.
 void measure_parts(const Options &o, const std::string &dir) {
     const RowKind kind = row_of("8");
-    const std::string stem = make_survey(dir, kind, o.points);
-    const std::string las = stem + ".las";
-    uint64_t sizes[3];
-    output_sizes(kind.table_type, o.points, sizes);
+    const auto [stem, las, sizes] = written_survey(dir, kind, o.points);
     const auto remove_parts = [&] {
         for (int k = 1;; ++k) {
             const std::string part = dir + "/parts_" + std::to_string(k);
@@ -1195,14 +1202,11 @@ void remove_tree(const std::string &dir) {
 // table must be the size of those two columns.
 void measure_columns(const Options &o, const std::string &dir) {
     const RowKind kind = row_of("8");
-    const std::string stem = make_survey(dir, kind, o.points);
-    const std::string las = stem + ".las";
+    const auto [stem, las, sizes] = written_survey(dir, kind, o.points);
     const std::vector<std::string> names = {"Classifica", "Intensity"};
     ColumnChoice choice;
     if (!choose_columns(names, stored_columns_of(kind.table_type, {}), las, choice).empty())
         throw std::runtime_error("the table of type 8 has no Classifica and Intensity");
-    uint64_t sizes[3];
-    output_sizes(kind.table_type, o.points, sizes);
     const uint64_t chosen_dbf = static_cast<uint64_t>(table_header_length(kind.table_type, {}, choice)) +
                                 static_cast<uint64_t>(table_record_length(kind.table_type, {}, choice)) * o.points;
     struct Mode {
